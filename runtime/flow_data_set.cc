@@ -1,0 +1,58 @@
+#include "runtime/flow_data_set.h"
+
+#include <cstring>
+
+namespace orv {
+
+FlowDataSet::FlowDataSet(TypeTraits& field, IFileInput* input, bool text)
+    : field_(field),
+      input_(input),
+      text_(text),
+      nullable_(field.nullable()),
+      width_(field.ValueWidth()) {}
+
+std::unique_ptr<FlowDataSet> FlowDataSet::Create(TypeTraits& field, IFileInput* input, bool text) {
+  return std::unique_ptr<FlowDataSet>(new FlowDataSet(field, input, text));
+}
+
+int FlowDataSet::ReadValue() {
+  size_t size = 0;
+  int status = text_ ? field_.Parse(*input_, size, false) : field_.Read(*input_, size, false);
+  if (status != kStatusOk) {
+    return status;
+  }
+  StoreCurrent();
+  return kStatusOk;
+}
+
+void FlowDataSet::StoreCurrent() {
+  const size_t i = count_++;
+  if (nullable_) {
+    if ((i & 63) == 0) {
+      nulls_.push_back(0);
+    }
+    if (field_.IsNull()) {
+      nulls_[i >> 6] |= uint64_t{1} << (i & 63);
+    }
+  }
+  const char* value = static_cast<const char*>(field_.value());
+  if (width_ != 0) {
+    size_t at = values_.size();
+    values_.resize(at + width_);
+    if (value != nullptr) {
+      memcpy(values_.data() + at, value, width_);
+    }
+    return;
+  }
+  if (value != nullptr) {
+    values_.insert(values_.end(), value, value + field_.valueLength());
+  }
+  ends_.push_back(values_.size());
+}
+
+size_t FlowDataSet::MemoryUsage() const {
+  return values_.capacity() + ends_.capacity() * sizeof(uint64_t) +
+         nulls_.capacity() * sizeof(uint64_t);
+}
+
+}  // namespace orv

@@ -1,0 +1,57 @@
+// Column store of one field's values. Fixed-width values lie back to back in one array, variable
+// strings in one byte arena with a 64-bit end offset per value; nulls are one bit per value
+// (nullable fields only). A column of N ints costs 4N bytes plus N/8 for nulls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "runtime/input.h"
+#include "runtime/type_traits.h"
+
+namespace orv {
+
+class FlowDataSet {
+ public:
+  // `text`: values come as delimited text tokens, else from the binary record stream.
+  static std::unique_ptr<FlowDataSet> Create(TypeTraits& field, IFileInput* input, bool text);
+
+  // Reads the next value through the descriptor and stores it: 0 stored, 1 input exhausted,
+  // another value the descriptor's failure status.
+  int ReadValue();
+  // Stores the descriptor's current value (read by the caller).
+  void StoreCurrent();
+
+  size_t size() const { return count_; }
+  // A record's value and byte size; a null pointer for null.
+  std::pair<const char*, size_t> ValueAt(size_t i) const {
+    if (nullable_ && (nulls_[i >> 6] >> (i & 63) & 1) != 0) {
+      return {nullptr, 0};
+    }
+    if (width_ != 0) {
+      return {values_.data() + i * width_, width_};
+    }
+    uint64_t begin = i == 0 ? 0 : ends_[i - 1];
+    return {values_.data() + begin, static_cast<size_t>(ends_[i] - begin)};
+  }
+  TypeTraits& field() const { return field_; }
+  // Bytes held by the store's arrays (their capacity).
+  size_t MemoryUsage() const;
+
+ private:
+  FlowDataSet(TypeTraits& field, IFileInput* input, bool text);
+
+  TypeTraits& field_;
+  IFileInput* input_;
+  bool text_;
+  bool nullable_;
+  size_t width_;  // 0 for variable strings
+  size_t count_ = 0;
+  std::vector<char> values_;
+  std::vector<uint64_t> ends_;   // variable strings: end offset of each value in values_
+  std::vector<uint64_t> nulls_;  // one bit per value
+};
+
+}  // namespace orv

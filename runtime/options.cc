@@ -1,0 +1,88 @@
+#include "runtime/options.h"
+
+#include <getopt.h>
+
+#include "runtime/logger.h"
+
+namespace orv {
+
+namespace {
+
+constexpr int kLongOnlyBase = 256;
+
+int HasArg(ArgumentKind kind) {
+  switch (kind) {
+    case ArgumentKind::kNone:
+      return no_argument;
+    case ArgumentKind::kRequired:
+      return required_argument;
+    case ArgumentKind::kOptional:
+      return optional_argument;
+  }
+  return no_argument;
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
+                     const std::function<bool(size_t, const char*)>& onOption,
+                     std::vector<std::string>& positionals) {
+  std::string shortOptions = ":";
+  std::vector<option> longOptions;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const OptionSpec& spec = options[i];
+    int value = spec.shortName != 0 ? spec.shortName : kLongOnlyBase + static_cast<int>(i);
+    longOptions.push_back({spec.longName, HasArg(spec.argument), nullptr, value});
+    if (spec.shortName != 0) {
+      shortOptions.push_back(spec.shortName);
+      if (spec.argument == ArgumentKind::kRequired) {
+        shortOptions.push_back(':');
+      } else if (spec.argument == ArgumentKind::kOptional) {
+        shortOptions.append("::");
+      }
+    }
+  }
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+
+  opterr = 0;
+  optind = 0;  // full reinitialisation, so that a process may parse more than once
+  for (;;) {
+    int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
+    if (c == -1) {
+      break;
+    }
+    const char* word = optind >= 1 && optind <= argc ? argv[optind - 1] : "";
+    if (c == ':') {
+      g_Logger.Fail("Option '%s' requires an argument.", word);
+      return kExitFailure;
+    }
+    if (c == '?') {
+      g_Logger.Fail("Unrecognized option: '%s'.", word);
+      return kExitFailure;
+    }
+    size_t index = options.size();
+    if (c >= kLongOnlyBase) {
+      index = static_cast<size_t>(c - kLongOnlyBase);
+    } else {
+      for (size_t i = 0; i < options.size(); ++i) {
+        if (options[i].shortName == c) {
+          index = i;
+          break;
+        }
+      }
+    }
+    if (index >= options.size()) {
+      g_Logger.Fail("Unrecognized option: '%s'.", word);
+      return kExitFailure;
+    }
+    if (!onOption(index, optarg)) {
+      return kExitFailure;
+    }
+  }
+  for (int i = optind; i < argc; ++i) {
+    positionals.emplace_back(argv[i]);
+  }
+  return kExitSuccess;
+}
+
+}  // namespace orv

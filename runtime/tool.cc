@@ -1,0 +1,49 @@
+#include "runtime/tool.h"
+
+#include "runtime/logger.h"
+#include "runtime/settings.h"
+
+namespace orv {
+
+bool Boot(const char* programName) {
+  g_Logger.SetPrefix(programName);
+  if (std::optional<std::string> error = LoadSettingsFromEnvironment()) {
+    g_Logger.Fail("%s", error->c_str());
+    return false;
+  }
+  return true;
+}
+
+Tool::Tool(const char* programName, int argc, char** argv)
+    : programName_(programName), argc_(argc), argv_(argv) {}
+
+Tool::~Tool() = default;
+
+int Tool::Start() {
+  if (!Boot(programName_.c_str())) {
+    return kExitFailure;
+  }
+  if (ParseOptions(argc_, argv_) != kExitSuccess) {
+    return kExitFailure;
+  }
+  return Run();
+}
+
+std::unique_ptr<IFileInput> Tool::createInput(FILE* file, bool unbuffered, bool keepDebugDump) {
+  return IFileInput::Create(file, unbuffered, keepDebugDump, false);
+}
+
+std::unique_ptr<BufferedFileOutput> Tool::createOutput(FILE* file, bool unbuffered) {
+  return IFileOutput::Create(file, unbuffered);
+}
+
+IntervalStats& Tool::initOutputStats() {
+  outputStats_ = std::make_unique<IntervalStats>("records");
+  return *outputStats_;
+}
+
+bool Tool::fieldSubset() const {
+  return g_Options.fieldSubset;
+}
+
+}  // namespace orv

@@ -1,0 +1,391 @@
+#include "runtime/type_traits.h"
+
+#include <algorithm>
+#include <typeinfo>
+#include <unordered_set>
+
+#include "runtime/settings.h"
+#include "runtime/text_util.h"
+
+namespace orv {
+
+TypeTraits::TypeTraits(std::string_view name, std::string_view typeWord)
+    : name_(trim(NormalizeName(name))), typeWord_(typeWord) {}
+
+TypeTraits::~TypeTraits() = default;
+
+std::string TypeTraits::GetFullName(std::string_view path) const {
+  if (path.empty()) {
+    return name_;
+  }
+  std::string full(path);
+  full.append(".").append(name_);
+  return full;
+}
+
+void TypeTraits::SetSeparator(std::optional<std::string> separator) {
+  if (separator && separator->size() > 2) {
+    separator->resize(2);
+  }
+  explicitSeparator_ = std::move(separator);
+  if (explicitSeparator_) {
+    separatorLength_ = explicitSeparator_->size();
+    std::copy(explicitSeparator_->begin(), explicitSeparator_->end(), separator_);
+  }
+}
+
+void TypeTraits::SetQuote(std::optional<char> quote) {
+  quoting_ = quote.has_value();
+  quote_ = quote.value_or('"');
+  outputNullTokenDoubled_ = DoubleQuotes(outputNullToken_, quote_);
+}
+
+void TypeTraits::AddNullToken(std::string_view token) {
+  nullable_ = true;
+  if (nullTokens_.empty()) {
+    outputNullToken_ = token;
+    outputNullTokenDoubled_ = DoubleQuotes(outputNullToken_, quote_);
+  }
+  nullTokens_.emplace_back(token);
+}
+
+void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view recordSeparator) {
+  firstField_ = first;
+  lastField_ = last;
+  std::string_view chosen;
+  char defaultSeparator = g_TypeTraitsOptions.fieldSeparator;
+  if (explicitSeparator_) {
+    chosen = *explicitSeparator_;
+  } else if (last) {
+    chosen = recordSeparator;
+  } else {
+    chosen = std::string_view(&defaultSeparator, 1);
+  }
+  separatorLength_ = std::min<size_t>(chosen.size(), 2);
+  std::copy_n(chosen.begin(), separatorLength_, separator_);
+  recordSeparatorLength_ = std::min<size_t>(recordSeparator.size(), 2);
+  std::copy_n(recordSeparator.begin(), recordSeparatorLength_, recordSeparator_);
+}
+
+bool TypeTraits::MemoryEqual(const TypeTraits& other) const {
+  return typeid(*this) == typeid(other) && GetTypeName() == other.GetTypeName() &&
+         nullable_ == other.nullable_ && fixedSize_ == other.fixedSize_;
+}
+
+bool TypeTraits::MemoryComparable(const TypeTraits& other) const {
+  return typeid(*this) == typeid(other) && GetTypeName() == other.GetTypeName();
+}
+
+void TypeTraits::SetNull(size_t& size, bool withFlag) {
+  value_ = nullptr;
+  valueLength_ = 0;
+  if (withFlag) {
+    size += 1;
+  }
+}
+
+int TypeTraits::ReadDiscard(IFileInput& input) {
+  size_t size = 0;
+  return Read(input, size, false);
+}
+
+int TypeTraits::ParseFixedSize(IFileInput& input, char*& out, bool& isNull) {
+  size_t size = 0;
+  int status = Parse(input, size, false);
+  isNull = status == kStatusOk && IsNull();
+  if (status == kStatusOk && !isNull) {
+    WriteToBuffer(out, false);
+  }
+  return status;
+}
+
+const char* TypeTraits::getDataAndAdvance(const char*& data, size_t width, bool nullable,
+                                          size_t& length) {
+  if (nullable && (*data++ & 1) != 0) {
+    length = 0;
+    return nullptr;
+  }
+  if (width == 0) {
+    uint64_t n;
+    memcpy(&n, data, sizeof n);
+    data += sizeof n;
+    length = n;
+  } else {
+    length = width;
+  }
+  const char* value = data;
+  data += length;
+  return value;
+}
+
+// --- Printing
+// -------------------------------------------------------------------------------------
+
+void TypeTraits::PrintText(BufferedFileOutput& output, std::string_view text) const {
+  if (!quoting_) {
+    output.Write(text);
+  } else {
+    output.WriteByte(quote_);
+    size_t start = 0;
+    for (size_t at; (at = text.find(quote_, start)) != std::string_view::npos; start = at + 1) {
+      output.Write(text.data() + start, at + 1 - start);
+      output.WriteByte(quote_);
+    }
+    output.Write(text.data() + start, text.size() - start);
+    output.WriteByte(quote_);
+  }
+  output.Write(separator_, separatorLength_);
+}
+
+void TypeTraits::PrintNull(BufferedFileOutput& output) const {
+  if (!quoting_) {
+    output.Write(outputNullToken_);
+  } else {
+    output.WriteByte(quote_);
+    output.Write(outputNullTokenDoubled_);
+    output.WriteByte(quote_);
+  }
+  output.Write(separator_, separatorLength_);
+}
+
+void TypeTraits::Print(BufferedFileOutput& output) const {
+  if (IsNull()) {
+    PrintNull(output);
+    return;
+  }
+  char scratch[512];
+  PrintText(output, FormatText(value_, valueLength_, scratch));
+}
+
+void TypeTraits::Print(BufferedFileOutput& output, const char*& data, bool nullable) const {
+  size_t length;
+  const char* value = getDataAndAdvance(data, ValueWidth(), nullable, length);
+  if (value == nullptr) {
+    PrintNull(output);
+    return;
+  }
+  char scratch[512];
+  PrintText(output, FormatText(value, length, scratch));
+}
+
+// --- Tokenizer
+// ------------------------------------------------------------------------------------
+//
+// A token ends at the field's separator. A quoted field also takes a token that starts with the
+// quote character: it runs to the next single quote character (a doubled one stands for itself)
+// and the separator must follow it. A field other than the last that meets the record separator
+// first is a short record.
+
+namespace {
+
+// Makes two bytes available at the read position when the input has them.
+bool HaveTwo(IFileInput& input) {
+  while (input.BufferEnd() - input.BufferPos() < 2) {
+    if (!input.Refill(static_cast<size_t>(2 - (input.BufferEnd() - input.BufferPos())))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when the separator starts at the read position (its first byte already seen there).
+bool SeparatorHere(IFileInput& input, const char* separator, size_t length) {
+  return length == 1 || (HaveTwo(input) && input.BufferPos()[1] == separator[1]);
+}
+
+}  // namespace
+
+int TypeTraits::readParseToken(IFileInput& input) {
+  scratch_.clear();
+  if (separatorLength_ == 0) {
+    return ReadFixedToken(input);
+  }
+  char first = 0;
+  int status = input.PeekByte(first);
+  if (status != kInputOk) {
+    if (status != kInputEnd) {
+      return status;
+    }
+    if (firstField_) {
+      return kStatusEnd;
+    }
+    return lastField_ && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
+  }
+  if (quoting_ && first == quote_) {
+    return ReadQuotedToken(input);
+  }
+  const char s0 = separator_[0];
+  const bool checkRecord =
+      !lastField_ && recordSeparatorLength_ > 0 &&
+      std::string_view(recordSeparator_, recordSeparatorLength_) != separator();
+  const char r0 = recordSeparator_[0];
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        if (input.status() != kInputEnd) {
+          return input.status();
+        }
+        return lastField_ && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk
+                                                                            : kStatusBad;
+      }
+      continue;
+    }
+    const char* q = p;
+    if (checkRecord) {
+      while (q != e && *q != s0 && *q != r0) {
+        ++q;
+      }
+    } else {
+      q = static_cast<const char*>(memchr(p, s0, static_cast<size_t>(e - p)));
+      if (q == nullptr) {
+        q = e;
+      }
+    }
+    scratch_.append(p, q);
+    input.Advance(static_cast<size_t>(q - p));
+    if (q == e) {
+      continue;
+    }
+    const char c = *q;
+    if (c == s0 && SeparatorHere(input, separator_, separatorLength_)) {
+      input.Advance(separatorLength_);
+      return kStatusOk;
+    }
+    if (checkRecord && c == r0 && SeparatorHere(input, recordSeparator_, recordSeparatorLength_)) {
+      return kStatusBad;
+    }
+    scratch_.push_back(c);
+    input.Advance(1);
+  }
+}
+
+int TypeTraits::ReadQuotedToken(IFileInput& input) {
+  input.Advance(1);
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        return input.status() == kInputEnd ? kStatusBad : input.status();
+      }
+      continue;
+    }
+    const char* q = static_cast<const char*>(memchr(p, quote_, static_cast<size_t>(e - p)));
+    if (q == nullptr) {
+      scratch_.append(p, e);
+      input.Advance(static_cast<size_t>(e - p));
+      continue;
+    }
+    scratch_.append(p, q);
+    input.Advance(static_cast<size_t>(q - p));
+    if (HaveTwo(input) && input.BufferPos()[1] == quote_) {
+      scratch_.push_back(quote_);
+      input.Advance(2);
+      continue;
+    }
+    input.Advance(1);  // the closing quote
+    break;
+  }
+  char next = 0;
+  int status = input.PeekByte(next);
+  if (status != kInputOk) {
+    if (status != kInputEnd) {
+      return status;
+    }
+    return lastField_ && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
+  }
+  if (next == separator_[0] && SeparatorHere(input, separator_, separatorLength_)) {
+    input.Advance(separatorLength_);
+    return kStatusOk;
+  }
+  return kStatusBad;
+}
+
+int TypeTraits::ReadFixedToken(IFileInput& input) {
+  if (fixedSize_ == 0) {
+    return kStatusBad;
+  }
+  scratch_.resize(fixedSize_);
+  int status = input.Read(scratch_.data(), fixedSize_);
+  if (status == kInputOk) {
+    return kStatusOk;
+  }
+  scratch_.clear();
+  if (status == kInputEnd) {
+    return firstField_ ? kStatusEnd : kStatusBad;
+  }
+  return status == kInputTruncated ? kStatusBad : status;
+}
+
+bool TypeTraits::isParseTokenNull() const {
+  if (!nullable_) {
+    return false;
+  }
+  if (nullTokens_.empty()) {
+    return scratch_.empty();
+  }
+  return std::find(nullTokens_.begin(), nullTokens_.end(), scratch_) != nullTokens_.end();
+}
+
+// --- Record layout
+// --------------------------------------------------------------------------------
+
+void TypeTraitsCollection::Prepare() {
+  if (fields_.empty()) {
+    return;
+  }
+  std::string recordSeparator(g_TypeTraitsOptions.RecordSeparator());
+  const TypeTraits& last = *fields_.back();
+  if (last.explicitSeparator()) {
+    recordSeparator = *last.explicitSeparator();
+  }
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i]->ResolveSeparator(i == 0, i + 1 == fields_.size(), recordSeparator);
+    fields_[i]->Prepare();
+  }
+}
+
+std::optional<std::string> CheckPresenceAndUniqueness(const TypeTraitsCollection& fields) {
+  if (fields.empty()) {
+    return "Data definition has no fields.";
+  }
+  std::unordered_set<std::string_view> seen;
+  for (const auto& field : fields) {
+    if (!seen.insert(field->name()).second) {
+      return "Duplicate field name: '" + field->name() + "'.";
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckExistence(const TypeTraitsCollection& fields,
+                                          const std::vector<std::string>& names) {
+  std::vector<std::optional<size_t>> indices = KeysToIndices(fields, names);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!indices[i]) {
+      return "Field doesn't exist: '" + names[i] + "'.";
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::optional<size_t>> KeysToIndices(const TypeTraitsCollection& fields,
+                                                 const std::vector<std::string>& names) {
+  std::vector<std::optional<size_t>> indices;
+  indices.reserve(names.size());
+  for (const std::string& name : names) {
+    std::optional<size_t> found;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].name() == name) {
+        found = i;
+        break;
+      }
+    }
+    indices.push_back(found);
+  }
+  return indices;
+}
+
+}  // namespace orv

@@ -1,0 +1,256 @@
+// The type descriptor base and the record layout. A descriptor knows one field: its name, type,
+// nullability and text settings; it holds the field's current value and owns every codec of it.
+//
+// Record layouts, values back to back in field order:
+//   in-memory buffer:  [flag byte if nullable] value | fixed string bytes | u64 length + bytes
+//   binary stream:     [flag byte if nullable] value | fixed string bytes | u32 length + bytes
+// The flag byte is 1 for null (nothing follows) and 0 for a present value.
+#pragma once
+
+#include <unicode/uversion.h>
+
+#include <cstdint>
+#include <locale>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "runtime/input.h"
+#include "runtime/output.h"
+
+U_NAMESPACE_BEGIN
+class Collator;
+U_NAMESPACE_END
+
+namespace orv {
+
+class decimal;
+class date;
+class datetime;
+template <typename S, typename L, typename V>
+class DecimalTypeTraits;
+template <typename V>
+class DateTypeTraits;
+template <typename V>
+class DateTimeTypeTraits;
+class StringTypeTraits;
+class VariableStringTypeTraits;
+struct QvdFieldMetadata;
+
+// Status words of text and binary input.
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusEnd = 1;  // end of input at the start of a field
+inline constexpr int kStatusBad = 2;  // bad or truncated value
+
+// Three-way comparison results.
+enum CompareResult : int {
+  kFirstBefore = 0,
+  kEqual = 1,
+  kFirstAfter = 2,
+  kFirstNull = 3,
+  kSecondNull = 4,
+  kBothNull = 5,
+};
+
+struct CompareContext {
+  bool flag = false;  // strings: compare ignoring case
+  std::shared_ptr<const icu::Collator> collator;
+  const std::collate<char>* facet = nullptr;
+  std::locale locale;  // keeps `facet` alive
+};
+
+using LessFunction = bool (*)(const CompareContext&, const void*, size_t, const void*, size_t);
+using CompareFunction = int (*)(const CompareContext&, const void*, size_t, const void*, size_t);
+
+struct LessFunctor {
+  LessFunction function = nullptr;
+  CompareContext context;
+  bool operator()(const void* a, size_t as, const void* b, size_t bs) const {
+    return function(context, a, as, b, bs);
+  }
+};
+
+struct CompareFunctor {
+  CompareFunction function = nullptr;
+  CompareContext context;
+  int operator()(const void* a, size_t as, const void* b, size_t bs) const {
+    return function(context, a, as, b, bs);
+  }
+};
+
+class TypeTraits {
+ public:
+  // The name is normalised (NormalizeName) and trimmed of blanks.
+  TypeTraits(std::string_view name, std::string_view typeWord);
+  virtual ~TypeTraits();
+  TypeTraits(const TypeTraits&) = delete;
+  TypeTraits& operator=(const TypeTraits&) = delete;
+
+  // --- Identity and settings --------------------------------------------------------------------
+  const std::string& name() const { return name_; }
+  const std::string& typeWord() const { return typeWord_; }
+  bool nullable() const { return nullable_; }
+  void SetNullable(bool nullable) { nullable_ = nullable; }
+  // 1 means descending, any other value ascending.
+  int sortDirection() const { return sortDirection_; }
+  void SetSortDirection(int direction) { sortDirection_ = direction; }
+  size_t fixedSize() const { return fixedSize_; }
+  int status() const { return status_; }
+  // The field's name in messages; `path` names an enclosing structure, empty for a plain field.
+  std::string GetFullName(std::string_view path = {}) const;
+
+  // Text settings. An explicit separator (empty = none) overrides the position default that
+  // ResolveSeparator gives.
+  void SetSeparator(std::optional<std::string> separator);
+  const std::optional<std::string>& explicitSeparator() const { return explicitSeparator_; }
+  std::string_view separator() const { return {separator_, separatorLength_}; }
+  void SetQuote(std::optional<char> quote);
+  std::optional<char> quote() const {
+    return quoting_ ? std::optional<char>(quote_) : std::nullopt;
+  }
+  // Adds a null token; makes the field nullable. The first is written on output.
+  void AddNullToken(std::string_view token);
+  const std::vector<std::string>& nullTokens() const { return nullTokens_; }
+  const std::string& getOutputNullToken() const { return outputNullToken_; }
+  // Fixes the separator and the tokenizer's view of the record from the field's position.
+  void ResolveSeparator(bool first, bool last, std::string_view recordSeparator);
+
+  // --- Type -------------------------------------------------------------------------------------
+  virtual std::string GetTypeName() const = 0;
+  virtual std::optional<std::pair<const TypeTraits*, int>> GetIntegralInfo() const {
+    return std::nullopt;
+  }
+  virtual const DecimalTypeTraits<__int128, long, decimal>* AsDecimal() const { return nullptr; }
+  virtual DecimalTypeTraits<__int128, long, decimal>* AsDecimal() { return nullptr; }
+  virtual const DateTypeTraits<date>* AsDate() const { return nullptr; }
+  virtual DateTypeTraits<date>* AsDate() { return nullptr; }
+  virtual const DateTimeTypeTraits<datetime>* AsDateTime() const { return nullptr; }
+  virtual DateTimeTypeTraits<datetime>* AsDateTime() { return nullptr; }
+  virtual const StringTypeTraits* AsString() const { return nullptr; }
+  virtual StringTypeTraits* AsString() { return nullptr; }
+  virtual const VariableStringTypeTraits* AsVariableString() const { return nullptr; }
+  virtual VariableStringTypeTraits* AsVariableString() { return nullptr; }
+  virtual void Prepare() {}
+  // Same class and the same record layout.
+  virtual bool MemoryEqual(const TypeTraits& other) const;
+  // Values of the two fields can be compared byte for byte.
+  virtual bool MemoryComparable(const TypeTraits& other) const;
+  // Width of a value in the in-memory record (fixed-width types, fixed strings), 0 for variable.
+  virtual size_t ValueWidth() const = 0;
+
+  // --- Current value ----------------------------------------------------------------------------
+  virtual void SetNull(size_t& size, bool withFlag);
+  virtual bool IsNull() const { return value_ == nullptr; }
+  const void* value() const { return value_; }
+  size_t valueLength() const { return valueLength_; }
+  virtual void WriteToBuffer(char*& out, bool recordFormat) const = 0;
+
+  // --- Binary record stream ---------------------------------------------------------------------
+  // Producers add the record bytes of the value to `size` (the flag byte and a string's 64-bit
+  // length too when `recordFormat`).
+  virtual int Read(IFileInput& input, size_t& size, bool recordFormat) = 0;
+  // Reads the next value straight into a record buffer, advancing `out`; sets `isNull`.
+  virtual int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) = 0;
+  virtual int ReadDiscard(IFileInput& input);
+  virtual void Write(BufferedFileOutput& output) const = 0;
+  // The value at a record buffer position, which moves past the field.
+  virtual void Write(BufferedFileOutput& output, const char*& data, bool nullable) const = 0;
+
+  // --- Text -------------------------------------------------------------------------------------
+  virtual int Parse(IFileInput& input, size_t& size, bool recordFormat) = 0;
+  virtual int ParseFixedSize(IFileInput& input, char*& out, bool& isNull);
+  virtual int ParseDiscard(IFileInput& input) { return readParseToken(input); }
+  void Print(BufferedFileOutput& output) const;
+  void Print(BufferedFileOutput& output, const char*& data, bool nullable) const;
+  // The text of a present value; may use `scratch` (512 bytes).
+  virtual std::string_view FormatText(const void* value, size_t length, char* scratch) const = 0;
+
+  // --- Comparison -------------------------------------------------------------------------------
+  virtual LessFunctor getLessFunctor(bool flag) const = 0;
+  virtual LessFunctor getEqualFunctor(bool flag) const = 0;
+  virtual CompareFunctor getCompareFunctor(bool flag) const = 0;
+  virtual CompareFunctor getFullCompareFunctor(bool flag) const = 0;
+
+  // --- Format support ---------------------------------------------------------------------------
+  virtual bool SupportsQvd() const { return true; }
+  virtual bool SupportsQvx() const { return true; }
+
+  // --- Base helpers for the derived classes -----------------------------------------------------
+  // Reads the next text token into the scratch string; returns a status word.
+  int readParseToken(IFileInput& input);
+  bool isParseTokenNull() const;
+  const std::string& parseToken() const { return scratch_; }
+  // Steps over one field of a record buffer: the flag byte of a nullable field, then `width`
+  // bytes (0: a 64-bit length and that many bytes). Returns null for a null value; `length`
+  // receives the value's byte count.
+  static const char* getDataAndAdvance(const char*& data, size_t width, bool nullable,
+                                       size_t& length);
+
+ protected:
+  void setStatus(int status) { status_ = status; }
+  void PrintText(BufferedFileOutput& output, std::string_view text) const;
+  void PrintNull(BufferedFileOutput& output) const;
+
+  const void* value_ = nullptr;
+  size_t valueLength_ = 0;
+  size_t fixedSize_ = 0;
+  std::string scratch_;
+
+ private:
+  int ReadQuotedToken(IFileInput& input);
+  int ReadFixedToken(IFileInput& input);
+
+  std::string name_;
+  std::string typeWord_;
+  bool nullable_ = false;
+  int sortDirection_ = 0;
+  int status_ = kStatusOk;
+
+  std::optional<std::string> explicitSeparator_;
+  char separator_[2] = {',', 0};
+  size_t separatorLength_ = 1;
+  char recordSeparator_[2] = {'\n', 0};
+  size_t recordSeparatorLength_ = 1;
+  bool firstField_ = true;
+  bool lastField_ = true;
+  bool quoting_ = false;
+  char quote_ = '"';
+  std::vector<std::string> nullTokens_;
+  std::string outputNullToken_;
+  std::string outputNullTokenDoubled_;
+};
+
+// The record layout: owning descriptor pointers in field order.
+class TypeTraitsCollection {
+ public:
+  using Pointer = std::unique_ptr<TypeTraits>;
+
+  size_t size() const { return fields_.size(); }
+  bool empty() const { return fields_.empty(); }
+  TypeTraits& operator[](size_t i) const { return *fields_[i]; }
+  void push_back(Pointer field) { fields_.push_back(std::move(field)); }
+  auto begin() const { return fields_.begin(); }
+  auto end() const { return fields_.end(); }
+  void clear() { fields_.clear(); }
+
+  // Resolves every field's separator by position (the last field's separator is the record
+  // separator) and calls Prepare on each descriptor.
+  void Prepare();
+
+ private:
+  std::vector<Pointer> fields_;
+};
+
+// Refuses an empty layout and duplicate field names.
+std::optional<std::string> CheckPresenceAndUniqueness(const TypeTraitsCollection& fields);
+// Every name of `names` must be a field of the layout.
+std::optional<std::string> CheckExistence(const TypeTraitsCollection& fields,
+                                          const std::vector<std::string>& names);
+// Field positions of `names`, in their order; empty for a name that is not a field.
+std::vector<std::optional<size_t>> KeysToIndices(const TypeTraitsCollection& fields,
+                                                 const std::vector<std::string>& names);
+
+}  // namespace orv

@@ -1,0 +1,111 @@
+// Value classes of the record types and the calendar arithmetic they rest on. All calendar work is
+// proleptic Gregorian in UTC; nothing here consults the C library's time zone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <tuple>
+
+namespace orv {
+
+// decimalPow10[i] = 10^i for i = 0..38.
+extern const __int128 decimalPow10[39];
+
+// Days since 1970-01-01 of a civil date (month 1..12; a day outside 1..31 is counted on).
+constexpr int64_t DaysFromCivil(int64_t year, unsigned month, int64_t day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yoe = year - era * 400;
+  const int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+struct CivilDate {
+  int64_t year;
+  unsigned month;
+  unsigned day;
+};
+
+constexpr CivilDate CivilFromDays(int64_t days) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+  return {static_cast<int64_t>(yoe) + era * 400 + (month <= 2), month, day};
+}
+
+// Packed date: year in bits 16..31, month in bits 8..15, day in bits 0..7.
+class date {
+ public:
+  date() = default;
+  date(unsigned year, unsigned month, unsigned day)
+      : packed_((year << 16) | ((month & 0xFFu) << 8) | (day & 0xFFu)) {}
+  static date FromPacked(uint32_t packed) {
+    date d;
+    d.packed_ = packed;
+    return d;
+  }
+  // The date `days` days after 1970-01-01; empty when its year does not fit 16 bits.
+  static std::optional<date> FromEpochDays(int64_t days);
+
+  uint32_t packed() const { return packed_; }
+  unsigned year() const { return packed_ >> 16; }
+  unsigned month() const { return (packed_ >> 8) & 0xFFu; }
+  unsigned day() const { return packed_ & 0xFFu; }
+  std::tuple<unsigned, unsigned, unsigned> tuple() const { return {year(), month(), day()}; }
+
+  int64_t EpochDays() const { return DaysFromCivil(year(), month(), day()); }
+  int64_t epoch_time() const { return EpochDays() * 86400; }
+  int64_t operator-(const date& other) const { return EpochDays() - other.EpochDays(); }
+  // Undefined for a result outside the 16-bit year range; use FromEpochDays to check.
+  date operator+(int64_t days) const { return *FromEpochDays(EpochDays() + days); }
+  bool operator==(const date&) const = default;
+
+ private:
+  uint32_t packed_ = 0;
+};
+
+// Seconds since 1970-01-01 00:00:00 UTC.
+class datetime {
+ public:
+  datetime() = default;
+  datetime(int64_t year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+           unsigned second)
+      : seconds_(DaysFromCivil(year, month, day) * 86400 + int64_t{hour} * 3600 + minute * 60 +
+                 second) {}
+  static datetime from_epoch_time(int64_t seconds) {
+    datetime t;
+    t.seconds_ = seconds;
+    return t;
+  }
+  int64_t epoch_time() const { return seconds_; }
+  void set_epoch_time(int64_t seconds) { seconds_ = seconds; }
+  bool operator==(const datetime&) const = default;
+
+ private:
+  int64_t seconds_ = 0;
+};
+
+// A scaled 128-bit integer with its scale.
+class decimal {
+ public:
+  decimal() = default;
+  decimal(__int128 value, uint8_t scale) : value_(value), scale_(scale) {}
+  // The value scaled to `scale` (truncating when the scale shrinks). Precision is not checked.
+  __int128 get_internal(uint8_t precision, uint8_t scale) const;
+  void set_internal(__int128 value, uint8_t scale) {
+    value_ = value;
+    scale_ = scale;
+  }
+
+ private:
+  __int128 value_ = 0;
+  uint8_t scale_ = 0;
+};
+
+}  // namespace orv

@@ -1,0 +1,55 @@
+// Datetime field: signed 64-bit seconds since 1970-01-01 00:00:00 UTC. A field may instead be a
+// time of day (TIME) or a duration (INTERVAL); that changes only its QVD form.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "runtime/values.h"
+#include "types/primitive_type_traits.h"
+
+namespace orv {
+
+template <typename V>
+class DateTimeTypeTraits;
+
+template <>
+class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> {
+ public:
+  DateTimeTypeTraits(std::string_view name, std::optional<std::string> format)
+      : PrimitiveTypeTraits(name, "datetime"), format_(std::move(format)) {}
+
+  const std::optional<std::string>& format() const { return format_; }
+  const std::optional<std::string>& qvdFormat() const { return qvdFormat_; }
+  void SetQvdFormat(std::optional<std::string> format) { qvdFormat_ = std::move(format); }
+  bool isTime() const { return time_; }
+  bool isInterval() const { return interval_; }
+  // At most one of the two is set; setting one clears the other.
+  void SetTime(bool on) {
+    time_ = on;
+    interval_ = interval_ && !on;
+  }
+  void SetInterval(bool on) {
+    interval_ = on;
+    time_ = time_ && !on;
+  }
+  const std::string& EffectiveFormat() const;
+
+  std::string GetTypeName() const override { return "datetime(" + EffectiveFormat() + ")"; }
+  const DateTimeTypeTraits* AsDateTime() const override { return this; }
+  DateTimeTypeTraits* AsDateTime() override { return this; }
+
+  // --- Text ---
+  int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
+  std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+
+ private:
+  std::optional<std::string> format_;
+  std::optional<std::string> qvdFormat_;
+  bool time_ = false;
+  bool interval_ = false;
+};
+
+using DateTimeTraits = DateTimeTypeTraits<datetime>;
+
+}  // namespace orv

@@ -1,0 +1,179 @@
+// What every fixed-width type shares: the scratch cell that holds the current value, nulls, the
+// in-memory record and binary stream codecs, and the comparison functors over the stored type S.
+#pragma once
+
+#include <cstring>
+#include <string_view>
+#include <type_traits>
+
+#include "runtime/type_traits.h"
+#include "types/compare.h"
+
+namespace orv {
+
+template <typename S, typename V>
+class PrimitiveTypeTraits : public TypeTraits {
+ public:
+  PrimitiveTypeTraits(std::string_view name, std::string_view typeWord)
+      : TypeTraits(name, typeWord) {
+    SetValue(S{});
+  }
+
+  size_t ValueWidth() const override { return sizeof(S); }
+  // The current value; meaningful only when not null.
+  S current() const { return cell_; }
+  void SetValue(S v) {
+    cell_ = v;
+    value_ = &cell_;
+    valueLength_ = sizeof(S);
+  }
+
+  // --- In-memory record -------------------------------------------------------------------------
+  void WriteToBuffer(char*& out, bool recordFormat) const override {
+    if (recordFormat && nullable()) {
+      *out++ = IsNull() ? 1 : 0;
+    }
+    if (!IsNull()) {
+      memcpy(out, &cell_, sizeof(S));
+      out += sizeof(S);
+    }
+  }
+
+  // --- Binary record stream ---------------------------------------------------------------------
+  int Read(IFileInput& input, size_t& size, bool recordFormat) override {
+    const bool flagged = nullable();
+    if (flagged) {
+      char flag = 0;
+      if (int status = input.ReadByte(flag); status != kInputOk) {
+        return Status(status);
+      }
+      if (recordFormat) {
+        size += 1;
+      }
+      if ((flag & 1) != 0) {
+        value_ = nullptr;
+        return Status(kStatusOk);
+      }
+    }
+    S v{};
+    if (int status = ReadStreamValue(input, v); status != kInputOk) {
+      return Status(flagged || status == kInputTruncated ? kStatusBad : status);
+    }
+    SetValue(v);
+    size += sizeof(S);
+    return Status(kStatusOk);
+  }
+
+  int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) override {
+    isNull = false;
+    const bool flagged = nullable();
+    if (flagged) {
+      char flag = 0;
+      if (int status = input.ReadByte(flag); status != kInputOk) {
+        return Status(status);
+      }
+      if ((flag & 1) != 0) {
+        isNull = true;
+        return Status(kStatusOk);
+      }
+    }
+    S v{};
+    if (int status = ReadStreamValue(input, v); status != kInputOk) {
+      return Status(flagged || status == kInputTruncated ? kStatusBad : status);
+    }
+    memcpy(out, &v, sizeof(S));
+    out += sizeof(S);
+    return Status(kStatusOk);
+  }
+
+  void Write(BufferedFileOutput& output) const override {
+    WriteStream(output, IsNull() ? nullptr : &cell_, nullable());
+  }
+
+  void Write(BufferedFileOutput& output, const char*& data, bool nullable) const override {
+    size_t length;
+    const char* value = getDataAndAdvance(data, sizeof(S), nullable, length);
+    WriteStream(output, value, nullable);
+  }
+
+  // --- Comparison -------------------------------------------------------------------------------
+  LessFunctor getLessFunctor(bool flag) const override {
+    return MakeLessFunctor<S>(nullable(), sortDirection() == 1, flag);
+  }
+  LessFunctor getEqualFunctor(bool flag) const override {
+    return MakeEqualFunctor<S>(nullable(), flag);
+  }
+  CompareFunctor getCompareFunctor(bool flag) const override {
+    return MakeCompareFunctor<S, false>(nullable(), sortDirection() == 1, flag);
+  }
+  CompareFunctor getFullCompareFunctor(bool flag) const override {
+    return MakeCompareFunctor<S, true>(nullable(), sortDirection() == 1, flag);
+  }
+
+ protected:
+  // Bytes of a value in the binary stream; decimals of precision 18 or less take 8.
+  size_t streamWidth_ = sizeof(S);
+
+  int Status(int status) {
+    setStatus(status);
+    return status;
+  }
+
+  // The text conversion shared by the leaf classes: reads a token, recognises null, converts the
+  // rest with `convert(token, value) -> bool`.
+  template <typename Convert>
+  int ParseWith(IFileInput& input, size_t& size, bool recordFormat, Convert convert) {
+    if (int status = readParseToken(input); status != kStatusOk) {
+      return Status(status);
+    }
+    const bool flag = recordFormat && nullable();
+    if (isParseTokenNull()) {
+      value_ = nullptr;
+      size += flag ? 1 : 0;
+      return Status(kStatusOk);
+    }
+    S v{};
+    if (!convert(std::string_view(scratch_), v)) {
+      return Status(kStatusBad);
+    }
+    SetValue(v);
+    size += sizeof(S) + (flag ? 1 : 0);
+    return Status(kStatusOk);
+  }
+
+ private:
+  int ReadStreamValue(IFileInput& input, S& v) {
+    if constexpr (std::is_same_v<S, __int128>) {
+      if (streamWidth_ == 8) {
+        int64_t low;
+        int status = input.Read(&low, sizeof low);
+        v = low;
+        return status;
+      }
+    }
+    return input.Read(&v, sizeof(S));
+  }
+
+  void WriteStream(BufferedFileOutput& output, const void* value, bool flagged) const {
+    if (flagged) {
+      output.WriteByte(value == nullptr ? 1 : 0);
+    }
+    if (value == nullptr) {
+      return;
+    }
+    if constexpr (std::is_same_v<S, __int128>) {
+      if (streamWidth_ == 8) {
+        __int128 v;
+        memcpy(&v, value, sizeof v);
+        auto low = static_cast<int64_t>(v);
+        output.Write(&low, sizeof low);
+        return;
+      }
+    }
+    output.Write(value, sizeof(S));
+  }
+
+  S cell_;
+};
+
+}  // namespace orv

@@ -1,0 +1,225 @@
+#include "types/string.h"
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+
+#include <algorithm>
+
+#include "types/compare.h"
+
+namespace orv {
+
+StringTypeTraits::StringTypeTraits(std::string_view name, size_t fixedSize)
+    : TypeTraits(name, "string") {
+  fixedSize_ = fixedSize;
+}
+
+bool StringTypeTraits::MemoryComparable(const TypeTraits& other) const {
+  const StringTypeTraits* string = other.AsString();
+  return string != nullptr && string->fixedSize_ == fixedSize_ && string->collation_ == collation_;
+}
+
+// --- In-memory record
+// -----------------------------------------------------------------------------
+
+void StringTypeTraits::WriteToBuffer(char*& out, bool recordFormat) const {
+  if (recordFormat && nullable()) {
+    *out++ = IsNull() ? 1 : 0;
+  }
+  if (IsNull()) {
+    return;
+  }
+  if (recordFormat && fixedSize_ == 0) {
+    uint64_t length = valueLength_;
+    memcpy(out, &length, sizeof length);
+    out += sizeof length;
+  }
+  if (valueLength_ > 0) {
+    memcpy(out, value_, valueLength_);
+  }
+  out += valueLength_;
+}
+
+// --- Binary record stream
+// -------------------------------------------------------------------------
+
+int StringTypeTraits::ReadStreamValue(IFileInput& input, bool afterFlag) {
+  auto fail = [afterFlag](int status) {
+    return afterFlag || status == kInputTruncated ? kStatusBad : status;
+  };
+  size_t length = fixedSize_;
+  bool lengthRead = false;
+  if (fixedSize_ == 0) {
+    uint32_t streamLength;
+    if (int status = input.Read(&streamLength, sizeof streamLength); status != kInputOk) {
+      return fail(status);
+    }
+    length = streamLength;
+    lengthRead = true;
+  }
+  // Grow with the bytes actually read, so that a damaged length cannot demand memory up front.
+  constexpr size_t kChunk = size_t{1} << 20;
+  data_.clear();
+  while (data_.size() < length) {
+    size_t at = data_.size();
+    size_t step = std::min(kChunk, length - at);
+    data_.resize(at + step);
+    if (int status = input.Read(data_.data() + at, step); status != kInputOk) {
+      return afterFlag || lengthRead || at > 0 ? kStatusBad : fail(status);
+    }
+  }
+  return kStatusOk;
+}
+
+int StringTypeTraits::Read(IFileInput& input, size_t& size, bool recordFormat) {
+  const bool flagged = nullable();
+  if (flagged) {
+    char flag = 0;
+    if (int status = input.ReadByte(flag); status != kInputOk) {
+      return Status(status);
+    }
+    if (recordFormat) {
+      size += 1;
+    }
+    if ((flag & 1) != 0) {
+      SetValue(nullptr, 0);
+      return Status(kStatusOk);
+    }
+  }
+  if (int status = ReadStreamValue(input, flagged); status != kStatusOk) {
+    return Status(status);
+  }
+  SetValue(data_.data(), data_.size());
+  size += data_.size() + (recordFormat && fixedSize_ == 0 ? sizeof(uint64_t) : 0);
+  return Status(kStatusOk);
+}
+
+int StringTypeTraits::ReadFixedSize(IFileInput& input, char*& out, bool& isNull) {
+  size_t size = 0;
+  int status = Read(input, size, false);
+  isNull = status == kStatusOk && IsNull();
+  if (status == kStatusOk && !isNull) {
+    WriteToBuffer(out, false);
+  }
+  return status;
+}
+
+void StringTypeTraits::WriteStream(BufferedFileOutput& output, const char* value, size_t length,
+                                   bool flagged) const {
+  if (flagged) {
+    output.WriteByte(value == nullptr ? 1 : 0);
+  }
+  if (value == nullptr) {
+    return;
+  }
+  if (fixedSize_ == 0) {
+    auto streamLength = static_cast<uint32_t>(length);
+    output.Write(&streamLength, sizeof streamLength);
+  }
+  output.Write(value, length);
+}
+
+void StringTypeTraits::Write(BufferedFileOutput& output) const {
+  WriteStream(output, static_cast<const char*>(value_), valueLength_, nullable());
+}
+
+void StringTypeTraits::Write(BufferedFileOutput& output, const char*& data, bool nullable) const {
+  size_t length;
+  const char* value = getDataAndAdvance(data, fixedSize_, nullable, length);
+  WriteStream(output, value, length, nullable);
+}
+
+// --- Comparison
+// -----------------------------------------------------------------------------------
+
+CompareContext StringTypeTraits::MakeCompareContext(bool flag, std::string* error) const {
+  CompareContext context;
+  context.flag = flag;
+  if (!collation_) {
+    return context;
+  }
+  if (collation_->icuLocale) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Collator> collator(
+        icu::Collator::createInstance(icu::Locale(collation_->icuLocale->c_str()), status));
+    if (U_FAILURE(status) || collator == nullptr) {
+      if (error != nullptr) {
+        *error = "Can't create a collator for locale: '" + *collation_->icuLocale + "'.";
+      }
+      return context;
+    }
+    collator->setStrength(flag ? icu::Collator::SECONDARY : icu::Collator::TERTIARY);
+    context.collator = std::move(collator);
+  } else if (collation_->locale) {
+    context.locale = *collation_->locale;
+    context.facet = &std::use_facet<std::collate<char>>(context.locale);
+  }
+  return context;
+}
+
+LessFunctor StringTypeTraits::getLessFunctor(bool flag) const {
+  bool descending = sortDirection() == 1;
+  LessFunctor f;
+  f.context = MakeCompareContext(flag);
+  f.function = nullable()
+                   ? (descending ? NullableVariableStringGreater : NullableVariableStringLess)
+                   : (descending ? VariableStringGreater : VariableStringLess);
+  return f;
+}
+
+LessFunctor StringTypeTraits::getEqualFunctor(bool flag) const {
+  LessFunctor f;
+  f.context = MakeCompareContext(flag);
+  f.function = nullable() ? NullableVariableStringEqual : VariableStringEqual;
+  return f;
+}
+
+CompareFunctor StringTypeTraits::getCompareFunctor(bool flag) const {
+  bool descending = sortDirection() == 1;
+  CompareFunctor f;
+  f.context = MakeCompareContext(flag);
+  f.function = nullable() ? (descending ? NullableVariableStringCompareGreater<false>
+                                        : NullableVariableStringCompareLess<false>)
+                          : (descending ? VariableStringCompareGreater : VariableStringCompareLess);
+  return f;
+}
+
+CompareFunctor StringTypeTraits::getFullCompareFunctor(bool flag) const {
+  bool descending = sortDirection() == 1;
+  CompareFunctor f;
+  f.context = MakeCompareContext(flag);
+  f.function = nullable() ? (descending ? NullableVariableStringCompareGreater<true>
+                                        : NullableVariableStringCompareLess<true>)
+                          : (descending ? VariableStringCompareGreater : VariableStringCompareLess);
+  return f;
+}
+
+// --- Text
+// -----------------------------------------------------------------------------------------
+
+std::string VariableStringTypeTraits::GetTypeName() const {
+  return fixedSize_ == 0 ? "string" : "string(" + std::to_string(fixedSize_) + ")";
+}
+
+int VariableStringTypeTraits::Parse(IFileInput& input, size_t& size, bool recordFormat) {
+  if (int status = readParseToken(input); status != kStatusOk) {
+    return Status(status);
+  }
+  const bool flag = recordFormat && nullable();
+  if (isParseTokenNull()) {
+    SetValue(nullptr, 0);
+    size += flag ? 1 : 0;
+    return Status(kStatusOk);
+  }
+  if (fixedSize_ != 0) {
+    if (scratch_.size() > fixedSize_) {
+      return Status(kStatusBad);
+    }
+    scratch_.resize(fixedSize_, ' ');
+  }
+  SetValue(scratch_.data(), scratch_.size());
+  size += scratch_.size() + (flag ? 1 : 0) + (recordFormat && fixedSize_ == 0 ? 8 : 0);
+  return Status(kStatusOk);
+}
+
+}  // namespace orv

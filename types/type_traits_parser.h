@@ -1,0 +1,31 @@
+// Record layouts from data-definition text, and back.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/data_definition.h"
+#include "runtime/type_traits.h"
+
+namespace orv {
+
+struct TypeTraitsParser {
+  // Append the fields of `text` (inline form: fields separated by ';' or newlines) to `fields`.
+  // An engaged result is the FAIL message.
+  static std::optional<std::string> ParseInlineFields(std::string_view text,
+                                                      TypeTraitsCollection& fields);
+  // The same for the data-definition file at `path`.
+  static std::optional<std::string> LoadAndParseFields(const std::string& path,
+                                                       TypeTraitsCollection& fields);
+};
+
+// The descriptor of one field definition; null with `error` set when it cannot be built.
+std::unique_ptr<TypeTraits> BuildTypeTraits(const FieldSpec& spec, std::string* error);
+// The definition that builds a descriptor equal to `field`.
+FieldSpec DescribeTypeTraits(const TypeTraits& field);
+// The layout as data-definition text: file form (a line per field) or inline form.
+std::string ToString(const TypeTraitsCollection& fields, bool inlineForm);
+
+}  // namespace orv
