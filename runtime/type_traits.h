@@ -182,6 +182,13 @@ class TypeTraits {
   // Reads the next text token into the scratch string; returns a status word.
   int readParseToken(IFileInput& input);
   bool isParseTokenNull() const;
+  // Reads the flag byte of a nullable field from a binary stream (bit 0 set = null).
+  static int readNullFlag(IFileInput& input, bool& isNull) {
+    char flag = 0;
+    int status = input.ReadByte(flag);
+    isNull = (flag & 1) != 0;
+    return status;
+  }
   const std::string& parseToken() const { return scratch_; }
   // Steps over one field of a record buffer: the flag byte of a nullable field, then `width`
   // bytes (0: a 64-bit length and that many bytes). Returns null for a null value; `length`

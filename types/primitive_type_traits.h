@@ -41,48 +41,30 @@ class PrimitiveTypeTraits : public TypeTraits {
 
   // --- Binary record stream ---------------------------------------------------------------------
   int Read(IFileInput& input, size_t& size, bool recordFormat) override {
-    const bool flagged = nullable();
-    if (flagged) {
-      char flag = 0;
-      if (int status = input.ReadByte(flag); status != kInputOk) {
-        return Status(status);
-      }
-      if (recordFormat) {
-        size += 1;
-      }
-      if ((flag & 1) != 0) {
-        value_ = nullptr;
-        return Status(kStatusOk);
-      }
-    }
     S v{};
-    if (int status = ReadStreamValue(input, v); status != kInputOk) {
-      return Status(flagged || status == kInputTruncated ? kStatusBad : status);
+    bool isNull = false;
+    if (int status = ReadStream(input, v, isNull); status != kStatusOk) {
+      return Status(status);
     }
-    SetValue(v);
-    size += sizeof(S);
+    size += recordFormat && nullable() ? 1 : 0;
+    if (isNull) {
+      value_ = nullptr;
+    } else {
+      SetValue(v);
+      size += sizeof(S);
+    }
     return Status(kStatusOk);
   }
 
   int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) override {
-    isNull = false;
-    const bool flagged = nullable();
-    if (flagged) {
-      char flag = 0;
-      if (int status = input.ReadByte(flag); status != kInputOk) {
-        return Status(status);
-      }
-      if ((flag & 1) != 0) {
-        isNull = true;
-        return Status(kStatusOk);
-      }
-    }
     S v{};
-    if (int status = ReadStreamValue(input, v); status != kInputOk) {
-      return Status(flagged || status == kInputTruncated ? kStatusBad : status);
+    if (int status = ReadStream(input, v, isNull); status != kStatusOk) {
+      return Status(status);
     }
-    memcpy(out, &v, sizeof(S));
-    out += sizeof(S);
+    if (!isNull) {
+      memcpy(out, &v, sizeof(S));
+      out += sizeof(S);
+    }
     return Status(kStatusOk);
   }
 
@@ -142,6 +124,23 @@ class PrimitiveTypeTraits : public TypeTraits {
   }
 
  private:
+  // The flag byte of a nullable field, then the value; a failure after the first byte of the
+  // field is a truncated record.
+  int ReadStream(IFileInput& input, S& v, bool& isNull) {
+    const bool flagged = nullable();
+    if (flagged) {
+      if (int status = readNullFlag(input, isNull); status != kInputOk || isNull) {
+        return status;
+      }
+    } else {
+      isNull = false;
+    }
+    if (int status = ReadStreamValue(input, v); status != kInputOk) {
+      return flagged || status == kInputTruncated ? kStatusBad : status;
+    }
+    return kStatusOk;
+  }
+
   int ReadStreamValue(IFileInput& input, S& v) {
     if constexpr (std::is_same_v<S, __int128>) {
       if (streamWidth_ == 8) {

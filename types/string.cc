@@ -74,14 +74,12 @@ int StringTypeTraits::ReadStreamValue(IFileInput& input, bool afterFlag) {
 int StringTypeTraits::Read(IFileInput& input, size_t& size, bool recordFormat) {
   const bool flagged = nullable();
   if (flagged) {
-    char flag = 0;
-    if (int status = input.ReadByte(flag); status != kInputOk) {
+    bool isNull = false;
+    if (int status = readNullFlag(input, isNull); status != kInputOk) {
       return Status(status);
     }
-    if (recordFormat) {
-      size += 1;
-    }
-    if ((flag & 1) != 0) {
+    size += recordFormat ? 1 : 0;
+    if (isNull) {
       SetValue(nullptr, 0);
       return Status(kStatusOk);
     }
