@@ -4,6 +4,7 @@
 #include <typeinfo>
 #include <unordered_set>
 
+#include "runtime/logger.h"
 #include "runtime/settings.h"
 #include "runtime/text_util.h"
 
@@ -65,6 +66,54 @@ void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view record
   std::copy_n(chosen.begin(), separatorLength_, separator_);
   recordSeparatorLength_ = std::min<size_t>(recordSeparator.size(), 2);
   std::copy_n(recordSeparator.begin(), recordSeparatorLength_, recordSeparator_);
+
+  textMayBreak_ = !quoting_;
+  const std::string alphabet = TextAlphabet();
+  if (textMayBreak_ && !alphabet.empty()) {
+    auto inAlphabet = [&alphabet](char c) { return alphabet.find(c) != std::string::npos; };
+    textMayBreak_ =
+        std::any_of(separator_, separator_ + separatorLength_, inAlphabet) ||
+        std::any_of(recordSeparator_, recordSeparator_ + recordSeparatorLength_, inAlphabet);
+  }
+}
+
+namespace {
+
+bool Contains(std::string_view text, const char* bytes, size_t length) {
+  return length > 0 && text.find(std::string_view(bytes, length)) != std::string_view::npos;
+}
+
+}  // namespace
+
+bool TypeTraits::findOutputNullErrors() const {
+  return !quoting_ && (Contains(outputNullToken_, separator_, separatorLength_) ||
+                       Contains(outputNullToken_, recordSeparator_, recordSeparatorLength_));
+}
+
+bool TypeTraits::FindOutputErrors() const {
+  if (IsNull()) {
+    return findOutputNullErrors();
+  }
+  if (!textMayBreak_) {
+    return false;
+  }
+  char scratch[512];
+  std::string_view text = FormatText(value_, valueLength_, scratch);
+  return Contains(text, separator_, separatorLength_) ||
+         Contains(text, recordSeparator_, recordSeparatorLength_);
+}
+
+void FindAndLogOutputErrors(const TypeTraitsCollection& fields, OutputErrorContext& context) {
+  context.reported.resize(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!context.reported[i] && fields[i].FindOutputErrors()) {
+      context.reported[i] = true;
+      g_Logger.Warning(
+          "Value of field '%s' contains its separator or the record separator and can't be read "
+          "back (record no. %lu).",
+          fields[i].GetFullName().c_str(), static_cast<unsigned long>(context.recordNumber));
+    }
+  }
 }
 
 bool TypeTraits::MemoryEqual(const TypeTraits& other) const {

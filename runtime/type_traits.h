@@ -81,6 +81,12 @@ struct CompareFunctor {
   }
 };
 
+// Which fields already had an output error reported, and the record being checked.
+struct OutputErrorContext {
+  uint64_t recordNumber = 0;
+  std::vector<bool> reported;  // by field position
+};
+
 class TypeTraits {
  public:
   // The name is normalised (NormalizeName) and trimmed of blanks.
@@ -167,6 +173,12 @@ class TypeTraits {
   void Print(BufferedFileOutput& output, const char*& data, bool nullable) const;
   // The text of a present value; may use `scratch` (512 bytes).
   virtual std::string_view FormatText(const void* value, size_t length, char* scratch) const = 0;
+  // The bytes that the type's printed text may contain; empty when it may contain any byte.
+  virtual std::string TextAlphabet() const { return {}; }
+  // True when the current value, printed, would contain the field's separator or the record
+  // separator outside quotes, so that the text could not be read back.
+  virtual bool FindOutputErrors() const;
+  bool findOutputNullErrors() const;
 
   // --- Comparison -------------------------------------------------------------------------------
   virtual LessFunctor getLessFunctor(bool flag) const = 0;
@@ -228,6 +240,7 @@ class TypeTraits {
   std::vector<std::string> nullTokens_;
   std::string outputNullToken_;
   std::string outputNullTokenDoubled_;
+  bool textMayBreak_ = true;  // an unquoted field whose text can hold a separator byte
 };
 
 // The record layout: owning descriptor pointers in field order.
@@ -250,6 +263,9 @@ class TypeTraitsCollection {
  private:
   std::vector<Pointer> fields_;
 };
+
+// Logs one WARNING per field, on its first value whose printed text would break the text stream.
+void FindAndLogOutputErrors(const TypeTraitsCollection& fields, OutputErrorContext& context);
 
 // Refuses an empty layout and duplicate field names.
 std::optional<std::string> CheckPresenceAndUniqueness(const TypeTraitsCollection& fields);

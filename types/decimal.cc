@@ -42,4 +42,18 @@ std::string_view DecimalTypeTraits<__int128, long, decimal>::FormatText(const vo
   return {scratch, FormatDecimalText(v, TextSettings(), scratch)};
 }
 
+std::string DecimalTypeTraits<__int128, long, decimal>::TextAlphabet() const {
+  DecimalTextSettings settings = TextSettings();
+  std::string alphabet = "-0123456789";
+  alphabet.push_back(settings.decimalSeparator != 0 ? settings.decimalSeparator
+                                                    : g_TypeTraitsOptions.decimalSeparator);
+  char grouping = settings.groupingSeparator != 0 ? settings.groupingSeparator
+                  : settings.grouping             ? g_TypeTraitsOptions.groupingSeparator
+                                                  : 0;
+  if (grouping != 0) {
+    alphabet.push_back(grouping);
+  }
+  return alphabet;
+}
+
 }  // namespace orv

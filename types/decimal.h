@@ -36,6 +36,8 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  // Digits, the sign and both separators.
+  std::string TextAlphabet() const override;
 
   DecimalTextSettings TextSettings() const {
     return {precision_, scale_, decimalSeparator_, groupingSeparator_, grouping_};

@@ -19,6 +19,7 @@ class FloatingPointTypeTraits<double> : public PrimitiveTypeTraits<double, doubl
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   // "%.17g"
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  std::string TextAlphabet() const override { return "+-.0123456789eEinfatyINFATY"; }
 };
 
 // The longest prefix that reads as a number (decimal, hexadecimal, infinity, NaN) after leading

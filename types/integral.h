@@ -21,6 +21,7 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  std::string TextAlphabet() const override { return "+-0123456789"; }
 };
 
 // Leading white space, an optional sign, decimal digits; the rest is ignored. Fails without a
