@@ -71,6 +71,15 @@ class IFileInput {
   void Advance(size_t n) { pos_ += n; }
   // Makes at least one more byte available; false at end of input or on error (see status()).
   bool Refill(size_t wanted);
+  // Makes `n` bytes available at BufferPos(); false when the input ends first.
+  bool Ensure(size_t n) {
+    while (static_cast<size_t>(end_ - pos_) < n) {
+      if (!Refill(n - static_cast<size_t>(end_ - pos_))) {
+        return false;
+      }
+    }
+    return true;
+  }
   int status() const { return status_; }
 
  protected:

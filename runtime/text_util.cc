@@ -184,6 +184,27 @@ std::string Shorten(std::string_view token) {
   return std::string(token.substr(0, kKept)) + "...";
 }
 
+std::string XmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out.append("&amp;");
+        break;
+      case '<':
+        out.append("&lt;");
+        break;
+      case '>':
+        out.append("&gt;");
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
 std::string DoubleQuotes(std::string_view text, char quote) {
   std::string out;
   out.reserve(text.size() + 2);

@@ -25,6 +25,9 @@ std::string_view trim(std::string_view text);
 // A token of up to 64 bytes unchanged; a longer one as its first 61 bytes and "...".
 std::string Shorten(std::string_view token);
 
+// Escapes '&', '<' and '>' for XML element text.
+std::string XmlEscape(std::string_view text);
+
 // Doubles every `quote` byte of `text`.
 std::string DoubleQuotes(std::string_view text, char quote);
 

@@ -133,6 +133,19 @@ void TypeTraits::SetNull(size_t& size, bool withFlag) {
   }
 }
 
+void TypeTraits::WriteQvdHeader(BufferedFileOutput& output) const {
+  output.Write("      <FieldName>");
+  output.Write(XmlEscape(name_));
+  output.Write("</FieldName>\n");
+}
+
+bool TypeTraits::ReadFromInteger(__int128, const void*&, size_t&) {
+  return false;
+}
+bool TypeTraits::ReadFromInteger(unsigned __int128, const void*&, size_t&) {
+  return false;
+}
+
 int TypeTraits::ReadDiscard(IFileInput& input) {
   size_t size = 0;
   return Read(input, size, false);

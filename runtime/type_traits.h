@@ -190,6 +190,23 @@ class TypeTraits {
   virtual bool SupportsQvd() const { return true; }
   virtual bool SupportsQvx() const { return true; }
 
+  // --- QVD symbols
+  // -------------------------------------------------------------------------------- Makes the
+  // symbol at `symbol` (its kind byte; `length` bytes are readable there) the current value and
+  // adds its record width to `size`. False for a kind the type does not accept and for a value that
+  // does not convert or does not fit the type's storage.
+  virtual bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
+                             size_t& size) = 0;
+  // Bytes that WriteQvdSymbol writes for the value at `data` (`size` bytes), kind byte included.
+  virtual size_t GetQvdSymbolSize(const void* data, size_t size) const = 0;
+  virtual void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const = 0;
+  // The field's lines inside its QvdFieldHeader; the base writes the FieldName line.
+  virtual void WriteQvdHeader(BufferedFileOutput& output) const;
+  // Makes an integer the current value; `data` and `size` receive its address and width. False
+  // for types without an integer form.
+  virtual bool ReadFromInteger(__int128 value, const void*& data, size_t& size);
+  virtual bool ReadFromInteger(unsigned __int128 value, const void*& data, size_t& size);
+
   // --- Base helpers for the derived classes -----------------------------------------------------
   // Reads the next text token into the scratch string; returns a status word.
   int readParseToken(IFileInput& input);

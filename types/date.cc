@@ -2,6 +2,7 @@
 
 #include "runtime/settings.h"
 #include "types/calendar.h"
+#include "types/qvd_symbol.h"
 
 namespace orv {
 
@@ -25,6 +26,59 @@ std::string_view DateTypeTraits<date>::FormatText(const void* value, size_t, cha
   uint32_t packed;
   memcpy(&packed, value, sizeof packed);
   return {scratch, FormatDateText(date::FromPacked(packed), EffectiveFormat().c_str(), scratch)};
+}
+
+}  // namespace orv
+
+namespace orv {
+
+// --- QVD symbols
+// ----------------------------------------------------------------------------------
+//
+// A date is the whole number of days since 1899-12-30 (kind 1).
+
+namespace {
+
+// Days since 1970-01-01 of a packed date; a month or day beyond its range counts on into the
+// following months and years.
+int64_t EpochDaysOfPacked(uint32_t packed) {
+  date d = date::FromPacked(packed);
+  int64_t months = int64_t{d.year()} * 12 + d.month() - 1;
+  int64_t year = months >= 0 ? months / 12 : (months - 11) / 12;
+  auto month = static_cast<unsigned>(months - year * 12 + 1);
+  return DaysFromCivil(year, month, d.day());
+}
+
+}  // namespace
+
+bool DateTypeTraits<date>::ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata&,
+                                         size_t& size) {
+  qvd_symbol::Symbol s;
+  if (!qvd_symbol::Decode(symbol, length, s) ||
+      (s.kind != qvd::kSymbolInt && s.kind != qvd::kSymbolDualInt)) {
+    return false;
+  }
+  std::optional<date> d = date::FromEpochDays(qvd_symbol::kDayEpoch + s.integer);
+  return d && AcceptSymbolValue(d->packed(), size);
+}
+
+size_t DateTypeTraits<date>::GetQvdSymbolSize(const void*, size_t) const {
+  return qvd_symbol::kIntSymbolSize;
+}
+
+void DateTypeTraits<date>::WriteQvdSymbol(BufferedFileOutput& output, const void* data,
+                                          size_t) const {
+  uint32_t packed;
+  memcpy(&packed, data, sizeof packed);
+  qvd_symbol::WriteInt(output,
+                       static_cast<int32_t>(EpochDaysOfPacked(packed) - qvd_symbol::kDayEpoch));
+}
+
+void DateTypeTraits<date>::WriteQvdHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteNumberFormat(output, "DATE",
+                                qvdFormat_ ? *qvdFormat_ : g_TypeTraitsOptions.qvdDateFormat);
+  qvd_symbol::WriteTags(output, {"$numeric", "$integer", "$timestamp", "$date"});
 }
 
 }  // namespace orv

@@ -1,7 +1,10 @@
 #include "types/date_time.h"
 
+#include <cmath>
+
 #include "runtime/settings.h"
 #include "types/calendar.h"
+#include "types/qvd_symbol.h"
 
 namespace orv {
 
@@ -26,6 +29,82 @@ std::string_view DateTimeTypeTraits<datetime>::FormatText(const void* value, siz
   long seconds;
   memcpy(&seconds, value, sizeof seconds);
   return {scratch, FormatDateTimeText(seconds, EffectiveFormat().c_str(), scratch)};
+}
+
+}  // namespace orv
+
+namespace orv {
+
+// --- QVD symbols
+// ----------------------------------------------------------------------------------
+//
+// A datetime is a day number with the time of day as its fraction (kind 2), counted from
+// 1899-12-30, or from 1970-01-01 for times of day and durations.
+
+namespace {
+
+// Keeps day arithmetic in seconds far inside 64 bits.
+constexpr double kDayLimit = 1e14;
+
+}  // namespace
+
+bool DateTimeTypeTraits<datetime>::ReadQvdSymbol(const char* symbol, size_t length,
+                                                 const QvdFieldMetadata& field, size_t& size) {
+  qvd_symbol::Symbol s;
+  if (!qvd_symbol::Decode(symbol, length, s)) {
+    return false;
+  }
+  const bool unixEpoch =
+      field.numberType == QvdNumberType::Time || field.numberType == QvdNumberType::Interval;
+  const int64_t epoch = unixEpoch ? qvd_symbol::kUnixDayEpoch : qvd_symbol::kDayEpoch;
+  switch (s.kind) {
+    case qvd::kSymbolInt:
+    case qvd::kSymbolDualInt:
+      return AcceptSymbolValue((epoch + s.integer) * 86400, size);
+    case qvd::kSymbolDouble:
+    case qvd::kSymbolDualDouble: {
+      double v = s.number;
+      if (!(v > -kDayLimit && v < kDayLimit)) {
+        return false;  // NaN, infinity, or no representable instant
+      }
+      double whole = std::floor(v);
+      auto seconds = static_cast<int64_t>((v - whole) * 86400.0 + 0.5);
+      return AcceptSymbolValue((epoch + static_cast<int64_t>(whole)) * 86400 + seconds, size);
+    }
+    default:
+      return false;
+  }
+}
+
+size_t DateTimeTypeTraits<datetime>::GetQvdSymbolSize(const void*, size_t) const {
+  return qvd_symbol::kDoubleSymbolSize;
+}
+
+void DateTimeTypeTraits<datetime>::WriteQvdSymbol(BufferedFileOutput& output, const void* data,
+                                                  size_t) const {
+  int64_t seconds;
+  memcpy(&seconds, data, sizeof seconds);
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-(seconds + 1)) / 86400) - 1;
+  int64_t secondOfDay = seconds - days * 86400;
+  int64_t epoch = time_ || interval_ ? qvd_symbol::kUnixDayEpoch : qvd_symbol::kDayEpoch;
+  qvd_symbol::WriteDouble(
+      output, static_cast<double>(secondOfDay) / 86400.0 + static_cast<double>(days - epoch));
+}
+
+void DateTimeTypeTraits<datetime>::WriteQvdHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvdHeader(output);
+  const TypeTraitsOptions& o = g_TypeTraitsOptions;
+  const char* type = time_ ? "TIME" : interval_ ? "INTERVAL" : "TIMESTAMP";
+  const std::string& format = qvdFormat_  ? *qvdFormat_
+                              : time_     ? o.qvdTimeFormat
+                              : interval_ ? o.qvdIntervalFormat
+                                          : o.qvdTimestampFormat;
+  qvd_symbol::WriteNumberFormat(output, type, format);
+  if (time_ || interval_) {
+    qvd_symbol::WriteTags(output, {"$numeric"});
+  } else {
+    qvd_symbol::WriteTags(output, {"$numeric", "$timestamp"});
+  }
 }
 
 }  // namespace orv

@@ -43,6 +43,13 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
 
+  // --- QVD symbols ---
+  bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
+                     size_t& size) override;
+  size_t GetQvdSymbolSize(const void* data, size_t size) const override;
+  void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
+  void WriteQvdHeader(BufferedFileOutput& output) const override;
+
  private:
   std::optional<std::string> format_;
   std::optional<std::string> qvdFormat_;

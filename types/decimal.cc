@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/settings.h"
+#include "types/qvd_symbol.h"
 
 namespace orv {
 
@@ -54,6 +55,97 @@ std::string DecimalTypeTraits<__int128, long, decimal>::TextAlphabet() const {
     alphabet.push_back(grouping);
   }
   return alphabet;
+}
+
+}  // namespace orv
+
+namespace orv {
+
+// --- QVD symbols
+// ----------------------------------------------------------------------------------
+//
+// Written as kind 1 when the scale is 0 and the value fits 32 bits, as kind 2 up to precision 15
+// (a double holds 15 digits exactly), else as kind 4 text with a full stop and no grouping.
+
+namespace {
+
+constexpr double kInt128Limit = 170141183460469231731687303715884105728.0;  // 2^127
+
+DecimalTextSettings QvdTextSettings(uint8_t precision, uint8_t scale) {
+  return {precision, scale, '.', 0, false};
+}
+
+bool FitsInt32(__int128 v) {
+  return v >= INT32_MIN && v <= INT32_MAX;
+}
+
+}  // namespace
+
+bool DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbol(const char* symbol, size_t length,
+                                                               const QvdFieldMetadata&,
+                                                               size_t& size) {
+  qvd_symbol::Symbol s;
+  if (!qvd_symbol::Decode(symbol, length, s)) {
+    return false;
+  }
+  switch (s.kind) {
+    case qvd::kSymbolInt:
+    case qvd::kSymbolDualInt: {
+      __int128 v;
+      if (__builtin_mul_overflow(static_cast<__int128>(s.integer), decimalPow10[scale_], &v)) {
+        return false;
+      }
+      return AcceptSymbolValue(v, size);
+    }
+    case qvd::kSymbolDouble:
+    case qvd::kSymbolDualDouble: {
+      double scaled = static_cast<double>(decimalPow10[scale_]) * s.number;
+      if (!(scaled > -kInt128Limit && scaled < kInt128Limit)) {
+        return false;  // NaN, infinity, or beyond the 128-bit range
+      }
+      return AcceptSymbolValue(static_cast<__int128>(scaled), size);
+    }
+    default: {
+      std::optional<__int128> parsed =
+          ParseDecimalText(s.text, {precision_, scale_, decimalSeparator_, 0, true});
+      return parsed && AcceptSymbolValue(*parsed, size);
+    }
+  }
+}
+
+size_t DecimalTypeTraits<__int128, long, decimal>::GetQvdSymbolSize(const void* data,
+                                                                    size_t) const {
+  __int128 v;
+  memcpy(&v, data, sizeof v);
+  if (scale_ == 0 && FitsInt32(v)) {
+    return qvd_symbol::kIntSymbolSize;
+  }
+  if (precision_ <= 15) {
+    return qvd_symbol::kDoubleSymbolSize;
+  }
+  char text[kDecimalTextCapacity];
+  return FormatDecimalText(v, QvdTextSettings(precision_, scale_), text) + 2;
+}
+
+void DecimalTypeTraits<__int128, long, decimal>::WriteQvdSymbol(BufferedFileOutput& output,
+                                                                const void* data, size_t) const {
+  __int128 v;
+  memcpy(&v, data, sizeof v);
+  if (scale_ == 0 && FitsInt32(v)) {
+    qvd_symbol::WriteInt(output, static_cast<int32_t>(v));
+  } else if (precision_ <= 15) {
+    qvd_symbol::WriteDouble(output,
+                            static_cast<double>(v) / static_cast<double>(decimalPow10[scale_]));
+  } else {
+    char text[kDecimalTextCapacity];
+    size_t n = FormatDecimalText(v, QvdTextSettings(precision_, scale_), text);
+    qvd_symbol::WriteText(output, text, n);
+  }
+}
+
+void DecimalTypeTraits<__int128, long, decimal>::WriteQvdHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteTags(output, {"$numeric"});
 }
 
 }  // namespace orv

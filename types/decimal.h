@@ -36,6 +36,13 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+
+  // --- QVD symbols ---
+  bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
+                     size_t& size) override;
+  size_t GetQvdSymbolSize(const void* data, size_t size) const override;
+  void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
+  void WriteQvdHeader(BufferedFileOutput& output) const override;
   // Digits, the sign and both separators.
   std::string TextAlphabet() const override;
 

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "types/qvd_symbol.h"
+
 namespace orv {
 
 bool ParseDoubleText(const char* text, double& value) {
@@ -33,6 +35,66 @@ std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, 
   memcpy(&v, value, sizeof v);
   auto result = std::to_chars(scratch, scratch + 64, v, std::chars_format::general, 17);
   return {scratch, static_cast<size_t>(result.ptr - scratch)};
+}
+
+}  // namespace orv
+
+namespace orv {
+
+// --- QVD symbols
+// ----------------------------------------------------------------------------------
+
+bool FloatingPointTypeTraits<double>::ReadQvdSymbol(const char* symbol, size_t length,
+                                                    const QvdFieldMetadata&, size_t& size) {
+  qvd_symbol::Symbol s;
+  if (!qvd_symbol::Decode(symbol, length, s)) {
+    return false;
+  }
+  switch (s.kind) {
+    case qvd::kSymbolInt:
+    case qvd::kSymbolDualInt:
+      return AcceptSymbolValue(static_cast<double>(s.integer), size);
+    case qvd::kSymbolDouble:
+    case qvd::kSymbolDualDouble:
+      return AcceptSymbolValue(s.number, size);
+    default: {
+      double v = 0;
+      // The text is followed by its 0x00 in the symbol.
+      return ParseDoubleText(s.text.data(), v) && AcceptSymbolValue(v, size);
+    }
+  }
+}
+
+size_t FloatingPointTypeTraits<double>::GetQvdSymbolSize(const void*, size_t) const {
+  return qvd_symbol::kDoubleSymbolSize;
+}
+
+void FloatingPointTypeTraits<double>::WriteQvdSymbol(BufferedFileOutput& output, const void* data,
+                                                     size_t) const {
+  double v;
+  memcpy(&v, data, sizeof v);
+  qvd_symbol::WriteDouble(output, v);
+}
+
+void FloatingPointTypeTraits<double>::WriteQvdHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteTags(output, {"$numeric"});
+}
+
+bool FloatingPointTypeTraits<double>::ReadFromInteger(__int128 value, const void*& data,
+                                                      size_t& size) {
+  SetValue(static_cast<double>(value));
+  data = value_;
+  size = sizeof(double);
+  return true;
+}
+
+bool FloatingPointTypeTraits<double>::ReadFromInteger(unsigned __int128 value, const void*& data,
+                                                      size_t& size) {
+  SetValue(static_cast<double>(value));
+  data = value_;
+  size = sizeof(double);
+  return true;
 }
 
 }  // namespace orv

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "types/qvd_symbol.h"
+
 namespace orv {
 
 bool ParseIntText(std::string_view text, int& value) {
@@ -40,6 +42,51 @@ std::string_view IntegralTypeTraits<int>::FormatText(const void* value, size_t,
   int v;
   memcpy(&v, value, sizeof v);
   return {scratch, static_cast<size_t>(std::to_chars(scratch, scratch + 16, v).ptr - scratch)};
+}
+
+}  // namespace orv
+
+namespace orv {
+
+// --- QVD symbols
+// ----------------------------------------------------------------------------------
+
+bool IntegralTypeTraits<int>::ReadQvdSymbol(const char* symbol, size_t length,
+                                            const QvdFieldMetadata&, size_t& size) {
+  qvd_symbol::Symbol s;
+  if (!qvd_symbol::Decode(symbol, length, s) ||
+      (s.kind != qvd::kSymbolInt && s.kind != qvd::kSymbolDualInt)) {
+    return false;
+  }
+  return AcceptSymbolValue(s.integer, size);
+}
+
+size_t IntegralTypeTraits<int>::GetQvdSymbolSize(const void*, size_t) const {
+  return qvd_symbol::kIntSymbolSize;
+}
+
+void IntegralTypeTraits<int>::WriteQvdSymbol(BufferedFileOutput& output, const void* data,
+                                             size_t) const {
+  int32_t v;
+  memcpy(&v, data, sizeof v);
+  qvd_symbol::WriteInt(output, v);
+}
+
+void IntegralTypeTraits<int>::WriteQvdHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteTags(output, {"$numeric", "$integer"});
+}
+
+bool IntegralTypeTraits<int>::ReadFromInteger(__int128 value, const void*& data, size_t& size) {
+  SetValue(static_cast<int>(static_cast<uint32_t>(value)));
+  data = value_;
+  size = sizeof(int);
+  return true;
+}
+
+bool IntegralTypeTraits<int>::ReadFromInteger(unsigned __int128 value, const void*& data,
+                                              size_t& size) {
+  return ReadFromInteger(static_cast<__int128>(value), data, size);
 }
 
 }  // namespace orv

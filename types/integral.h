@@ -21,6 +21,14 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  // --- QVD symbols ---
+  bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
+                     size_t& size) override;
+  size_t GetQvdSymbolSize(const void* data, size_t size) const override;
+  void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
+  void WriteQvdHeader(BufferedFileOutput& output) const override;
+  bool ReadFromInteger(__int128 value, const void*& data, size_t& size) override;
+  bool ReadFromInteger(unsigned __int128 value, const void*& data, size_t& size) override;
   std::string TextAlphabet() const override { return "+-0123456789"; }
 };
 

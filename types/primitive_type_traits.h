@@ -101,6 +101,13 @@ class PrimitiveTypeTraits : public TypeTraits {
     return status;
   }
 
+  // Makes `v` the current value of a QVD symbol read.
+  bool AcceptSymbolValue(S v, size_t& size) {
+    SetValue(v);
+    size += sizeof(S);
+    return true;
+  }
+
   // The text conversion shared by the leaf classes: reads a token, recognises null, converts the
   // rest with `convert(token, value) -> bool`.
   template <typename Convert>

@@ -4,8 +4,10 @@
 #include <unicode/locid.h>
 
 #include <algorithm>
+#include <charconv>
 
 #include "types/compare.h"
+#include "types/qvd_symbol.h"
 
 namespace orv {
 
@@ -218,6 +220,56 @@ int VariableStringTypeTraits::Parse(IFileInput& input, size_t& size, bool record
   SetValue(scratch_.data(), scratch_.size());
   size += scratch_.size() + (flag ? 1 : 0) + (recordFormat && fixedSize_ == 0 ? 8 : 0);
   return Status(kStatusOk);
+}
+
+}  // namespace orv
+
+namespace orv {
+
+// --- QVD symbols
+// ----------------------------------------------------------------------------------
+
+bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata&,
+                                     size_t& size) {
+  qvd_symbol::Symbol s;
+  if (!qvd_symbol::Decode(symbol, length, s)) {
+    return false;
+  }
+  std::string_view text = s.text;
+  char number[64];
+  if (s.kind == qvd::kSymbolInt) {
+    text = std::string_view(
+        number,
+        static_cast<size_t>(std::to_chars(number, number + sizeof number, s.integer).ptr - number));
+  } else if (s.kind == qvd::kSymbolDouble) {
+    auto result =
+        std::to_chars(number, number + sizeof number, s.number, std::chars_format::general, 17);
+    text = std::string_view(number, static_cast<size_t>(result.ptr - number));
+  }
+  if (fixedSize_ != 0 && text.size() != fixedSize_) {
+    if (text.size() > fixedSize_) {
+      return false;
+    }
+    scratch_.assign(text);
+    scratch_.resize(fixedSize_, ' ');
+    text = scratch_;
+  } else if (text.data() == number) {
+    scratch_.assign(text);
+    text = scratch_;
+  }
+  SetValue(text.data(), text.size());
+  size += text.size();
+  return true;
+}
+
+void StringTypeTraits::WriteQvdSymbol(BufferedFileOutput& output, const void* data,
+                                      size_t size) const {
+  qvd_symbol::WriteText(output, data, size);
+}
+
+void StringTypeTraits::WriteQvdHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteTags(output, {"$text"});
 }
 
 }  // namespace orv

@@ -53,6 +53,15 @@ class StringTypeTraits : public TypeTraits {
     return {static_cast<const char*>(value), length};
   }
 
+  // --- QVD symbols ---
+  // Numbers become their text; a fixed-size field pads a shorter text with blanks and refuses a
+  // longer one.
+  bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
+                     size_t& size) override;
+  size_t GetQvdSymbolSize(const void*, size_t size) const override { return size + 2; }
+  void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
+  void WriteQvdHeader(BufferedFileOutput& output) const override;
+
   // --- Comparison ---
   LessFunctor getLessFunctor(bool flag) const override;
   LessFunctor getEqualFunctor(bool flag) const override;

@@ -1,0 +1,850 @@
+#include "qvd/reader.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "qvd/header_parser.h"
+#include "runtime/logger.h"
+#include "runtime/settings.h"
+#include "runtime/text_util.h"
+#include "types/type_traits_parser.h"
+
+namespace orv {
+
+namespace {
+
+enum OptionId {
+  kInput,
+  kOutput,
+  kDataDefinition,
+  kTextOutput,
+  kTextOutputDos,
+  kTextOutputMac,
+  kNullAsString,
+  kFirstRecord,
+  kFilter,
+  kLowMemory,
+  kGuessUniform,
+  kMatchFields,
+  kUnbuffered,
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"input", 'i', ArgumentKind::kRequired},
+    {"output", 'o', ArgumentKind::kRequired},
+    {"data-definition", 'd', ArgumentKind::kRequired},
+    {"text-output", 'y', ArgumentKind::kNone},
+    {"text-output-dos-eol", 'a', ArgumentKind::kNone},
+    {"text-output-mac-eol", 'b', ArgumentKind::kNone},
+    {"null-as-string", 'n', ArgumentKind::kOptional},
+    {"first-record", 0, ArgumentKind::kRequired},
+    {"filter", 0, ArgumentKind::kRequired},
+    {"low-memory", 0, ArgumentKind::kNone},
+    {"guess-uniform-symbol-size", 0, ArgumentKind::kNone},
+    {"match-fields", 'm', ArgumentKind::kNone},
+    {"unbuffered", 0, ArgumentKind::kNone},
+};
+
+// Filter operators in search order: the first that occurs anywhere in the condition is taken.
+constexpr std::pair<const char*, FilterOperator> kFilterOperators[] = {
+    {"==", FilterOperator::Equal},          {"!=", FilterOperator::NotEqual},
+    {"<=", FilterOperator::LessOrEqual},    {"<", FilterOperator::Less},
+    {">=", FilterOperator::GreaterOrEqual}, {">", FilterOperator::Greater},
+};
+
+// Closes a FILE the run opened.
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+using OwnedFile = std::unique_ptr<FILE, FileCloser>;
+
+// The bits of a row: the fields' bit ranges must lie inside the row and must not overlap, and a
+// stored index value has at most 32 bits.
+std::optional<std::string> CheckBitLayout(const QvdTableMetadata& table,
+                                          const std::vector<QvdFieldMetadata>& fields) {
+  std::vector<const QvdFieldMetadata*> used;
+  for (const QvdFieldMetadata& field : fields) {
+    if (field.bitWidth == 0) {
+      continue;
+    }
+    if (field.bitWidth > 32 || field.bitOffset > UINT64_MAX - field.bitWidth ||
+        table.recordByteSize > UINT64_MAX / 8 ||
+        field.bitOffset + field.bitWidth > table.recordByteSize * 8) {
+      return "Bad bit layout of field '" + field.fieldName + "' in QVD table header.";
+    }
+    used.push_back(&field);
+  }
+  std::sort(used.begin(), used.end(), [](auto* a, auto* b) { return a->bitOffset < b->bitOffset; });
+  for (size_t i = 1; i < used.size(); ++i) {
+    if (used[i]->bitOffset < used[i - 1]->bitOffset + used[i - 1]->bitWidth) {
+      return "Bad bit layout of field '" + used[i]->fieldName + "' in QVD table header.";
+    }
+  }
+  if (table.recordByteSize != 0 && table.noOfRecords > UINT64_MAX / table.recordByteSize) {
+    return std::string("Bad record count in QVD table header.");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// How QVD fields feed the layout, and the filter's comparison.
+struct ReadQvd::Binding {
+  std::vector<std::optional<size_t>> layoutIndex;  // per QVD field
+  LessFunctor filterEqual;
+  CompareFunctor filterCompare;
+};
+
+ReadQvd::~ReadQvd() = default;
+
+int ReadQvd::ParseOptions(int argc, char** argv) {
+  bool dosEol = false;
+  bool macEol = false;
+  std::vector<std::string> positionals;
+  auto onOption = [&](size_t id, const char* argument) {
+    const std::string text = argument != nullptr ? argument : "";
+    switch (static_cast<OptionId>(id)) {
+      case kInput:
+        inputPath = text;
+        g_Logger.Info("input", text);
+        break;
+      case kOutput:
+        outputPath = text;
+        g_Logger.Info("output", text);
+        break;
+      case kDataDefinition:
+        if (std::optional<std::string> error = TypeTraitsParser::ParseInlineFields(text, layout)) {
+          g_Logger.Fail("%s", error->c_str());
+          return false;
+        }
+        break;
+      case kTextOutput:
+        textOutput = true;
+        g_Logger.Info("text-output", "");
+        break;
+      case kTextOutputDos:
+      case kTextOutputMac:
+        textOutput = true;
+        (id == kTextOutputDos ? dosEol : macEol) = true;
+        g_TypeTraitsOptions.endOfLineMode = id == kTextOutputDos ? 1 : 2;
+        g_Logger.Info(kOptions[id].longName, "");
+        break;
+      case kNullAsString:
+        nullText = text;
+        g_Logger.Info("null-as-string", text);
+        break;
+      case kFirstRecord: {
+        uint64_t number = strtoull(text.c_str(), nullptr, 10);
+        g_Logger.Info("first-record", std::to_string(number));
+        if (number == 0) {
+          g_Logger.Fail("Invalid first record no.: '%lu'.", 0ul);
+          return false;
+        }
+        firstRecord = number - 1;
+        break;
+      }
+      case kFilter:
+        filterText = text;
+        g_Logger.Info("filter", text);
+        break;
+      case kLowMemory:
+        lowMemory = true;
+        g_Logger.Info("low-memory", "");
+        break;
+      case kGuessUniform:
+        guessUniformSymbolSize = true;
+        g_Logger.Info("guess-uniform-symbol-size", "");
+        break;
+      case kMatchFields:
+        matchFields = true;
+        g_Logger.Info("match-fields", "");
+        break;
+      case kUnbuffered:
+        unbuffered = true;
+        g_Logger.Info("unbuffered", "");
+        break;
+    }
+    return true;
+  };
+  if (ParseCommandLine(argc, argv, kOptions, onOption, positionals) != kExitSuccess) {
+    return kExitFailure;
+  }
+  if (!positionals.empty() && layout.empty()) {
+    if (std::optional<std::string> error =
+            TypeTraitsParser::LoadAndParseFields(positionals[0], layout)) {
+      g_Logger.Fail("%s", error->c_str());
+      return kExitFailure;
+    }
+  }
+  g_Logger.Info("fields", std::to_string(layout.size()));
+  if (std::optional<std::string> error = CheckPresenceAndUniqueness(layout)) {
+    g_Logger.Fail("%s", error->c_str());
+    return kExitFailure;
+  }
+  for (const auto& field : layout) {
+    if (!field->SupportsQvd()) {
+      g_Logger.Fail("'%s' field data type is not supported: '%s'.", field->GetFullName().c_str(),
+                    field->GetTypeName().c_str());
+      return kExitFailure;
+    }
+  }
+  if (dosEol && macEol) {
+    g_Logger.Fail("--text-output-dos-eol can't be used with --text-output-mac-eol option.");
+    return kExitFailure;
+  }
+  layout.Prepare();
+  return kExitSuccess;
+}
+
+int ReadQvd::Run() {
+  OwnedFile ownedInput;
+  FILE* file = stdin;
+  if (lowMemory && !inputPath) {
+    g_Logger.Fail("Unspecified input file.");
+    return kExitFailure;
+  }
+  if (inputPath) {
+    ownedInput.reset(fopen(inputPath->c_str(), "rb"));
+    if (ownedInput == nullptr) {
+      g_Logger.Fail("Can't open input file: '%s'.", inputPath->c_str());
+      return kExitFailure;
+    }
+    file = ownedInput.get();
+    if (lowMemory && fseeko(file, 0, SEEK_SET) != 0) {
+      ownedInput.reset();
+      g_Logger.Fail("Input file is not seekable.");
+      return kExitFailure;
+    }
+  }
+  std::unique_ptr<IFileInput> input = createInput(file, unbuffered, false);
+  Binding binding;
+  if (int status = Bind(*input, binding); status != kExitSuccess) {
+    return status;
+  }
+  uint64_t longest = 0;
+  for (const QvdFieldMetadata& field : fields) {
+    longest = std::max(longest, field.length);
+  }
+  if (longest <= uint64_t{1} << 8) {
+    return Decode<uint8_t>(*input, binding);
+  }
+  if (longest <= uint64_t{1} << 16) {
+    return Decode<uint16_t>(*input, binding);
+  }
+  if (longest <= uint64_t{1} << 32) {
+    return Decode<uint32_t>(*input, binding);
+  }
+  return Decode<uint64_t>(*input, binding);
+}
+
+int ReadQvd::Bind(IFileInput& input, Binding& binding) {
+  std::string header;
+  if (std::optional<std::string> error = ReadQvdHeader(input, header, dataStart, table, fields)) {
+    g_Logger.Fail("%s", error->c_str());
+    return kExitFailure;
+  }
+  // Compressed or encrypted data would decode as garbage.
+  for (const char* element : {"Compression", "EncryptionInfo"}) {
+    auto found = table.properties.find(element);
+    if (found != table.properties.end() && !trim(found->second).empty()) {
+      g_Logger.Fail("Can't read a QVD table with %s: '%s'.", element,
+                    Shorten(found->second).c_str());
+      return kExitFailure;
+    }
+  }
+  if (std::optional<std::string> error = CheckBitLayout(table, fields)) {
+    g_Logger.Fail("%s", error->c_str());
+    return kExitFailure;
+  }
+
+  const size_t l = layout.size();
+  const size_t q = fields.size();
+  if (fieldSubset() ? (q < l || (!matchFields && l < q)) : l != q) {
+    g_Logger.Fail("Unexpected number of fields in QVD table: %lu.", static_cast<unsigned long>(q));
+    return kExitFailure;
+  }
+
+  if (filterText) {
+    size_t at = std::string::npos;
+    size_t operatorLength = 0;
+    for (const auto& [text, op] : kFilterOperators) {
+      at = filterText->find(text);
+      if (at != std::string::npos) {
+        filterOperator = op;
+        operatorLength = strlen(text);
+        break;
+      }
+    }
+    if (at == std::string::npos) {
+      g_Logger.Fail("Filter condition parsing failed.");
+      return kExitFailure;
+    }
+    std::string name = filterText->substr(0, at);
+    if (std::optional<std::string> error = CheckExistence(layout, {name})) {
+      g_Logger.Fail("%s", error->c_str());
+      return kExitFailure;
+    }
+    filterField = *KeysToIndices(layout, {name})[0];
+    filterValueText = filterText->substr(at + operatorLength);
+  }
+
+  binding.layoutIndex.assign(q, std::nullopt);
+  if (!matchFields) {
+    for (size_t i = 0; i < q && i < l; ++i) {
+      binding.layoutIndex[i] = i;
+    }
+  } else {
+    const uint64_t filterLayoutField = filterField;
+    for (size_t k = 0; k < l; ++k) {
+      auto found = std::find_if(fields.begin(), fields.end(), [&](const QvdFieldMetadata& f) {
+        return f.fieldName == layout[k].name();
+      });
+      if (found == fields.end()) {
+        g_Logger.Fail("Unrecognized field name: '%s'.", layout[k].name().c_str());
+        return kExitFailure;
+      }
+      size_t j = static_cast<size_t>(found - fields.begin());
+      binding.layoutIndex[j] = k;
+      if (filterText && k == filterLayoutField) {
+        filterField = j;
+      }
+    }
+  }
+
+  if (filterText) {
+    if (int status = BindFilter(binding); status != kExitSuccess) {
+      return status;
+    }
+  }
+
+  for (size_t j = 0; j < q; ++j) {
+    if (binding.layoutIndex[j] && fields[j].bias == qvd::kNullBias &&
+        !layout[*binding.layoutIndex[j]].nullable()) {
+      g_Logger.Fail("Incompatible types, field '%s' must be nullable.",
+                    layout[*binding.layoutIndex[j]].name().c_str());
+      return kExitFailure;
+    }
+  }
+  return kExitSuccess;
+}
+
+int ReadQvd::BindFilter(Binding& binding) {
+  TypeTraits& field = layout[*binding.layoutIndex[filterField]];
+  std::string token;
+  if (field.quote()) {
+    token.push_back(*field.quote());
+  }
+  token += filterValueText;
+  if (field.quote()) {
+    token.push_back(*field.quote());
+  }
+  token.append(field.separator());
+  MemoryInput input(token.data(), token.size());
+  size_t size = 0;
+  if (field.Parse(input, size, false) != kStatusOk) {
+    g_Logger.Fail("Error reading filter value: '%s'.", token.c_str());
+    return kExitFailure;
+  }
+  if (!field.IsNull()) {
+    filterValue.emplace(size, '\0');
+    char* out = filterValue->data();
+    field.WriteToBuffer(out, false);
+  }
+  // The filter compares in ascending value order, whatever the field's sort direction.
+  const int direction = field.sortDirection();
+  field.SetSortDirection(0);
+  binding.filterEqual = field.getEqualFunctor(false);
+  binding.filterCompare = field.getCompareFunctor(false);
+  field.SetSortDirection(direction);
+  return kExitSuccess;
+}
+
+namespace {
+
+// One bound field's symbol table: in memory, or on disk behind a second file handle. Symbol s is
+// at s × uniformSize when the sizes are uniform, else at offsets[s].
+template <typename Offset>
+struct SymbolTable {
+  const QvdFieldMetadata* metadata = nullptr;
+  uint64_t uniformSize = 0;  // 0: sizes differ (or no symbol)
+  std::vector<Offset> offsets;
+  uint64_t tableLength = 0;  // bytes of the table actually held or readable
+  std::string bytes;         // memory mode
+  OwnedFile file;            // low-memory mode
+  uint64_t tablePosition = 0;
+  uint64_t filePosition = 0;
+  std::string buffer;  // the last symbol fetched from `file`
+
+  // The bytes of symbol s; false when s is outside the table or cannot be read.
+  bool Fetch(uint64_t s, const char*& symbol, size_t& length) {
+    if (s >= metadata->noOfSymbols) {
+      return false;
+    }
+    uint64_t start;
+    uint64_t size;
+    if (uniformSize != 0) {
+      start = s * uniformSize;
+      size = uniformSize;
+    } else {
+      if (s >= offsets.size()) {
+        return false;
+      }
+      start = offsets[s];
+      size = (s + 1 < offsets.size() ? offsets[s + 1] : tableLength) - start;
+    }
+    if (start >= tableLength) {
+      return false;
+    }
+    size = std::min(size, tableLength - start);
+    if (file == nullptr) {
+      symbol = bytes.data() + start;
+      length = size;
+      return true;
+    }
+    uint64_t position = tablePosition + start;
+    if (position != filePosition &&
+        fseeko(file.get(), static_cast<off_t>(position), SEEK_SET) != 0) {
+      return false;
+    }
+    buffer.resize(size);
+    if (fread(buffer.data(), 1, size, file.get()) != size) {
+      filePosition = UINT64_MAX;
+      return false;
+    }
+    filePosition = position + size;
+    symbol = buffer.data();
+    length = size;
+    return true;
+  }
+};
+
+// Bytes of the symbol whose kind byte is `kind`, beyond the kind byte and before any text.
+int FixedPayload(uint8_t kind) {
+  switch (kind) {
+    case qvd::kSymbolInt:
+      return 4;
+    case qvd::kSymbolDouble:
+      return 8;
+    case qvd::kSymbolText:
+      return 0;
+    case qvd::kSymbolDualInt:
+      return 4;
+    case qvd::kSymbolDualDouble:
+      return 8;
+    default:
+      return -1;
+  }
+}
+
+bool HasText(uint8_t kind) {
+  return kind >= qvd::kSymbolText;
+}
+
+enum class ScanResult { kOk, kDamaged, kCutShort };
+
+// Tracks the symbol sizes seen: the first sets the uniform size, a different one clears it.
+struct SizeTracker {
+  std::optional<uint64_t> uniform;
+  void See(uint64_t size) {
+    if (!uniform) {
+      uniform = size;
+    } else if (*uniform != size) {
+      uniform = 0;
+    }
+  }
+};
+
+// Reads a table of `length` bytes into memory, growing with the bytes that arrive rather than
+// with what the header claims.
+bool ReadTable(IFileInput& input, uint64_t length, std::string& bytes) {
+  constexpr uint64_t kChunk = uint64_t{1} << 24;
+  bytes.clear();
+  while (bytes.size() < length) {
+    size_t at = bytes.size();
+    auto step = static_cast<size_t>(std::min<uint64_t>(kChunk, length - at));
+    bytes.resize(at + step);
+    if (input.Read(bytes.data() + at, step) != kInputOk) {
+      return false;
+    }
+  }
+  return true;
+}
+
+template <typename Offset>
+ScanResult ScanMemory(SymbolTable<Offset>& table, SizeTracker& sizes) {
+  const uint64_t n = table.metadata->noOfSymbols;
+  const std::string& bytes = table.bytes;
+  uint64_t at = 0;
+  table.offsets.reserve(static_cast<size_t>(std::min<uint64_t>(n, bytes.size() / 2 + 1)));
+  for (uint64_t s = 0; s < n; ++s) {
+    if (at >= bytes.size()) {
+      return ScanResult::kDamaged;
+    }
+    table.offsets.push_back(static_cast<Offset>(at));
+    auto kind = static_cast<uint8_t>(bytes[at]);
+    int payload = FixedPayload(kind);
+    if (payload < 0 || bytes.size() - at < 1 + static_cast<uint64_t>(payload)) {
+      return ScanResult::kDamaged;
+    }
+    uint64_t size = 1 + static_cast<uint64_t>(payload);
+    if (HasText(kind)) {
+      const void* end = memchr(bytes.data() + at + size, 0, bytes.size() - at - size);
+      if (end == nullptr) {
+        return ScanResult::kDamaged;
+      }
+      size = static_cast<uint64_t>(static_cast<const char*>(end) - (bytes.data() + at)) + 1;
+    }
+    sizes.See(size);
+    at += size;
+  }
+  return ScanResult::kOk;
+}
+
+template <typename Offset>
+ScanResult ScanInput(IFileInput& input, SymbolTable<Offset>& table, SizeTracker& sizes) {
+  const uint64_t n = table.metadata->noOfSymbols;
+  const uint64_t length = table.metadata->length;
+  uint64_t at = 0;
+  for (uint64_t s = 0; s < n; ++s) {
+    if (at >= length) {
+      return ScanResult::kDamaged;
+    }
+    table.offsets.push_back(static_cast<Offset>(at));
+    char kindByte = 0;
+    if (input.ReadByte(kindByte) != kInputOk) {
+      return ScanResult::kCutShort;
+    }
+    auto kind = static_cast<uint8_t>(kindByte);
+    int payload = FixedPayload(kind);
+    if (payload < 0) {
+      return ScanResult::kDamaged;
+    }
+    uint64_t size = 1 + static_cast<uint64_t>(payload);
+    if (input.Skip(static_cast<uint64_t>(payload)) != kInputOk) {
+      return ScanResult::kCutShort;
+    }
+    if (HasText(kind)) {
+      uint64_t count = 0;
+      if (input.SkipUntil('\0', count) != kInputOk) {
+        return ScanResult::kCutShort;
+      }
+      size += count + 1;
+    }
+    if (size > length - at) {
+      return ScanResult::kDamaged;
+    }
+    sizes.See(size);
+    at += size;
+  }
+  return input.Skip(length - at) == kInputOk || length == at ? ScanResult::kOk
+                                                             : ScanResult::kCutShort;
+}
+
+}  // namespace
+
+template <typename Offset>
+int ReadQvd::Decode(IFileInput& input, Binding& binding) {
+  const size_t q = fields.size();
+  std::vector<std::unique_ptr<SymbolTable<Offset>>> tables(q);
+
+  // Symbol tables, front to back in header order.
+  for (size_t j = 0; j < q; ++j) {
+    const QvdFieldMetadata& field = fields[j];
+    auto cutShort = [&field] {
+      g_Logger.Fail("Error reading symbol table of field '%s'.", field.fieldName.c_str());
+      return kExitFailure;
+    };
+    auto damaged = [&field] {
+      g_Logger.Fail("Symbol table of field '%s' is damaged.", field.fieldName.c_str());
+      return kExitFailure;
+    };
+    if (!binding.layoutIndex[j]) {
+      if (input.Skip(field.length) != kInputOk && field.length > 0) {
+        return cutShort();
+      }
+      continue;
+    }
+    auto symbols = std::make_unique<SymbolTable<Offset>>();
+    symbols->metadata = &field;
+    symbols->tableLength = field.length;
+    const bool inMemory = !lowMemory || (filterText && j == filterField);
+    SizeTracker sizes;
+    bool guessed = false;
+    if (inMemory) {
+      if (!ReadTable(input, field.length, symbols->bytes)) {
+        return cutShort();
+      }
+      if (guessUniformSymbolSize && field.noOfSymbols > 0 && !symbols->bytes.empty()) {
+        auto kind = static_cast<uint8_t>(symbols->bytes[0]);
+        uint64_t size = kind == qvd::kSymbolInt ? 5 : kind == qvd::kSymbolDouble ? 9 : 0;
+        guessed = size != 0 && field.noOfSymbols <= UINT64_MAX / size &&
+                  field.noOfSymbols * size == field.length;
+        if (guessed) {
+          symbols->uniformSize = size;
+        }
+      }
+      if (!guessed && ScanMemory(*symbols, sizes) != ScanResult::kOk) {
+        return damaged();
+      }
+    } else {
+      char kindByte = 0;
+      if (guessUniformSymbolSize && field.noOfSymbols > 0 && field.length > 0) {
+        if (input.PeekByte(kindByte) != kInputOk) {
+          return cutShort();
+        }
+        auto kind = static_cast<uint8_t>(kindByte);
+        uint64_t size = kind == qvd::kSymbolInt ? 5 : kind == qvd::kSymbolDouble ? 9 : 0;
+        guessed = size != 0 && field.noOfSymbols <= UINT64_MAX / size &&
+                  field.noOfSymbols * size == field.length;
+        if (guessed) {
+          symbols->uniformSize = size;
+          if (input.Skip(field.length) != kInputOk) {
+            return cutShort();
+          }
+        }
+      }
+      if (!guessed) {
+        ScanResult result = ScanInput(input, *symbols, sizes);
+        if (result != ScanResult::kOk) {
+          return result == ScanResult::kCutShort ? cutShort() : damaged();
+        }
+      }
+      symbols->file.reset(fopen(inputPath->c_str(), "rb"));
+      if (symbols->file == nullptr) {
+        g_Logger.Fail("Can't open input file: '%s'.", inputPath->c_str());
+        return kExitFailure;
+      }
+      symbols->tablePosition = dataStart + field.offset;
+    }
+    if (guessed) {
+      g_Logger.Debug("uniform symbol size (guess)", field.fieldName);
+    } else if (sizes.uniform && *sizes.uniform != 0) {
+      symbols->uniformSize = *sizes.uniform;
+      symbols->offsets.clear();
+      symbols->offsets.shrink_to_fit();
+      g_Logger.Debug("uniform symbol size", field.fieldName);
+    }
+    tables[j] = std::move(symbols);
+  }
+
+  // Row layout: fields in ascending bit offset; a row's bytes up to the last used bit are decoded,
+  // the rest of the row is skipped.
+  std::vector<size_t> rowOrder(q);
+  for (size_t j = 0; j < q; ++j) {
+    rowOrder[j] = j;
+  }
+  std::stable_sort(rowOrder.begin(), rowOrder.end(),
+                   [&](size_t a, size_t b) { return fields[a].bitOffset < fields[b].bitOffset; });
+  uint64_t rowBytes = 0;
+  for (const QvdFieldMetadata& field : fields) {
+    if (field.bitWidth > 0) {
+      rowBytes = std::max(rowBytes, (field.bitOffset + field.bitWidth + 7) / 8);
+    }
+  }
+  const uint64_t recordByteSize = table.recordByteSize;
+  const uint64_t tailBytes = recordByteSize - rowBytes;
+
+  struct Slot {
+    size_t qvdIndex;
+    uint64_t byteOffset;
+    unsigned shift;
+    uint64_t mask;
+    int64_t bias;
+    TypeTraits* field;
+    SymbolTable<Offset>* table;
+  };
+  std::vector<Slot> slots;  // bound fields but the filter field, in row order
+  std::optional<Slot> filterSlot;
+  for (size_t j : rowOrder) {
+    if (!binding.layoutIndex[j]) {
+      continue;
+    }
+    const QvdFieldMetadata& field = fields[j];
+    Slot slot{j,
+              field.bitOffset / 8,
+              static_cast<unsigned>(field.bitOffset % 8),
+              field.bitWidth == 0 ? 0 : (uint64_t{1} << field.bitWidth) - 1,
+              field.bias,
+              &layout[*binding.layoutIndex[j]],
+              tables[j].get()};
+    if (field.bitWidth == 0) {
+      slot.byteOffset = 0;
+      slot.shift = 0;
+    }
+    if (filterText && j == filterField) {
+      filterSlot = slot;
+    } else {
+      slots.push_back(slot);
+    }
+  }
+
+  // Skip to the first wanted row; a start beyond the last row gives no records.
+  const uint64_t skipRows = std::min(firstRecord, table.noOfRecords);
+  if (input.Skip(skipRows * recordByteSize) != kInputOk && skipRows * recordByteSize > 0) {
+    g_Logger.Fail("Error skipping records.");
+    return kExitFailure;
+  }
+
+  OwnedFile ownedOutput;
+  FILE* outFile = stdout;
+  if (outputPath) {
+    ownedOutput.reset(fopen(outputPath->c_str(), "wb"));
+    if (ownedOutput == nullptr) {
+      g_Logger.Fail("Can't open output file: '%s'.", outputPath->c_str());
+      return kExitFailure;
+    }
+    outFile = ownedOutput.get();
+  }
+  std::unique_ptr<BufferedFileOutput> output = createOutput(outFile, unbuffered);
+  IntervalStats& stats = initOutputStats();
+
+  const bool checkOutput = textOutput && g_Options.checkOutputErrors;
+  OutputErrorContext outputErrors;
+  std::string filterBuffer;
+  std::vector<char> rowCopy(static_cast<size_t>(rowBytes) + 8, 0);
+  const std::string_view nullSymbol = nullText ? std::string_view(*nullText) : std::string_view();
+
+  // Decodes one field of the current row into its descriptor; false after a FAIL line.
+  auto decode = [&](const Slot& slot, const char* row, uint64_t record) {
+    uint64_t word = 0;
+    if (slot.mask != 0) {
+      memcpy(&word, row + slot.byteOffset, sizeof word);
+    }
+    const uint64_t stored = (word >> slot.shift) & slot.mask;
+    TypeTraits& field = *slot.field;
+    size_t size = 0;
+    if (slot.bias == qvd::kNullBias && stored == 0) {
+      field.SetNull(size, false);
+      return true;
+    }
+    auto fail = [&field, record] {
+      g_Logger.Fail("Field reading failed: '%s' (record no. %lu).", field.GetFullName().c_str(),
+                    static_cast<unsigned long>(record));
+      return false;
+    };
+    const int64_t s = static_cast<int64_t>(stored) + slot.bias;
+    const char* symbol = nullptr;
+    size_t length = 0;
+    if (s < 0 || !slot.table->Fetch(static_cast<uint64_t>(s), symbol, length)) {
+      return fail();
+    }
+    if (nullText && static_cast<uint8_t>(symbol[0]) == qvd::kSymbolText &&
+        length >= nullSymbol.size() + 2 && symbol[1 + nullSymbol.size()] == '\0' &&
+        memcmp(symbol + 1, nullSymbol.data(), nullSymbol.size()) == 0) {
+      // A non-nullable field has no binary encoding of null.
+      if (!textOutput && !field.nullable()) {
+        return fail();
+      }
+      field.SetNull(size, false);
+      return true;
+    }
+    return field.ReadQvdSymbol(symbol, length, *slot.table->metadata, size) || fail();
+  };
+
+  for (uint64_t i = skipRows; i < table.noOfRecords; ++i) {
+    const char* row;
+    if (input.Ensure(rowBytes + 8)) {
+      row = input.BufferPos();
+      input.Advance(rowBytes);
+    } else {
+      size_t got = 0;
+      char c = 0;
+      while (got < rowBytes && input.ReadByte(c) == kInputOk) {
+        rowCopy[got++] = c;
+      }
+      if (got < rowBytes) {
+        // Name the first field whose bits lie beyond what the input still had.
+        const QvdFieldMetadata* lost = &fields[rowOrder.back()];
+        for (size_t j : rowOrder) {
+          if (fields[j].bitWidth > 0 && fields[j].bitOffset + fields[j].bitWidth > got * 8) {
+            lost = &fields[j];
+            break;
+          }
+        }
+        g_Logger.Fail("Error reading field data: '%s'.", lost->fieldName.c_str());
+        return kExitFailure;
+      }
+      std::fill(rowCopy.begin() + static_cast<std::ptrdiff_t>(rowBytes), rowCopy.end(), 0);
+      row = rowCopy.data();
+    }
+    if (tailBytes > 0 && input.Skip(tailBytes) != kInputOk) {
+      g_Logger.Fail("Error reading field data: '%s'.", fields[rowOrder.back()].fieldName.c_str());
+      return kExitFailure;
+    }
+    const uint64_t record = i + 1;
+    if (filterSlot) {
+      if (!decode(*filterSlot, row, record)) {
+        return kExitFailure;
+      }
+      TypeTraits& field = *filterSlot->field;
+      const char* value = nullptr;
+      size_t valueSize = 0;
+      if (!field.IsNull()) {
+        filterBuffer.resize(field.valueLength() + field.ValueWidth());
+        char* out = filterBuffer.data();
+        field.WriteToBuffer(out, false);
+        value = filterBuffer.data();
+        valueSize = static_cast<size_t>(out - filterBuffer.data());
+      }
+      const char* wanted = filterValue ? filterValue->data() : nullptr;
+      const size_t wantedSize = filterValue ? filterValue->size() : 0;
+      bool pass;
+      switch (filterOperator) {
+        case FilterOperator::Equal:
+          pass = binding.filterEqual(value, valueSize, wanted, wantedSize);
+          break;
+        case FilterOperator::NotEqual:
+          pass = !binding.filterEqual(value, valueSize, wanted, wantedSize);
+          break;
+        default: {
+          int r = binding.filterCompare(value, valueSize, wanted, wantedSize);
+          pass = filterOperator == FilterOperator::Less          ? r == kFirstBefore
+                 : filterOperator == FilterOperator::LessOrEqual ? r == kFirstBefore || r == kEqual
+                 : filterOperator == FilterOperator::Greater     ? r == kFirstAfter
+                                                                 : r == kEqual || r == kFirstAfter;
+        }
+      }
+      if (!pass) {
+        stats.Tick();
+        continue;
+      }
+    }
+    for (const Slot& slot : slots) {
+      if (!decode(slot, row, record)) {
+        return kExitFailure;
+      }
+    }
+    if (checkOutput) {
+      outputErrors.recordNumber = record;
+      FindAndLogOutputErrors(layout, outputErrors);
+    }
+    if (textOutput) {
+      for (const auto& field : layout) {
+        field->Print(*output);
+      }
+    } else {
+      for (const auto& field : layout) {
+        field->Write(*output);
+      }
+    }
+    ++writtenRecords_;
+    stats.Tick();
+  }
+  if (!output->flush()) {
+    g_Logger.Fail("Error writing output.");
+    return kExitFailure;
+  }
+  stats.Success();
+  g_Logger.Succ("%s", "");
+  return kExitSuccess;
+}
+
+int DrawOffMain(int argc, char** argv) {
+  ReadQvd tool(argc, argv);
+  return tool.Start();
+}
+
+}  // namespace orv
