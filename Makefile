@@ -29,6 +29,7 @@ bench: deps
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build -j $(JOBS)
 	@for b in build/bench/bench_*; do $$b; done
+	@bench/drawoff.sh build
 
 fuzz: deps
 	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \

@@ -1,5 +1,7 @@
 #include "qvd/reader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -375,8 +377,8 @@ struct SymbolTable {
   std::string bytes;         // memory mode
   OwnedFile file;            // low-memory mode
   uint64_t tablePosition = 0;
-  uint64_t filePosition = 0;
-  std::string buffer;  // the last symbol fetched from `file`
+  std::string window;  // bytes of the table from windowStart, read from `file`
+  uint64_t windowStart = 0;
 
   // The bytes of symbol s; false when s is outside the table or cannot be read.
   bool Fetch(uint64_t s, const char*& symbol, size_t& length) {
@@ -404,18 +406,21 @@ struct SymbolTable {
       length = size;
       return true;
     }
-    uint64_t position = tablePosition + start;
-    if (position != filePosition &&
-        fseeko(file.get(), static_cast<off_t>(position), SEEK_SET) != 0) {
-      return false;
+    // A window of the table stays in memory, so that neighbouring symbols cost no read.
+    if (start < windowStart || start + size > windowStart + window.size()) {
+      constexpr uint64_t kWindow = 262144;
+      uint64_t want = std::min(std::max(size, kWindow), tableLength - start);
+      window.resize(want);
+      ssize_t got =
+          pread(fileno(file.get()), window.data(), want, static_cast<off_t>(tablePosition + start));
+      if (got < 0 || static_cast<uint64_t>(got) < size) {
+        window.clear();
+        return false;
+      }
+      window.resize(static_cast<size_t>(got));
+      windowStart = start;
     }
-    buffer.resize(size);
-    if (fread(buffer.data(), 1, size, file.get()) != size) {
-      filePosition = UINT64_MAX;
-      return false;
-    }
-    filePosition = position + size;
-    symbol = buffer.data();
+    symbol = window.data() + (start - windowStart);
     length = size;
     return true;
   }
@@ -590,6 +595,8 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
         return damaged();
       }
     } else {
+      // Where the table really starts: the header's Offset only describes it.
+      const uint64_t tableStart = input.BytesConsumed();
       char kindByte = 0;
       if (guessUniformSymbolSize && field.noOfSymbols > 0 && field.length > 0) {
         if (input.PeekByte(kindByte) != kInputOk) {
@@ -617,7 +624,7 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
         g_Logger.Fail("Can't open input file: '%s'.", inputPath->c_str());
         return kExitFailure;
       }
-      symbols->tablePosition = dataStart + field.offset;
+      symbols->tablePosition = tableStart;
     }
     if (guessed) {
       g_Logger.Debug("uniform symbol size (guess)", field.fieldName);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <ctime>
 
 namespace orv {
@@ -34,7 +35,41 @@ std::optional<int64_t> ParseDateTimeText(const char* text, const char* format) {
   return days * 86400 + int64_t{parts.tm_hour} * 3600 + int64_t{parts.tm_min} * 60 + parts.tm_sec;
 }
 
+namespace {
+
+// Writes `value` as `width` digits with leading zeros.
+char* Digits(char* out, unsigned value, int width) {
+  for (int k = width - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+// The ISO forms "%Y-%m-%d" and "%Y-%m-%d %H:%M:%S" without strftime, for years 1000 to 9999 (other
+// years take the general path, where %Y has no fixed width).
+bool IsIsoDate(const char* format) {
+  return strcmp(format, "%Y-%m-%d") == 0;
+}
+bool IsIsoDateTime(const char* format) {
+  return strcmp(format, "%Y-%m-%d %H:%M:%S") == 0;
+}
+
+char* IsoDate(char* out, unsigned year, unsigned month, unsigned day) {
+  out = Digits(out, year, 4);
+  *out++ = '-';
+  out = Digits(out, month, 2);
+  *out++ = '-';
+  return Digits(out, day, 2);
+}
+
+}  // namespace
+
 size_t FormatDateText(date value, const char* format, char* out) {
+  if (value.year() >= 1000 && value.year() <= 9999 && value.month() <= 99 && value.day() <= 99 &&
+      IsIsoDate(format)) {
+    return static_cast<size_t>(IsoDate(out, value.year(), value.month(), value.day()) - out);
+  }
   tm parts{};
   parts.tm_year = static_cast<int>(value.year()) - 1900;
   parts.tm_mon = static_cast<int>(value.month()) - 1;
@@ -52,6 +87,16 @@ size_t FormatDateTimeText(int64_t seconds, const char* format, char* out) {
     return static_cast<size_t>(std::to_chars(out, out + kTimeTextCapacity, seconds).ptr - out);
   }
   CivilDate civil = CivilFromDays(days);
+  if (civil.year >= 1000 && civil.year <= 9999 && IsIsoDateTime(format)) {
+    char* end = IsoDate(out, static_cast<unsigned>(civil.year), civil.month, civil.day);
+    *end++ = ' ';
+    end = Digits(end, static_cast<unsigned>(secondOfDay / 3600), 2);
+    *end++ = ':';
+    end = Digits(end, static_cast<unsigned>(secondOfDay / 60 % 60), 2);
+    *end++ = ':';
+    end = Digits(end, static_cast<unsigned>(secondOfDay % 60), 2);
+    return static_cast<size_t>(end - out);
+  }
   if (civil.year - 1900 > INT_MAX || civil.year - 1900 < INT_MIN) {
     return static_cast<size_t>(std::to_chars(out, out + kTimeTextCapacity, seconds).ptr - out);
   }
