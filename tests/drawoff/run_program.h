@@ -1,0 +1,75 @@
+// Runs a built program as a user would, through the shell: arguments, standard input from a file
+// or nothing, standard output and error captured.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace orv::testing {
+
+struct ProgramResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Single-quotes a word for the shell.
+inline std::string ShellQuote(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted.push_back(c);
+    }
+  }
+  return quoted + "'";
+}
+
+// `arguments` are already quoted for the shell; `input` is a path for standard input or empty.
+inline ProgramResult RunProgram(const std::string& program, const std::string& arguments,
+                                const std::string& input = "") {
+  char outPath[] = "/tmp/orv_out_XXXXXX";
+  char errPath[] = "/tmp/orv_err_XXXXXX";
+  close(mkstemp(outPath));
+  close(mkstemp(errPath));
+  std::string command = std::string(ORV_BIN_DIR) + "/" + program + " " + arguments +
+                        (input.empty() ? " < /dev/null" : " < " + ShellQuote(input)) + " > " +
+                        outPath + " 2> " + errPath;
+  int raw = std::system(command.c_str());
+  ProgramResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.out = ReadFileBytes(outPath);
+  result.err = ReadFileBytes(errPath);
+  unlink(outPath);
+  unlink(errPath);
+  return result;
+}
+
+// The message of the FAIL line in `err`, or empty when there is none.
+inline std::string FailMessage(const std::string& err) {
+  size_t at = err.find("|FAIL|||");
+  if (at == std::string::npos) {
+    return {};
+  }
+  size_t start = at + 8;
+  return err.substr(start, err.find('\n', start) - start);
+}
+
+}  // namespace orv::testing
