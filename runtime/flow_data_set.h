@@ -34,7 +34,10 @@ class FlowDataSet {
       return {values_.data() + i * width_, width_};
     }
     uint64_t begin = i == 0 ? 0 : ends_[i - 1];
-    return {values_.data() + begin, static_cast<size_t>(ends_[i] - begin)};
+    // An empty value is present, not null: it needs an address even before any byte is stored.
+    static constexpr char kEmpty = 0;
+    const char* base = values_.empty() ? &kEmpty : values_.data();
+    return {base + begin, static_cast<size_t>(ends_[i] - begin)};
   }
   TypeTraits& field() const { return field_; }
   // Bytes held by the store's arrays (their capacity).

@@ -47,11 +47,17 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
   opterr = 0;
   optind = 0;  // full reinitialisation, so that a process may parse more than once
   for (;;) {
+    const int before = optind == 0 ? 1 : optind;  // 0 asks for reinitialisation
     int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
     if (c == -1) {
       break;
     }
-    const char* word = optind >= 1 && optind <= argc ? argv[optind - 1] : "";
+    // The word being processed: getopt has moved past it, unless it stopped inside a cluster of
+    // short options ("-xq"), where the word is still the current one.
+    const bool insideCluster = optind == before && optind < argc;
+    const char* word = insideCluster                   ? argv[optind]
+                       : optind >= 1 && optind <= argc ? argv[optind - 1]
+                                                       : "";
     if (c == ':') {
       g_Logger.Fail("Option '%s' requires an argument.", word);
       return kExitFailure;

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,135 +12,91 @@
 namespace orv {
 namespace {
 
+using namespace std::string_literals;
+
 struct Parsed {
-  bool built = false;
   QvdHeaderResult result;
   QvdTableMetadata table;
   std::vector<QvdFieldMetadata> fields;
 };
 
 Parsed ParseText(const std::string& text) {
-  Parsed parsed;
+  Parsed p;
   std::optional<XmlDocument> document = XmlDocument::Parse(text);
-  parsed.built = document.has_value();
+  EXPECT_TRUE(document.has_value()) << text;
   if (document) {
-    parsed.result = ParseQvdHeader(document->get(), parsed.table, parsed.fields);
+    p.result = ParseQvdHeader(document->get(), p.table, p.fields);
   }
-  return parsed;
+  return p;
 }
 
 // `body` as the children of the header root.
 Parsed ParseBody(const std::string& body) {
-  return ParseText("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QvdTableHeader>" + body +
-                   "</QvdTableHeader>");
+  return ParseText("<?xml version=\"1.0\"?>\n<QvdTableHeader>" + body + "</QvdTableHeader>");
 }
 
-// One field header with the given children.
-Parsed ParseField(const std::string& children) {
-  return ParseBody("<Fields><QvdFieldHeader>" + children + "</QvdFieldHeader></Fields>");
+// One field header with the given children; the field itself.
+QvdFieldMetadata ParseField(const std::string& children) {
+  Parsed p = ParseBody("<Fields><QvdFieldHeader>" + children + "</QvdFieldHeader></Fields>");
+  EXPECT_TRUE(p.result.ok()) << children;
+  return p.fields.size() == 1 ? p.fields[0] : QvdFieldMetadata{};
 }
 
-TEST(QvdHeader, TableNumbersReadLikeStrtoulAndKeepTheirText) {
-  struct Case {
-    const char* text;
-    uint64_t value;
-  } cases[] = {
-      {"  12abc", 12},
-      {"\t\n 7", 7},
-      {"+5", 5},
-      {"-1", UINT64_MAX},
-      {"-3", UINT64_MAX - 2},
-      {"18446744073709551615", UINT64_MAX},
-      {"007", 7},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Parsed p = ParseBody(std::string("<RecordByteSize>") + c.text + "</RecordByteSize>");
-    ASSERT_TRUE(p.result.ok());
-    EXPECT_EQ(p.table.recordByteSize, c.value);
-    EXPECT_EQ(p.table.properties.at("RecordByteSize"), c.text);
-  }
+TEST(QvdHeader, TopLevelElementsBecomeNamedTexts) {
+  Parsed p = ParseBody(
+      "<TableName></TableName><CreatorDoc/><NoOfRecords>3</NoOfRecords>"
+      "<Lineage>\n  <Info>a&amp;b</Info><Statement/></Lineage><TableName>second</TableName>"
+      "<RecordByteSize>  12abc</RecordByteSize><NoOfRecords>9</NoOfRecords><Offset>-1</Offset>");
+  ASSERT_TRUE(p.result.ok());
+  EXPECT_EQ(p.table.properties,
+            (std::map<std::string, std::string>{
+                {"CreatorDoc", ""},
+                {"Lineage", "<Lineage>\n  <Info>a&amp;b</Info>\n  <Statement/>\n</Lineage>"},
+                {"NoOfRecords", "3"},
+                {"Offset", "-1"},
+                {"RecordByteSize", "  12abc"},
+                {"TableName", ""}}));
+  EXPECT_EQ(p.table.noOfRecords, 9u);  // the last one
+  EXPECT_EQ(p.table.recordByteSize, 12u);
+  EXPECT_EQ(p.table.offset, UINT64_MAX);  // a minus wraps modulo 2^64
+  EXPECT_EQ(p.table.length, 0u);
+
+  EXPECT_EQ(ParseBody("<TableName/><Length>\t\n+7</Length>").table.properties,
+            (std::map<std::string, std::string>{{"Length", "\t\n+7"}, {"TableName", ""}}));
 }
 
 TEST(QvdHeader, NumbersThatDoNotConvertNameTheConversionAndElement) {
   struct Case {
-    const char* body;
+    std::string body;
     const char* conversion;
     const char* element;
   } cases[] = {
       {"<NoOfRecords>abc</NoOfRecords>", "stoul", "NoOfRecords"},
-      {"<Offset>-</Offset>", "stoul", "Offset"},
+      {"<Offset> -x</Offset>", "stoul", "Offset"},
       {"<Length>18446744073709551616</Length>", "stoul", "Length"},
-      {"<RecordByteSize>99999999999999999999</RecordByteSize>", "stoul", "RecordByteSize"},
       {"<Fields><QvdFieldHeader><BitWidth>x1</BitWidth></QvdFieldHeader></Fields>", "stoul",
        "BitWidth"},
-      {"<Fields><QvdFieldHeader><NoOfSymbols>18446744073709551616</NoOfSymbols>"
-       "</QvdFieldHeader></Fields>",
-       "stoul", "NoOfSymbols"},
-      {"<Fields><QvdFieldHeader><Bias>3000000000</Bias></QvdFieldHeader></Fields>", "stoi",
-       "Bias"},
+      {"<Fields><QvdFieldHeader><Bias>3000000000</Bias></QvdFieldHeader></Fields>", "stoi", "Bias"},
       {"<Fields><QvdFieldHeader><Bias>-2147483649</Bias></QvdFieldHeader></Fields>", "stoi",
        "Bias"},
       {"<Fields><QvdFieldHeader><Bias>none</Bias></QvdFieldHeader></Fields>", "stoi", "Bias"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.body);
     Parsed p = ParseBody(c.body);
-    EXPECT_EQ(p.result.status, QvdHeaderStatus::kBadNumber);
-    EXPECT_EQ(p.result.conversion, c.conversion);
-    EXPECT_EQ(p.result.element, c.element);
+    EXPECT_EQ(p.result.status, QvdHeaderStatus::kBadNumber) << c.body;
+    EXPECT_EQ(p.result.conversion, c.conversion) << c.body;
+    EXPECT_EQ(p.result.element, c.element) << c.body;
   }
+  EXPECT_EQ(ParseBody("<RecordByteSize>18446744073709551615</RecordByteSize>").table.recordByteSize,
+            UINT64_MAX);
 }
 
 TEST(QvdHeader, BiasKeepsTheLowEightBitsOfASigned32BitValue) {
-  struct Case {
-    const char* text;
-    int8_t bias;
-  } cases[] = {
-      {"-2", -2}, {"254", -2}, {"0", 0}, {" -2px", -2}, {"2147483647", -1}, {"-2147483648", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Parsed p = ParseField(std::string("<Bias>") + c.text + "</Bias>");
-    ASSERT_TRUE(p.result.ok());
-    ASSERT_EQ(p.fields.size(), 1u);
-    EXPECT_EQ(p.fields[0].bias, c.bias);
+  std::pair<const char*, int8_t> cases[] = {{"-2", -2},    {"254", -2},        {"0", 0},
+                                            {" -2px", -2}, {"2147483647", -1}, {"-2147483648", 0}};
+  for (const auto& [text, bias] : cases) {
+    EXPECT_EQ(ParseField("<Bias>"s + text + "</Bias>").bias, bias) << text;
   }
-}
-
-TEST(QvdHeader, EmptyElementsGiveAnEmptyProperty) {
-  Parsed p = ParseBody("<TableName></TableName><CreatorDoc/><NoOfRecords/>");
-  ASSERT_TRUE(p.result.ok());
-  EXPECT_EQ(p.table.properties, (std::map<std::string, std::string>{
-                                    {"CreatorDoc", ""}, {"NoOfRecords", ""}, {"TableName", ""}}));
-  EXPECT_EQ(p.table.noOfRecords, 0u);
-}
-
-TEST(QvdHeader, ElementWithElementChildIsKeptAsItsOwnXml) {
-  Parsed p = ParseBody(
-      "<Lineage>\n  <LineageInfo><Discriminator>a&amp;b</Discriminator>"
-      "<Statement/></LineageInfo>\n</Lineage><TableName>t</TableName>");
-  ASSERT_TRUE(p.result.ok());
-  EXPECT_EQ(p.table.properties.at("Lineage"),
-            "<Lineage>\n"
-            "  <LineageInfo>\n"
-            "    <Discriminator>a&amp;b</Discriminator>\n"
-            "    <Statement/>\n"
-            "  </LineageInfo>\n"
-            "</Lineage>");
-  EXPECT_EQ(p.table.properties.at("TableName"), "t");
-}
-
-TEST(QvdHeader, FieldsPropertyIsTheSerializedFieldList) {
-  Parsed p = ParseField("<FieldName>A</FieldName><BitWidth>3</BitWidth>");
-  ASSERT_TRUE(p.result.ok());
-  EXPECT_EQ(p.table.properties.at("Fields"),
-            "<Fields>\n"
-            "  <QvdFieldHeader>\n"
-            "    <FieldName>A</FieldName>\n"
-            "    <BitWidth>3</BitWidth>\n"
-            "  </QvdFieldHeader>\n"
-            "</Fields>");
 }
 
 TEST(QvdHeader, NumberFormatTypeAndFmt) {
@@ -150,84 +106,52 @@ TEST(QvdHeader, NumberFormatTypeAndFmt) {
     std::optional<std::string> fmt;
   } cases[] = {
       {"<Type>REAL</Type><Fmt>##0.00</Fmt>", QvdNumberType::Real, "##0.00"},
-      {"<Type>DATE</Type><Fmt>YYYY-MM-DD</Fmt>", QvdNumberType::Date, "YYYY-MM-DD"},
+      {"<Type>DATE</Type><nDec>0</nDec>", QvdNumberType::Date, std::nullopt},
       {"<Type>TIMESTAMP</Type>", QvdNumberType::Timestamp, std::nullopt},
       {"<Type>TIME</Type>", QvdNumberType::Time, std::nullopt},
       {"<Type>INTERVAL</Type>", QvdNumberType::Interval, std::nullopt},
       {"<Type>UNKNOWN</Type><Fmt></Fmt>", std::nullopt, std::nullopt},
-      {"<Type>ASCII</Type>", std::nullopt, std::nullopt},
-      {"<Type>0</Type><nDec>0</nDec><Fmt/>", std::nullopt, std::nullopt},
-      {"<Type>date</Type>", std::nullopt, std::nullopt},
+      {"<Type>ASCII</Type><Fmt/>", std::nullopt, std::nullopt},
       {"<Type>TIME</Type><Type>ASCII</Type>", QvdNumberType::Time, std::nullopt},
       {"<Fmt>a</Fmt><Fmt>b</Fmt><Type/>", std::nullopt, "b"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.format);
-    Parsed p = ParseField(std::string("<NumberFormat>") + c.format + "</NumberFormat>");
-    ASSERT_TRUE(p.result.ok());
-    ASSERT_EQ(p.fields.size(), 1u);
-    EXPECT_EQ(p.fields[0].numberType, c.type);
-    EXPECT_EQ(p.fields[0].numberFormat, c.fmt);
+    QvdFieldMetadata f = ParseField("<NumberFormat>"s + c.format + "</NumberFormat>");
+    EXPECT_EQ(f.numberType, c.type) << c.format;
+    EXPECT_EQ(f.numberFormat, c.fmt) << c.format;
   }
 }
 
-TEST(QvdHeader, TagsAreUniqueAndByteWiseSorted) {
-  Parsed p = ParseField(
-      "<Tags><String>$text</String><String>b</String><Other>x</Other><String>B</String>"
-      "<String>$text</String><String>$ascii</String></Tags>");
-  ASSERT_TRUE(p.result.ok());
-  ASSERT_EQ(p.fields.size(), 1u);
-  EXPECT_EQ(std::vector<std::string>(p.fields[0].tags.begin(), p.fields[0].tags.end()),
-            (std::vector<std::string>{"$ascii", "$text", "B", "b"}));
-}
-
-TEST(QvdHeader, FieldWithoutOptionalElementsKeepsInitialValues) {
-  Parsed p = ParseField("<FieldName>Only</FieldName><Comment>c</Comment>");
-  ASSERT_TRUE(p.result.ok());
-  ASSERT_EQ(p.fields.size(), 1u);
-  const QvdFieldMetadata& f = p.fields[0];
-  EXPECT_EQ(f.fieldName, "Only");
+TEST(QvdHeader, FieldTagsAreUniqueAndByteWiseSortedAndOtherMembersKeepDefaults) {
+  QvdFieldMetadata f = ParseField(
+      "<FieldName>F</FieldName><Comment>c</Comment><Tags><String>$text</String><String>b</String>"
+      "<Other>x</Other><String>B</String><String>$text</String><String>$ascii</String></Tags>");
+  EXPECT_EQ(f.fieldName, "F");
+  EXPECT_EQ(f.tags, (std::set<std::string>{"$ascii", "$text", "B", "b"}));
   EXPECT_EQ(f.bias, 0);
   EXPECT_EQ(f.bitOffset + f.bitWidth + f.noOfSymbols + f.offset + f.length, 0u);
   EXPECT_FALSE(f.numberType.has_value());
   EXPECT_FALSE(f.numberFormat.has_value());
-  EXPECT_TRUE(f.tags.empty());
 }
 
-TEST(QvdHeader, RepeatedElementKeepsFirstTextAndLastNumber) {
+TEST(QvdHeader, SecondFieldsElementAppendsFieldsButKeepsTheFirstXml) {
   Parsed p = ParseBody(
-      "<TableName>first</TableName><NoOfRecords>3</NoOfRecords><TableName>second</TableName>"
-      "<NoOfRecords>9</NoOfRecords>");
-  ASSERT_TRUE(p.result.ok());
-  EXPECT_EQ(p.table.properties.at("TableName"), "first");
-  EXPECT_EQ(p.table.properties.at("NoOfRecords"), "3");
-  EXPECT_EQ(p.table.noOfRecords, 9u);
-}
-
-TEST(QvdHeader, SecondFieldsElementAppendsFields) {
-  Parsed p = ParseBody(
-      "<Fields><QvdFieldHeader><FieldName>A</FieldName></QvdFieldHeader><Skip/></Fields>"
-      "<Fields><QvdFieldHeader><FieldName>B</FieldName></QvdFieldHeader>"
+      "<Fields><QvdFieldHeader><FieldName>A</FieldName><BitWidth>3</BitWidth></QvdFieldHeader>"
+      "<Skip/></Fields><Fields><QvdFieldHeader><FieldName>B</FieldName></QvdFieldHeader>"
       "<QvdFieldHeader><FieldName>C</FieldName></QvdFieldHeader></Fields>");
   ASSERT_TRUE(p.result.ok());
   ASSERT_EQ(p.fields.size(), 3u);
-  EXPECT_EQ(p.fields[0].fieldName, "A");
-  EXPECT_EQ(p.fields[1].fieldName, "B");
-  EXPECT_EQ(p.fields[2].fieldName, "C");
+  EXPECT_EQ(p.fields[0].fieldName + p.fields[1].fieldName + p.fields[2].fieldName, "ABC");
   EXPECT_EQ(p.table.properties.at("Fields"),
-            "<Fields>\n  <QvdFieldHeader>\n    <FieldName>A</FieldName>\n  </QvdFieldHeader>\n"
-            "  <Skip/>\n</Fields>");
+            "<Fields>\n  <QvdFieldHeader>\n    <FieldName>A</FieldName>\n"
+            "    <BitWidth>3</BitWidth>\n  </QvdFieldHeader>\n  <Skip/>\n</Fields>");
 }
 
 TEST(QvdHeader, OtherRootIsRejectedAndAddsNothing) {
   Parsed p = ParseText("<QvdTableHeaders><TableName>t</TableName></QvdTableHeaders>");
-  ASSERT_TRUE(p.built);
   EXPECT_EQ(p.result.status, QvdHeaderStatus::kBadRoot);
   EXPECT_TRUE(p.table.properties.empty());
-
-  Parsed empty = ParseText("<QvdTableHeader/>");
-  EXPECT_TRUE(empty.result.ok());
-  EXPECT_TRUE(empty.fields.empty());
+  EXPECT_TRUE(ParseText("<QvdTableHeader/>").result.ok());
 }
 
 struct ReadResult {
@@ -245,64 +169,52 @@ ReadResult Read(const std::string& bytes) {
   return r;
 }
 
-const std::string kSmallHeader =
-    "<?xml version=\"1.0\"?>\n<QvdTableHeader><TableName>t</TableName></QvdTableHeader>";
-
-TEST(ReadQvdHeader, DataStartsAfterTheNulThatEndsTheHeader) {
-  const uint64_t closing = kSmallHeader.size() - 1;  // position of the last '>'
-  ReadResult crlf = Read(kSmallHeader + std::string("\r\n\0\x01\x02", 5));
+TEST(ReadQvdHeader, DataStartsRightAfterTheNulThatEndsTheHeader) {
+  const std::string header = "<QvdTableHeader><TableName>t</TableName></QvdTableHeader>";
+  ReadResult crlf = Read(header + "\r\n\0\x01\0"s);
   ASSERT_EQ(crlf.error, std::nullopt);
-  EXPECT_EQ(crlf.dataStart, closing + 4);  // '>' CR LF NUL, then the data
-  EXPECT_EQ(crlf.headerText, kSmallHeader + "\r\n");
+  EXPECT_EQ(crlf.dataStart, header.size() + 3);  // '>' CR LF NUL, then the data
+  EXPECT_EQ(crlf.headerText, header + "\r\n");
   EXPECT_EQ(crlf.table.properties.at("TableName"), "t");
 
-  ReadResult bare = Read(kSmallHeader + std::string("\0\0", 2));
+  ReadResult bare = Read(header + "\0\0"s);
   ASSERT_EQ(bare.error, std::nullopt);
-  EXPECT_EQ(bare.dataStart, closing + 2);
-  EXPECT_EQ(bare.headerText, kSmallHeader);
+  EXPECT_EQ(bare.dataStart, header.size() + 1);
+  EXPECT_EQ(bare.headerText, header);
 }
 
 TEST(ReadQvdHeader, FailureMessages) {
-  struct Case {
-    std::string bytes;
-    const char* message;
-  } cases[] = {
-      {kSmallHeader, "Error reading QVD table header."},
+  std::pair<std::string, const char*> cases[] = {
+      {"<QvdTableHeader/>\r\n", "Error reading QVD table header."},
       {"", "Error reading QVD table header."},
-      {std::string("not xml\0", 8), "Error parsing QVD table header."},
-      {std::string("\0", 1), "Error parsing QVD table header."},
-      {std::string("<Other/>\0", 9), "Error parsing QVD table header."},
-      {std::string("<QvdTableHeader><NoOfRecords>many</NoOfRecords></QvdTableHeader>\0", 65),
+      {"not xml\0"s, "Error parsing QVD table header."},
+      {"\0"s, "Error parsing QVD table header."},
+      {"<Other/>\0"s, "Error parsing QVD table header."},
+      {"<QvdTableHeader><NoOfRecords>many</NoOfRecords></QvdTableHeader>\0"s,
        "Error parsing QVD table header."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bytes);
-    EXPECT_EQ(Read(c.bytes).error, c.message);
+  for (const auto& [bytes, message] : cases) {
+    EXPECT_EQ(Read(bytes).error, message) << bytes;
   }
 }
 
-// The first 64 KiB of a file: every sample's header and its NUL lie within them.
-std::string FilePrefix(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
+// The first 64 KiB of a sample, zero-padded: enough for its header.
+std::string FileStart(const std::filesystem::path& path) {
   std::string bytes(65536, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<size_t>(in.gcount()));
+  std::ifstream(path, std::ios::binary).read(bytes.data(), 65536);
   return bytes;
 }
 
-// Fields of the first line of a .rows file: quoted, comma-separated, quotes doubled inside.
-size_t FieldsInFirstRow(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
+// Fields of the first record of a .rows file: quoted, comma-separated, quotes doubled inside.
+size_t FieldsInFirstRow(std::filesystem::path path) {
+  std::ifstream in(path.replace_extension(".rows"), std::ios::binary);
   std::string line;
   std::getline(in, line);
   size_t count = 1;
   bool quoted = false;
   for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      ++count;
-    }
+    quoted ^= c == '"';
+    count += c == ',' && !quoted;
   }
   return count;
 }
@@ -316,62 +228,44 @@ TEST(QvdHeaderSamples, EveryReadableSampleParsesAndTilesItsSymbolArea) {
     }
     SCOPED_TRACE(path.filename().string());
     ++files;
-    const std::string bytes = FilePrefix(path);
+    const std::string bytes = FileStart(path);
     ReadResult r = Read(bytes);
     ASSERT_EQ(r.error, std::nullopt);
     EXPECT_EQ(r.dataStart, bytes.find('\0') + 1);
-    EXPECT_TRUE(r.table.properties.contains("TableName"));
     EXPECT_TRUE(r.table.properties.at("Fields").starts_with("<Fields>\n  <QvdFieldHeader>"));
-    ASSERT_FALSE(r.fields.empty());
     uint64_t symbolBytes = 0;
-    uint64_t bits = 0;
     for (const QvdFieldMetadata& f : r.fields) {
       EXPECT_EQ(f.offset, symbolBytes) << f.fieldName;
       symbolBytes += f.length;
-      bits += f.bitWidth;
     }
     EXPECT_EQ(r.table.offset, symbolBytes);
     EXPECT_EQ(r.table.length, r.table.recordByteSize * r.table.noOfRecords);
-    EXPECT_LE(bits, r.table.recordByteSize * 8);
     if (path.filename().string().starts_with("lego-")) {
-      std::filesystem::path rows = path;
-      EXPECT_EQ(r.fields.size(), FieldsInFirstRow(rows.replace_extension(".rows")));
+      EXPECT_EQ(r.fields.size(), FieldsInFirstRow(path));
     }
   }
   EXPECT_EQ(files, 17);
 }
 
 TEST(QvdHeaderSamples, KnownFactsOfSelectedFiles) {
-  ReadResult tab1 = Read(FilePrefix(ORV_SAMPLES_DIR "/qv11-tab1.qvd"));
-  ASSERT_EQ(tab1.error, std::nullopt);
+  ReadResult tab1 = Read(FileStart(ORV_SAMPLES_DIR "/qv11-tab1.qvd"));
   ASSERT_EQ(tab1.fields.size(), 3u);
   EXPECT_EQ(tab1.table.noOfRecords, 5u);
   EXPECT_EQ(tab1.table.recordByteSize, 1u);
   EXPECT_EQ(tab1.table.properties.at("QvBuildNo"), "7314");
-  EXPECT_EQ(tab1.table.properties.at("CreatorDoc"), "");
-  EXPECT_EQ(tab1.fields[0].fieldName, "ID");
   EXPECT_EQ(tab1.fields[0].bias, -2);
-  EXPECT_EQ(tab1.fields[1].fieldName, "NAME");
   EXPECT_EQ(tab1.fields[1].bitOffset, 3u);
   EXPECT_EQ(tab1.fields[1].bitWidth, 5u);
-  EXPECT_EQ(tab1.fields[1].noOfSymbols, 5u);
   EXPECT_EQ(tab1.fields[2].bitWidth, 0u);
-  EXPECT_FALSE(tab1.fields[2].numberType.has_value());  // Type "0"
+  EXPECT_FALSE(tab1.fields[2].numberType.has_value());  // Type "0", empty Fmt
   EXPECT_FALSE(tab1.fields[2].numberFormat.has_value());
 
-  ReadResult small = Read(FilePrefix(ORV_SAMPLES_DIR "/sense-small.qvd"));
-  ASSERT_EQ(small.error, std::nullopt);
+  ReadResult small = Read(FileStart(ORV_SAMPLES_DIR "/sense-small.qvd"));
   ASSERT_EQ(small.fields.size(), 6u);
-  EXPECT_EQ(small.fields[2].fieldName, "BookingDate");
   EXPECT_EQ(small.fields[2].numberType, QvdNumberType::Date);
   EXPECT_EQ(small.fields[2].numberFormat, "DD.MM.YYYY");
   EXPECT_EQ(small.fields[2].tags,
             (std::set<std::string>{"$date", "$integer", "$numeric", "$timestamp"}));
-
-  ReadResult empty = Read(FilePrefix(ORV_SAMPLES_DIR "/sense-empty_qvd.qvd"));
-  ASSERT_EQ(empty.error, std::nullopt);
-  EXPECT_EQ(empty.table.noOfRecords, 0u);
-  EXPECT_EQ(empty.table.recordByteSize, 1u);
 }
 
 }  // namespace
