@@ -40,27 +40,21 @@ std::string Capture(F write) {
   return bytes;
 }
 
-// "00 7f" -> the two bytes; blanks are ignored.
+// "00 7f" -> the two bytes.
 inline std::string Hex(std::string_view text) {
   std::string bytes;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != ' ') {
-      bytes.push_back(static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-      ++i;
-    }
+  for (size_t i = 0; i + 1 < text.size(); i += 3) {
+    bytes.push_back(static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
   }
   return bytes;
 }
 
 inline std::string ToHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
   for (unsigned char c : bytes) {
-    if (!text.empty()) {
-      text.push_back(' ');
-    }
-    text.push_back(kDigits[c >> 4]);
-    text.push_back(kDigits[c & 15]);
+    char digits[4];
+    snprintf(digits, sizeof digits, text.empty() ? "%02x" : " %02x", c);
+    text += digits;
   }
   return text;
 }

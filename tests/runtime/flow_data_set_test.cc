@@ -1,0 +1,67 @@
+// Column store of one field's values, filled from text tokens or the binary record stream.
+#include "runtime/flow_data_set.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/types/test_support.h"
+#include "types/integral.h"
+
+namespace orv {
+namespace {
+
+using V = std::vector<std::string>;
+
+// Reads values until the input ends; each value as "null" or its bytes in hex.
+V ReadAll(const char* layout, const std::string& bytes, bool text, int lastStatus = kStatusEnd) {
+  TypeTraitsCollection fields = test::Layout(layout);
+  MemoryInput input(bytes.data(), bytes.size());
+  std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(fields[0], &input, text);
+  int status;
+  while ((status = set->ReadValue()) == kStatusOk) {
+  }
+  EXPECT_EQ(status, lastStatus);
+  V values;
+  for (size_t i = 0; i < set->size(); ++i) {
+    auto [data, size] = set->ValueAt(i);
+    values.push_back(data == nullptr ? "null" : "[" + test::ToHex({data, size}) + "]");
+  }
+  return values;
+}
+
+TEST(FlowDataSet, StoresIntsStringsAndDecimalsWithTheirNulls) {
+  EXPECT_EQ(ReadAll("v int nullable", "5\n\n-7\n", true),
+            (V{"[05 00 00 00]", "null", "[f9 ff ff ff]"}));
+  EXPECT_EQ(ReadAll("v int", "1\nx\n", true, kStatusBad), V{"[01 00 00 00]"});
+  EXPECT_EQ(ReadAll("v string null=\"NULL\"", "a\n\nNULL\nbc\n", true),
+            (V{"[61]", "[]", "null", "[62 63]"}));
+  EXPECT_EQ(ReadAll("v string(2) nullable", "\nab\n", true), (V{"null", "[61 62]"}));
+  const std::string stream = test::Hex("00 6a ff ff ff ff ff ff ff 01 00 39 30 00 00 00 00 00 00");
+  EXPECT_EQ(ReadAll("v decimal(10,2) nullable", stream, false),
+            (V{"[6a ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff]", "null",
+               "[39 30 00 00 00 00 00 00 00 00 00 00 00 00 00 00]"}));
+}
+
+TEST(FlowDataSet, EmptyStringIsNotNullBeforeAnyByteIsStored) {
+  EXPECT_EQ(ReadAll("v string null=\"NULL\"", "\n", true), V{"[]"});
+  EXPECT_EQ(ReadAll("v string", "\n\n", true), (V{"[]", "[]"}));
+  EXPECT_EQ(ReadAll("v string null=\"NULL\"", "NULL\n\n", true), (V{"null", "[]"}));
+}
+
+TEST(FlowDataSet, AMillionIntsCostAboutFourBytesEach) {
+  for (const char* layout : {"v int", "v int nullable"}) {
+    TypeTraitsCollection fields = test::Layout(layout);
+    auto& field = static_cast<IntegralTypeTraits<int>&>(fields[0]);
+    std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(field, nullptr, true);
+    for (int i = 0; i < 1000000; ++i) {
+      field.SetValue(i * 7);
+      set->StoreCurrent();
+    }
+    EXPECT_GT(set->MemoryUsage(), 4000000u) << layout;
+    EXPECT_LT(set->MemoryUsage(), 8500000u) << layout;
+    ASSERT_EQ(set->size(), 1000000u);
+    EXPECT_EQ(test::ToHex({set->ValueAt(999999).first, 4}), "b9 cf 6a 00");  // 6999993
+  }
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,126 @@
+// Record readers over memory, regular files and pipes.
+#include "runtime/input.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace orv {
+namespace {
+
+// A temporary regular file holding `bytes`, positioned at its start.
+FILE* FileWith(const std::string& bytes) {
+  FILE* file = tmpfile();
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  rewind(file);
+  return file;
+}
+
+TEST(Input, ReadUntilAndSkipUntilReportAMissingDelimiter) {
+  const std::string text = "ab,cd";
+  MemoryInput input(text.data(), text.size()), skipping(text.data(), text.size());
+  std::string out;
+  uint64_t count = 0;
+  EXPECT_EQ(input.ReadUntil(',', out), kInputOk);
+  EXPECT_EQ(out, "ab");
+  EXPECT_EQ(input.BytesConsumed(), 3u);
+  EXPECT_EQ(input.ReadUntil(',', out), kInputTruncated);
+  EXPECT_EQ(out, "cd");
+  EXPECT_EQ(input.BytesConsumed(), 5u);
+  EXPECT_EQ(input.ReadUntil(',', out), kInputEnd);
+  EXPECT_EQ(skipping.SkipUntil(',', count), kInputOk);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(skipping.SkipUntil(',', count), kInputTruncated);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(skipping.SkipUntil(',', count), kInputEnd);
+}
+
+// The same reads and skips over memory, a seekable file, a file read with a debug dump (which
+// reads instead of seeking) and an unbuffered file.
+TEST(Input, SkipAndReadAgreeOnEverySource) {
+  std::string data(200000, 0);
+  for (size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<char>(i * 31 + i / 7);
+  }
+  for (int source = 0; source < 4; ++source) {
+    SCOPED_TRACE("source " + std::to_string(source));
+    FILE* file = source == 0 ? nullptr : FileWith(data);
+    std::unique_ptr<IFileInput> input =
+        file == nullptr ? std::make_unique<MemoryInput>(data.data(), data.size())
+                        : IFileInput::Create(file, source == 3, source == 2, false);
+    char c = 0;
+    std::string block(40000, 0);
+    EXPECT_EQ(input->Skip(4), kInputOk);
+    EXPECT_EQ(input->ReadByte(c), kInputOk);
+    EXPECT_EQ(c, data[4]);
+    EXPECT_EQ(input->Skip(150000), kInputOk);
+    EXPECT_EQ(input->BytesConsumed(), 150005u);
+    ASSERT_EQ(input->Read(block.data(), block.size()), kInputOk);
+    EXPECT_TRUE(block == data.substr(150005, block.size()));
+    EXPECT_EQ(input->Skip(100000), kInputTruncated);
+    EXPECT_EQ(input->BytesConsumed(), 200000u);
+    EXPECT_EQ(input->Skip(1), kInputEnd);
+    EXPECT_EQ(input->ReadByte(c), kInputEnd);
+    if (file != nullptr) {
+      fclose(file);
+    }
+  }
+}
+
+TEST(Input, DebugDumpKeepsTheRecordAcrossBufferRefills) {
+  const std::string record = std::string(140000, 'b') + "\n";
+  FILE* file = FileWith(std::string(65530, 'a') + "\n" + record + "tail\n");
+  std::unique_ptr<IFileInput> input = IFileInput::Create(file, false, true, false);
+  std::string out;
+  ASSERT_EQ(input->ReadUntil('\n', out), kInputOk);
+  input->BeginRecord();
+  ASSERT_EQ(input->ReadUntil('\n', out), kInputOk);
+  EXPECT_TRUE(input->DebugDump() == record) << input->DebugDump().size();
+  char path[] = "/tmp/orv_dump_XXXXXX";
+  close(mkstemp(path));
+  ASSERT_TRUE(input->LogDebugDump(path));
+  std::ostringstream written;
+  written << std::ifstream(path, std::ios::binary).rdbuf();
+  remove(path);
+  EXPECT_TRUE(written.str() == record);
+  input->BeginRecord();
+  ASSERT_EQ(input->ReadUntil('\n', out), kInputOk);
+  EXPECT_EQ(input->DebugDump(), "tail\n");
+  fclose(file);
+}
+
+TEST(Input, SkipsOnlyACompleteByteOrderMark) {
+  const std::string bom = "\xEF\xBB\xBF";
+  struct Row {
+    std::string bytes;
+    bool skipBom, unbuffered;
+    std::string expected;
+  } rows[] = {{bom + "abc", true, false, "abc"},    {bom + "abc", true, true, "abc"},
+              {bom + "a", false, false, bom + "a"}, {"\xEF\xBBx", true, false, "\xEF\xBBx"},
+              {"\xEF\xBB", true, true, "\xEF\xBB"}, {bom, true, false, ""}};
+  for (const Row& row : rows) {
+    FILE* file = FileWith(row.bytes);
+    std::string out;
+    IFileInput::Create(file, row.unbuffered, false, row.skipBom)->ReadUntil('\n', out);
+    EXPECT_EQ(out, row.expected);
+    fclose(file);
+  }
+  // Unbuffered input reads no byte beyond what is asked for; the mark is still skipped.
+  for (bool unbuffered : {true, false}) {
+    FILE* file = FileWith(bom + "line1\nline2\n");
+    std::unique_ptr<IFileInput> input = IFileInput::Create(file, unbuffered, false, true);
+    std::string out;
+    char two[2];
+    ASSERT_EQ(input->ReadUntil('\n', out), kInputOk);
+    EXPECT_EQ(out, "line1");
+    EXPECT_EQ(lseek(fileno(file), 0, SEEK_CUR), unbuffered ? 9 : 15);
+    ASSERT_EQ(input->Read(two, 2), kInputOk);
+    EXPECT_EQ(lseek(fileno(file), 0, SEEK_CUR), unbuffered ? 11 : 15);
+    fclose(file);
+  }
+}
+
+}  // namespace
+}  // namespace orv

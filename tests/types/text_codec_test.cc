@@ -1,0 +1,164 @@
+// Delimited text: token conversion per type, printing, quoting, null tokens and separators.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "runtime/input.h"
+#include "runtime/settings.h"
+#include "tests/types/test_support.h"
+#include "types/calendar.h"
+#include "types/decimal_text.h"
+
+namespace orv {
+namespace {
+
+// Restores the process text settings that a test changes.
+struct OptionsGuard {
+  TypeTraitsOptions saved = g_TypeTraitsOptions;
+  ~OptionsGuard() { g_TypeTraitsOptions = saved; }
+};
+
+// Parses records until the clean end and prints each back; the first failure is written as
+// "!status@field" and ends the transcript.
+std::string Transcript(TypeTraitsCollection& fields, const std::string& text) {
+  MemoryInput input(text.data(), text.size());
+  return test::Capture([&](BufferedFileOutput& out) {
+    for (size_t size = 0;;) {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        int status = fields[i].Parse(input, size, true);
+        if (status != kStatusOk) {
+          const bool end = status == kStatusEnd && i == 0;
+          return out.Write(end ? "" : "!" + std::to_string(status) + "@" + std::to_string(i));
+        }
+      }
+      for (const auto& field : fields) {
+        field->Print(out);
+      }
+    }
+  });
+}
+
+TEST(TextRecords, ParseAndPrintBackTable) {
+  struct Row {
+    const char* layout;
+    std::string input, expected;
+    int endOfLineMode = 0;
+    bool allowMissingSeparatorAtEof = false;
+  } rows[] = {
+      {"v int", "2147483648\n", "!2@0"},
+      {"v int", "-2147483648\n12abc\n +7\n", "-2147483648\n12\n7\n"},
+      {"a string; b string; c string", "x,y\nz,w,v\n", "!2@1"},  // short record
+      {"a int; b int", "1,2", "!2@1"},
+      {"a int; b int", "1,2", "1,2\n", 0, true},
+      {"a int; b int", "1", "!2@0", 0, true},
+      {"a int; b string quote=\"'\"", "1,'x'", "1,'x'\n", 0, true},
+      {"a int; b string", "1,x\r\n2,y\ny\r\n", "1,x\r\n2,y\ny\r\n", 1},
+      {"a int; b string", "1\r\n", "!2@0", 1},
+      {"s string quote=\"\\\"\"", "a\"b\n", "\"a\"\"b\"\n"},
+      {"a string quote=\"\\\"\"; b string quote=\"\\\"\"", "\"x,\"\"y\"\"\nz\",plain\n",
+       "\"x,\"\"y\"\"\nz\",\"plain\"\n"},
+      {"a string quote=\"\\\"\"", "\"ab\"c\n", "!2@0"},
+      {"a string quote=\"\\\"\"", "\"abc\n", "!2@0"},
+      {"a string quote=\"'\" null=\"it's\"", "'it''s'\nit's\n''\n", "'it''s'\n'it''s'\n''\n"},
+      {"a string separator=\"||\"; b string separator=\"\\r\\n\"", "x|y||z\r\nq||\r\n",
+       "x|y||z\r\nq||\r\n"},
+      {"a int separator=\"\\x01\"; b int", "5\x01-6\n", "5\x01-6\n"},
+      {"a string; b string separator=\";\"", "x\ny,z;", "x\ny,z;"},
+      {"a string(3) separator=none; b int", "abc7\nxyz8\n", "abc7\nxyz8\n"},
+      {"a int null=\"NULL\" null=\"-\"; b string nullable", "NULL,\n-,x\n7,y\n",
+       "NULL,\nNULL,x\n7,y\n"},
+      {"a date null=\"N/A\"; b int nullable", "N/A,\n", "N/A,\n"},
+      {"a string null=\"NULL\"; b int", ",1\nNULL,2\n", ",1\nNULL,2\n"},
+      {"a decimal(10,2); b decimal", "-0.05,1.5\n", "-0.05,1.5000\n"},
+      {"a double; b double; c double", "0.1,-0,1e300\n",
+       "0.10000000000000001,-0,1.0000000000000001e+300\n"},
+      {"v double", "1e400\n", "!2@0"},
+      {"v date(\"%d.%m.%Y\")", "29.02.2024\n", "29.02.2024\n"},
+      {"v date", "2024-13-01\n", "!2@0"},
+      {"v datetime", "1899-12-31 23:59:59\n1969-12-31 23:59:59\n",
+       "1899-12-31 23:59:59\n1969-12-31 23:59:59\n"},
+      {"v datetime(\"%d/%m/%Y %H.%M\")", "02/01/1970 10.30\n", "02/01/1970 10.30\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.layout) + " <- '" + row.input + "'");
+    OptionsGuard guard;
+    g_TypeTraitsOptions.endOfLineMode = row.endOfLineMode;
+    g_TypeTraitsOptions.allowMissingSeparatorAtEof = row.allowMissingSeparatorAtEof;
+    TypeTraitsCollection fields = test::Layout(row.layout);
+    EXPECT_EQ(Transcript(fields, row.input), row.expected);
+  }
+}
+
+TEST(DecimalText, ParsesScaledAndTruncated) {
+  struct Row {
+    uint8_t precision, scale;
+    const char* text;
+    std::optional<long long> expected;
+  } rows[] = {
+      {5, 2, "123.456", 12345}, {5, 2, "1234.5", {}},
+      {5, 2, "1.5e2", 15000},   {5, 2, "15000e-2", 15000},
+      {5, 2, "1.25E-3", 0},     {5, 2, "   ", {}},
+      {5, 2, "-", {}},          {5, 2, "7E", 700},
+      {5, 2, "7e+", 700},       {5, 2, "-0.019", -1},
+      {5, 2, "1000", {}},       {5, 2, "1e123", {}},
+      {5, 2, "1e-x", {}},       {5, 2, "1.2.3", {}},
+      {5, 2, "1,5", {}},        {5, 2, "1.5 ", {}},
+      {5, 2, ".5", 50},         {3, 3, "0.999", 999},
+      {3, 3, "1", {}},          {18, 4, "-12345678901234.5678", -123456789012345678LL},
+  };
+  for (const Row& row : rows) {
+    std::optional<__int128> got = ParseDecimalText(row.text, {row.precision, row.scale});
+    ASSERT_EQ(got.has_value(), row.expected.has_value()) << row.text;
+    EXPECT_EQ(static_cast<long long>(got.value_or(0)), row.expected.value_or(0)) << row.text;
+  }
+  const std::string nines(38, '9');
+  EXPECT_TRUE((ParseDecimalText(nines, {38, 0}) == decimalPow10[38] - 1));
+  EXPECT_FALSE((ParseDecimalText(nines + "9", {38, 0}).has_value()));
+}
+
+TEST(DecimalText, GroupingAndSeparatorsBothWays) {
+  struct Row {
+    char grouping, separator;
+    uint8_t precision, scale;
+    long long value;
+    const char* text;
+  } rows[] = {
+      {',', 0, 10, 2, 123450, "1,234.50"},
+      {',', 0, 10, 2, 1234567890, "12,345,678.90"},
+      {',', 0, 10, 2, -5, "-0.05"},
+      {',', 0, 6, 0, 123456, "123,456"},
+      {0, 0, 10, 2, 0, "0.00"},
+      {0, 0, 4, 4, 5, "0.0005"},
+      {0, ',', 5, 2, 314, "3,14"},
+      {'.', ',', 9, 2, -123456789, "-1.234.567,89"},
+  };
+  OptionsGuard guard;
+  for (const Row& row : rows) {
+    g_TypeTraitsOptions.groupingSeparator = row.grouping;
+    DecimalTextSettings settings{row.precision, row.scale, row.separator};
+    char out[kDecimalTextCapacity];
+    EXPECT_EQ(std::string(out, FormatDecimalText(row.value, settings, out)), row.text);
+    EXPECT_EQ(static_cast<long long>(ParseDecimalText(row.text, settings).value_or(0)), row.value);
+  }
+  g_TypeTraitsOptions.groupingSeparator = ',';
+  EXPECT_FALSE((ParseDecimalText("1,234.5,0", {10, 2}).has_value()));
+  EXPECT_FALSE((ParseDecimalText("1,234.50", {10, 2, 0, 0, false}).has_value()));
+}
+
+TEST(DateTimeText, PrintAndParseRoundTripFrom1600To2400) {
+  const unsigned seed = 1969;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937_64 random(seed);
+  const char* format = "%Y-%m-%d %H:%M:%S";
+  const int64_t low = -11676096000, high = 13569465600;  // 1600-01-01, 2400-01-01
+  for (int i = 0; i < 5000; ++i) {
+    int64_t seconds = i < 4 ? std::vector<int64_t>{low, high, -1, -2208988801}[i]
+                            : low + static_cast<int64_t>(random() % (high - low));
+    char text[kTimeTextCapacity];
+    text[FormatDateTimeText(seconds, format, text)] = 0;
+    ASSERT_EQ(ParseDateTimeText(text, format), seconds) << text;
+  }
+}
+
+}  // namespace
+}  // namespace orv
