@@ -90,9 +90,16 @@ bool IFileInput::Refill(size_t wanted) {
   bufferOffset_ += static_cast<uint64_t>(pos_ - data_);
   size_t capacity = std::max(fillSize_, wanted);
   if (storage_.size() < tail + capacity) {
-    storage_.resize(std::max(storage_.size() * 2, tail + capacity));
-  }
-  if (tail > 0 && pos_ != storage_.data()) {
+    // Growing moves the storage: keep the unread tail by position, not by pointer.
+    const bool tailInStorage =
+        !storage_.empty() && pos_ >= storage_.data() && pos_ <= storage_.data() + storage_.size();
+    const size_t tailAt = tailInStorage ? static_cast<size_t>(pos_ - storage_.data()) : 0;
+    std::vector<char> grown(std::max(storage_.size() * 2, tail + capacity));
+    if (tail > 0) {
+      memcpy(grown.data(), tailInStorage ? storage_.data() + tailAt : pos_, tail);
+    }
+    storage_.swap(grown);
+  } else if (tail > 0 && pos_ != storage_.data()) {
     memmove(storage_.data(), pos_, tail);
   }
   SetBuffer(storage_.data(), tail);

@@ -91,6 +91,26 @@ TEST(Input, DebugDumpKeepsTheRecordAcrossBufferRefills) {
   fclose(file);
 }
 
+// Ensure keeps the unread bytes when the buffer must grow to hold them; the bytes come back in
+// order across every refill.
+TEST(Input, EnsureKeepsTheUnreadTailWhenTheBufferGrows) {
+  std::string bytes(300000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<char>(i * 7 % 251);
+  }
+  FILE* file = FileWith(bytes);
+  auto input = IFileInput::Create(file, false, false, false);
+  size_t at = 0;
+  for (size_t step : {65530u, 13u, 70000u, 3u, 100000u}) {
+    ASSERT_TRUE(input->Ensure(step + 9));
+    ASSERT_EQ(std::string(input->BufferPos(), step + 9), bytes.substr(at, step + 9));
+    input->Advance(step);
+    at += step;
+  }
+  EXPECT_EQ(input->BytesConsumed(), at);
+  fclose(file);
+}
+
 TEST(Input, SkipsOnlyACompleteByteOrderMark) {
   const std::string bom = "\xEF\xBB\xBF";
   struct Row {
