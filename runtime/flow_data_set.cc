@@ -4,20 +4,16 @@
 
 namespace orv {
 
-FlowDataSet::FlowDataSet(TypeTraits& field, IFileInput* input, bool text)
-    : field_(field),
-      input_(input),
-      text_(text),
-      nullable_(field.nullable()),
-      width_(field.ValueWidth()) {}
+FlowDataSet::FlowDataSet(TypeTraits& field, bool text)
+    : field_(field), text_(text), nullable_(field.nullable()), width_(field.ValueWidth()) {}
 
-std::unique_ptr<FlowDataSet> FlowDataSet::Create(TypeTraits& field, IFileInput* input, bool text) {
-  return std::unique_ptr<FlowDataSet>(new FlowDataSet(field, input, text));
+std::unique_ptr<FlowDataSet> FlowDataSet::Create(TypeTraits& field, bool text) {
+  return std::unique_ptr<FlowDataSet>(new FlowDataSet(field, text));
 }
 
-int FlowDataSet::ReadValue() {
+int FlowDataSet::ReadValue(IFileInput& input) {
   size_t size = 0;
-  int status = text_ ? field_.Parse(*input_, size, false) : field_.Read(*input_, size, false);
+  int status = text_ ? field_.Parse(input, size, false) : field_.Read(input, size, false);
   if (status != kStatusOk) {
     return status;
   }

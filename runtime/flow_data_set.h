@@ -16,11 +16,11 @@ namespace orv {
 class FlowDataSet {
  public:
   // `text`: values come as delimited text tokens, else from the binary record stream.
-  static std::unique_ptr<FlowDataSet> Create(TypeTraits& field, IFileInput* input, bool text);
+  static std::unique_ptr<FlowDataSet> Create(TypeTraits& field, bool text);
 
   // Reads the next value through the descriptor and stores it: 0 stored, 1 input exhausted,
   // another value the descriptor's failure status.
-  int ReadValue();
+  int ReadValue(IFileInput& input);
   // Stores the descriptor's current value (read by the caller).
   void StoreCurrent();
 
@@ -44,10 +44,9 @@ class FlowDataSet {
   size_t MemoryUsage() const;
 
  private:
-  FlowDataSet(TypeTraits& field, IFileInput* input, bool text);
+  FlowDataSet(TypeTraits& field, bool text);
 
   TypeTraits& field_;
-  IFileInput* input_;
   bool text_;
   bool nullable_;
   size_t width_;  // 0 for variable strings

@@ -32,7 +32,9 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
   for (size_t i = 0; i < options.size(); ++i) {
     const OptionSpec& spec = options[i];
     int value = spec.shortName != 0 ? spec.shortName : kLongOnlyBase + static_cast<int>(i);
-    longOptions.push_back({spec.longName, HasArg(spec.argument), nullptr, value});
+    if (spec.longName != nullptr) {
+      longOptions.push_back({spec.longName, HasArg(spec.argument), nullptr, value});
+    }
     if (spec.shortName != 0) {
       shortOptions.push_back(spec.shortName);
       if (spec.argument == ArgumentKind::kRequired) {

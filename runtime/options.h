@@ -13,8 +13,8 @@ namespace orv {
 enum class ArgumentKind { kNone, kRequired, kOptional };
 
 struct OptionSpec {
-  const char* longName;
-  char shortName;  // 0 when the option has no short form
+  const char* longName;  // nullptr for a short-only option
+  char shortName;        // 0 when the option has no short form
   ArgumentKind argument;
 };
 

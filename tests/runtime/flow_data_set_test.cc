@@ -15,9 +15,9 @@ using V = std::vector<std::string>;
 V ReadAll(const char* layout, const std::string& bytes, bool text, int lastStatus = kStatusEnd) {
   TypeTraitsCollection fields = test::Layout(layout);
   MemoryInput input(bytes.data(), bytes.size());
-  std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(fields[0], &input, text);
+  std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(fields[0], text);
   int status;
-  while ((status = set->ReadValue()) == kStatusOk) {
+  while ((status = set->ReadValue(input)) == kStatusOk) {
   }
   EXPECT_EQ(status, lastStatus);
   V values;
@@ -51,7 +51,7 @@ TEST(FlowDataSet, AMillionIntsCostAboutFourBytesEach) {
   for (const char* layout : {"v int", "v int nullable"}) {
     TypeTraitsCollection fields = test::Layout(layout);
     auto& field = static_cast<IntegralTypeTraits<int>&>(fields[0]);
-    std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(field, nullptr, true);
+    std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(field, true);
     for (int i = 0; i < 1000000; ++i) {
       field.SetValue(i * 7);
       set->StoreCurrent();

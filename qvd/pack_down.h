@@ -1,0 +1,11 @@
+// packdown: records (binary record stream or delimited text) to one QVD file. The whole input is
+// read into one column store per field, then each column becomes its symbols, then the file is
+// written in one pass.
+#pragma once
+
+namespace orv {
+
+// The program after Boot: options, input, symbols, output; returns the exit status.
+int PackDownMain(int argc, char** argv);
+
+}  // namespace orv

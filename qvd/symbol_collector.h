@@ -1,0 +1,31 @@
+// A column's distinct values as QVD symbols in ascending order, and each record's stored index
+// value. Nulls come first whatever the field's direction: they are either no symbol at all (stored
+// 0 under Bias -2, first value index 2) or the one null-text symbol 0 (first value index 1).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/flow_data_set.h"
+
+namespace orv {
+
+// R is the record-number width: the narrowest unsigned type that holds every record number.
+template <typename R>
+struct FieldSymbols {
+  FlowDataSet* dataSet = nullptr;
+  std::optional<std::string> nullSymbol;
+  std::vector<R> order;   // the first symbolCount entries: one record holding each symbol
+  std::vector<R> stored;  // stored index value by record number
+  uint8_t firstValueIndex = 0;
+  uint64_t symbolCount = 0;
+  uint64_t symbolBytes = 0;  // the symbol table's byte size, null symbol included
+};
+
+template <typename R>
+FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
+                               const std::optional<std::string>& nullText);
+
+}  // namespace orv

@@ -1,0 +1,147 @@
+#include "qvd/writer.h"
+
+#include <charconv>
+
+#include "runtime/stats.h"
+
+namespace orv {
+
+namespace {
+
+// One header line: `before`, the number in decimal, `after`.
+void NumberLine(BufferedFileOutput& output, const char* before, int64_t number, const char* after) {
+  char digits[24];
+  output.Write(before);
+  output.Write(digits,
+               static_cast<size_t>(std::to_chars(digits, digits + 24, number).ptr - digits));
+  output.Write(after);
+}
+
+void UnsignedLine(BufferedFileOutput& output, const char* before, uint64_t number,
+                  const char* after) {
+  char digits[24];
+  output.Write(before);
+  output.Write(digits,
+               static_cast<size_t>(std::to_chars(digits, digits + 24, number).ptr - digits));
+  output.Write(after);
+}
+
+}  // namespace
+
+uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex) {
+  uint64_t largest = (noOfSymbols == 0 ? 0 : noOfSymbols - 1) + firstValueIndex;
+  uint64_t bits = 0;
+  while (largest != 0) {
+    ++bits;
+    largest >>= 1;
+  }
+  return bits;
+}
+
+template <typename R>
+void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+              uint64_t records) {
+  output.Write(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+      "<QvdTableHeader>\n"
+      "  <QvBuildNo>50500</QvBuildNo>\n"
+      "  <CreatorDoc></CreatorDoc>\n"
+      "  <CreateUtcTime></CreateUtcTime>\n"
+      "  <SourceCreateUtcTime></SourceCreateUtcTime>\n"
+      "  <SourceFileUtcTime></SourceFileUtcTime>\n"
+      "  <SourceFileSize>-1</SourceFileSize>\n"
+      "  <StaleUtcTime></StaleUtcTime>\n"
+      "  <TableName></TableName>\n"
+      "  <Fields>\n");
+
+  // Widths; the last field takes the padding up to a whole byte.
+  std::vector<uint64_t> widths(fields.size());
+  uint64_t totalBits = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldSymbols<R>& f = fields[i];
+    widths[i] = QvdBitWidth(f.symbolCount + (f.nullSymbol ? 1 : 0), f.firstValueIndex);
+    totalBits += widths[i];
+    if (i + 1 == fields.size() && totalBits % 8 != 0) {
+      widths[i] += 8 - totalBits % 8;
+      totalBits += 8 - totalBits % 8;
+    }
+  }
+
+  uint64_t bitOffset = 0;
+  uint64_t symbolOffset = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldSymbols<R>& f = fields[i];
+    output.Write("    <QvdFieldHeader>\n");
+    f.dataSet->field().WriteQvdHeader(output);
+    UnsignedLine(output, "      <BitOffset>", bitOffset, "</BitOffset>\n");
+    UnsignedLine(output, "      <BitWidth>", widths[i], "</BitWidth>\n");
+    NumberLine(output, "      <Bias>", f.firstValueIndex == 2 ? -2 : 0, "</Bias>\n");
+    UnsignedLine(output, "      <NoOfSymbols>", f.symbolCount + (f.nullSymbol ? 1 : 0),
+                 "</NoOfSymbols>\n");
+    UnsignedLine(output, "      <Offset>", symbolOffset, "</Offset>\n");
+    UnsignedLine(output, "      <Length>", f.symbolBytes, "</Length>\n");
+    output.Write("    </QvdFieldHeader>\n");
+    bitOffset += widths[i];
+    symbolOffset += f.symbolBytes;
+  }
+  const uint64_t recordByteSize = totalBits / 8;
+  output.Write("  </Fields>\n  <Compression></Compression>\n");
+  UnsignedLine(output, "  <RecordByteSize>", recordByteSize, "</RecordByteSize>\n");
+  UnsignedLine(output, "  <NoOfRecords>", records, "</NoOfRecords>\n");
+  UnsignedLine(output, "  <Offset>", symbolOffset, "</Offset>\n");
+  UnsignedLine(output, "  <Length>", recordByteSize * records, "</Length>\n");
+  output.Write("</QvdTableHeader>");
+  output.Write("\r\n\0", 3);
+
+  // Symbol area: each field's null symbol, then its value symbols in ascending order.
+  for (const FieldSymbols<R>& f : fields) {
+    const TypeTraits& field = f.dataSet->field();
+    if (f.nullSymbol) {
+      output.WriteByte(4);
+      output.Write(*f.nullSymbol);
+      output.WriteByte('\0');
+    }
+    for (uint64_t k = 0; k < f.symbolCount; ++k) {
+      auto [value, size] = f.dataSet->ValueAt(f.order[k]);
+      field.WriteQvdSymbol(output, value, size);
+    }
+  }
+
+  // Index rows: each field's stored value at its bit offset, lowest bit first.
+  struct Packed {
+    const R* stored;
+    uint64_t width;
+  };
+  std::vector<Packed> packed;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (widths[i] > 0) {
+      packed.push_back({fields[i].stored.data(), widths[i]});
+    }
+  }
+  IntervalStats stats("records");
+  for (uint64_t r = 0; r < records; ++r) {
+    unsigned __int128 bits = 0;
+    uint64_t pending = 0;
+    for (const Packed& p : packed) {
+      bits |= static_cast<unsigned __int128>(p.stored[r]) << pending;
+      pending += p.width;
+      while (pending >= 8) {
+        output.WriteByte(static_cast<char>(bits & 0xFF));
+        bits >>= 8;
+        pending -= 8;
+      }
+    }
+    if (pending > 0) {
+      output.WriteByte(static_cast<char>(bits & 0xFF));
+    }
+    stats.Tick();
+  }
+  stats.Success();
+}
+
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint8_t>>&, uint64_t);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint16_t>>&, uint64_t);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint32_t>>&, uint64_t);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint64_t>>&, uint64_t);
+
+}  // namespace orv

@@ -1,0 +1,24 @@
+// Writes one QVD file from collected symbols: the XML header, the symbol area, then one
+// bit-packed index row per record.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qvd/symbol_collector.h"
+#include "runtime/output.h"
+#include "runtime/type_traits.h"
+
+namespace orv {
+
+// Significant bits of the largest stored index value of a field: of (max(symbols, 1) - 1 + F).
+uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex);
+
+// Writes the file to `output`; the fields' symbols in layout order.
+template <typename R>
+void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+              uint64_t records);
+
+}  // namespace orv
