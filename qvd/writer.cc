@@ -118,7 +118,7 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
       packed.push_back({fields[i].stored.data(), widths[i]});
     }
   }
-  IntervalStats stats("records");
+  IntervalStats stats("rows");
   for (uint64_t r = 0; r < records; ++r) {
     unsigned __int128 bits = 0;
     uint64_t pending = 0;
