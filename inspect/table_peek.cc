@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "inspect/reports.h"
 #include "qvd/header_parser.h"
 #include "runtime/input.h"
 #include "runtime/logger.h"
@@ -323,10 +324,18 @@ int RunTablePeek(const TablePeekOptions& options, FILE* in, FILE* out) {
         break;
     }
   } else if (!options.outputs.empty()) {
-    static constexpr const char* kNames[] = {"ord", "json", "xml"};
-    g_Logger.Fail("Output '%s' is not available in this build.",
-                  kNames[static_cast<int>(options.outputs[0])]);
-    ok = false;
+    const QvdTableMetadata* facts = options.fields ? nullptr : &table;
+    switch (options.outputs[0]) {
+      case PeekOutput::kJson:
+        output.Write(JsonReport(facts, fields, options.realAsDecimal));
+        break;
+      case PeekOutput::kXml:
+        output.Write(XmlReport(facts, fields, options.realAsDecimal));
+        break;
+      case PeekOutput::kOrd:
+        output.Write(DataDefinitionReport(fields, options));
+        break;
+    }
   } else if (options.fields) {
     ok = printTag("Fields");
   } else {
