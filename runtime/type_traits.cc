@@ -139,6 +139,15 @@ void TypeTraits::WriteQvdHeader(BufferedFileOutput& output) const {
   output.Write("</FieldName>\n");
 }
 
+void TypeTraits::WriteQvxHeader(BufferedFileOutput& output) const {
+  output.Write("      <FieldName>");
+  output.Write(XmlEscape(name_));
+  output.Write("</FieldName>\n");
+  output.Write(nullable_
+                   ? "      <NullRepresentation>QVX_NULL_FLAG_SUPPRESS_DATA</NullRepresentation>\n"
+                   : "      <NullRepresentation>QVX_NULL_NEVER</NullRepresentation>\n");
+}
+
 bool TypeTraits::ReadFromInteger(__int128, const void*&, size_t&) {
   return false;
 }
@@ -180,8 +189,7 @@ const char* TypeTraits::getDataAndAdvance(const char*& data, size_t width, bool 
   return value;
 }
 
-// --- Printing
-// -------------------------------------------------------------------------------------
+// --- Printing ------------------------------------------------------------------------------------
 
 void TypeTraits::PrintText(BufferedFileOutput& output, std::string_view text) const {
   if (!quoting_) {
@@ -230,8 +238,7 @@ void TypeTraits::Print(BufferedFileOutput& output, const char*& data, bool nulla
   PrintText(output, FormatText(value, length, scratch));
 }
 
-// --- Tokenizer
-// ------------------------------------------------------------------------------------
+// --- Tokenizer -----------------------------------------------------------------------------------
 //
 // A token ends at the field's separator. A quoted field also takes a token that starts with the
 // quote character: it runs to the next single quote character (a doubled one stands for itself)
@@ -391,8 +398,7 @@ bool TypeTraits::isParseTokenNull() const {
   return std::find(nullTokens_.begin(), nullTokens_.end(), scratch_) != nullTokens_.end();
 }
 
-// --- Record layout
-// --------------------------------------------------------------------------------
+// --- Record layout -------------------------------------------------------------------------------
 
 void TypeTraitsCollection::Prepare() {
   if (fields_.empty()) {

@@ -190,11 +190,17 @@ class TypeTraits {
   virtual bool SupportsQvd() const { return true; }
   virtual bool SupportsQvx() const { return true; }
 
-  // --- QVD symbols
-  // -------------------------------------------------------------------------------- Makes the
-  // symbol at `symbol` (its kind byte; `length` bytes are readable there) the current value and
-  // adds its record width to `size`. False for a kind the type does not accept and for a value that
-  // does not convert or does not fit the type's storage.
+  // --- QVX values ------------------------------------------------------------------------------
+  // The field's lines inside its QvxFieldHeader; the base writes the name and null representation.
+  virtual void WriteQvxHeader(BufferedFileOutput& output) const;
+  // The current value: a flag byte when the field is nullable (1 = null, nothing follows), then
+  // the value bytes.
+  virtual void WriteQvx(BufferedFileOutput& output) const = 0;
+
+  // --- QVD symbols -----------------------------------------------------------------------------
+  // Makes the symbol at `symbol` (its kind byte; `length` bytes are readable there) the current
+  // value and adds its record width to `size`. False for a kind the type does not accept and for
+  // a value that does not convert or does not fit the type's storage.
   virtual bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                              size_t& size) = 0;
   // Bytes that WriteQvdSymbol writes for the value at `data` (`size` bytes), kind byte included.

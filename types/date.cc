@@ -3,6 +3,7 @@
 #include "runtime/settings.h"
 #include "types/calendar.h"
 #include "types/qvd_symbol.h"
+#include "types/qvx_value.h"
 
 namespace orv {
 
@@ -32,8 +33,7 @@ std::string_view DateTypeTraits<date>::FormatText(const void* value, size_t, cha
 
 namespace orv {
 
-// --- QVD symbols
-// ----------------------------------------------------------------------------------
+// --- QVD symbols ---------------------------------------------------------------------------------
 //
 // A date is the whole number of days since 1899-12-30 (kind 1).
 
@@ -79,6 +79,21 @@ void DateTypeTraits<date>::WriteQvdHeader(BufferedFileOutput& output) const {
   qvd_symbol::WriteNumberFormat(output, "DATE",
                                 qvdFormat_ ? *qvdFormat_ : g_TypeTraitsOptions.qvdDateFormat);
   qvd_symbol::WriteTags(output, {"$numeric", "$integer", "$timestamp", "$date"});
+}
+
+// --- QVX values ----------------------------------------------------------------------------------
+
+void DateTypeTraits<date>::WriteQvxHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvxHeader(output);
+  qvx_value::WriteFieldLines(output, "QVX_TEXT", "QVX_COUNTED", 1, -1, "DATE", "YYYY-MM-DD");
+}
+
+void DateTypeTraits<date>::WriteQvx(BufferedFileOutput& output) const {
+  if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
+    char text[kTimeTextCapacity];
+    qvx_value::WriteCountedText(
+        output, {text, FormatDateText(date::FromPacked(current()), "%Y-%m-%d", text)});
+  }
 }
 
 }  // namespace orv

@@ -39,6 +39,10 @@ class DateTypeTraits<date> : public PrimitiveTypeTraits<unsigned int, date> {
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
 
+  // --- QVX values ---
+  void WriteQvxHeader(BufferedFileOutput& output) const override;
+  void WriteQvx(BufferedFileOutput& output) const override;
+
   // --- QVD symbols ---
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;

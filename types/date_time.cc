@@ -5,6 +5,7 @@
 #include "runtime/settings.h"
 #include "types/calendar.h"
 #include "types/qvd_symbol.h"
+#include "types/qvx_value.h"
 
 namespace orv {
 
@@ -35,8 +36,7 @@ std::string_view DateTimeTypeTraits<datetime>::FormatText(const void* value, siz
 
 namespace orv {
 
-// --- QVD symbols
-// ----------------------------------------------------------------------------------
+// --- QVD symbols ---------------------------------------------------------------------------------
 //
 // A datetime is a day number with the time of day as its fraction (kind 2), counted from
 // 1899-12-30, or from 1970-01-01 for times of day and durations.
@@ -104,6 +104,22 @@ void DateTimeTypeTraits<datetime>::WriteQvdHeader(BufferedFileOutput& output) co
     qvd_symbol::WriteTags(output, {"$numeric"});
   } else {
     qvd_symbol::WriteTags(output, {"$numeric", "$timestamp"});
+  }
+}
+
+// --- QVX values ----------------------------------------------------------------------------------
+
+void DateTimeTypeTraits<datetime>::WriteQvxHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvxHeader(output);
+  qvx_value::WriteFieldLines(output, "QVX_TEXT", "QVX_COUNTED", 1, -1, "TIMESTAMP",
+                             "YYYY-MM-DD hh:mm:ss");
+}
+
+void DateTimeTypeTraits<datetime>::WriteQvx(BufferedFileOutput& output) const {
+  if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
+    char text[kTimeTextCapacity];
+    qvx_value::WriteCountedText(output,
+                                {text, FormatDateTimeText(current(), "%Y-%m-%d %H:%M:%S", text)});
   }
 }
 

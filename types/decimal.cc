@@ -4,6 +4,7 @@
 
 #include "runtime/settings.h"
 #include "types/qvd_symbol.h"
+#include "types/qvx_value.h"
 
 namespace orv {
 
@@ -61,8 +62,7 @@ std::string DecimalTypeTraits<__int128, long, decimal>::TextAlphabet() const {
 
 namespace orv {
 
-// --- QVD symbols
-// ----------------------------------------------------------------------------------
+// --- QVD symbols ---------------------------------------------------------------------------------
 //
 // Written as kind 1 when the scale is 0 and the value fits 32 bits, as kind 2 up to precision 15
 // (a double holds 15 digits exactly), else as kind 4 text with a full stop and no grouping.
@@ -146,6 +146,21 @@ void DecimalTypeTraits<__int128, long, decimal>::WriteQvdSymbol(BufferedFileOutp
 void DecimalTypeTraits<__int128, long, decimal>::WriteQvdHeader(BufferedFileOutput& output) const {
   TypeTraits::WriteQvdHeader(output);
   qvd_symbol::WriteTags(output, {"$numeric"});
+}
+
+// --- QVX values ----------------------------------------------------------------------------------
+
+void DecimalTypeTraits<__int128, long, decimal>::WriteQvxHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvxHeader(output);
+  qvx_value::WriteFieldLines(output, "QVX_SIGNED_INTEGER", "QVX_FIX", 8, scale_, "UNKNOWN",
+                             nullptr);
+}
+
+void DecimalTypeTraits<__int128, long, decimal>::WriteQvx(BufferedFileOutput& output) const {
+  if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
+    auto low = static_cast<int64_t>(current());
+    output.Write(&low, sizeof low);
+  }
 }
 
 }  // namespace orv

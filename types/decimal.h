@@ -37,6 +37,10 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
 
+  // --- QVX values ---
+  void WriteQvxHeader(BufferedFileOutput& output) const override;
+  void WriteQvx(BufferedFileOutput& output) const override;
+
   // --- QVD symbols ---
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "types/qvd_symbol.h"
+#include "types/qvx_value.h"
 
 namespace orv {
 
@@ -41,8 +42,7 @@ std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, 
 
 namespace orv {
 
-// --- QVD symbols
-// ----------------------------------------------------------------------------------
+// --- QVD symbols ---------------------------------------------------------------------------------
 
 bool FloatingPointTypeTraits<double>::ReadQvdSymbol(const char* symbol, size_t length,
                                                     const QvdFieldMetadata&, size_t& size) {
@@ -95,6 +95,19 @@ bool FloatingPointTypeTraits<double>::ReadFromInteger(unsigned __int128 value, c
   data = value_;
   size = sizeof(double);
   return true;
+}
+
+// --- QVX values ----------------------------------------------------------------------------------
+
+void FloatingPointTypeTraits<double>::WriteQvxHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvxHeader(output);
+  qvx_value::WriteFieldLines(output, "QVX_IEEE_REAL", "QVX_FIX", 8, -1, "UNKNOWN", nullptr);
+}
+
+void FloatingPointTypeTraits<double>::WriteQvx(BufferedFileOutput& output) const {
+  if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
+    output.Write(value_, sizeof(double));
+  }
 }
 
 }  // namespace orv

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "types/qvd_symbol.h"
+#include "types/qvx_value.h"
 
 namespace orv {
 
@@ -48,8 +49,7 @@ std::string_view IntegralTypeTraits<int>::FormatText(const void* value, size_t,
 
 namespace orv {
 
-// --- QVD symbols
-// ----------------------------------------------------------------------------------
+// --- QVD symbols ---------------------------------------------------------------------------------
 
 bool IntegralTypeTraits<int>::ReadQvdSymbol(const char* symbol, size_t length,
                                             const QvdFieldMetadata&, size_t& size) {
@@ -87,6 +87,19 @@ bool IntegralTypeTraits<int>::ReadFromInteger(__int128 value, const void*& data,
 bool IntegralTypeTraits<int>::ReadFromInteger(unsigned __int128 value, const void*& data,
                                               size_t& size) {
   return ReadFromInteger(static_cast<__int128>(value), data, size);
+}
+
+// --- QVX values ----------------------------------------------------------------------------------
+
+void IntegralTypeTraits<int>::WriteQvxHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvxHeader(output);
+  qvx_value::WriteFieldLines(output, "QVX_SIGNED_INTEGER", "QVX_FIX", 4, -1, "UNKNOWN", nullptr);
+}
+
+void IntegralTypeTraits<int>::WriteQvx(BufferedFileOutput& output) const {
+  if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
+    output.Write(value_, sizeof(int));
+  }
 }
 
 }  // namespace orv

@@ -21,6 +21,10 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  // --- QVX values ---
+  void WriteQvxHeader(BufferedFileOutput& output) const override;
+  void WriteQvx(BufferedFileOutput& output) const override;
+
   // --- QVD symbols ---
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;

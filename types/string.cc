@@ -8,6 +8,7 @@
 
 #include "types/compare.h"
 #include "types/qvd_symbol.h"
+#include "types/qvx_value.h"
 
 namespace orv {
 
@@ -21,8 +22,7 @@ bool StringTypeTraits::MemoryComparable(const TypeTraits& other) const {
   return string != nullptr && string->fixedSize_ == fixedSize_ && string->collation_ == collation_;
 }
 
-// --- In-memory record
-// -----------------------------------------------------------------------------
+// --- In-memory record ----------------------------------------------------------------------------
 
 void StringTypeTraits::WriteToBuffer(char*& out, bool recordFormat) const {
   if (recordFormat && nullable()) {
@@ -42,8 +42,7 @@ void StringTypeTraits::WriteToBuffer(char*& out, bool recordFormat) const {
   out += valueLength_;
 }
 
-// --- Binary record stream
-// -------------------------------------------------------------------------
+// --- Binary record stream ------------------------------------------------------------------------
 
 int StringTypeTraits::ReadStreamValue(IFileInput& input, bool afterFlag) {
   auto fail = [afterFlag](int status) {
@@ -129,8 +128,7 @@ void StringTypeTraits::Write(BufferedFileOutput& output, const char*& data, bool
   WriteStream(output, value, length, nullable);
 }
 
-// --- Comparison
-// -----------------------------------------------------------------------------------
+// --- Comparison ----------------------------------------------------------------------------------
 
 CompareContext StringTypeTraits::MakeCompareContext(bool flag, std::string* error) const {
   CompareContext context;
@@ -194,8 +192,7 @@ CompareFunctor StringTypeTraits::getFullCompareFunctor(bool flag) const {
   return f;
 }
 
-// --- Text
-// -----------------------------------------------------------------------------------------
+// --- Text ----------------------------------------------------------------------------------------
 
 std::string VariableStringTypeTraits::GetTypeName() const {
   return fixedSize_ == 0 ? "string" : "string(" + std::to_string(fixedSize_) + ")";
@@ -226,8 +223,7 @@ int VariableStringTypeTraits::Parse(IFileInput& input, size_t& size, bool record
 
 namespace orv {
 
-// --- QVD symbols
-// ----------------------------------------------------------------------------------
+// --- QVD symbols ---------------------------------------------------------------------------------
 
 bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata&,
                                      size_t& size) {
@@ -270,6 +266,21 @@ void StringTypeTraits::WriteQvdSymbol(BufferedFileOutput& output, const void* da
 void StringTypeTraits::WriteQvdHeader(BufferedFileOutput& output) const {
   TypeTraits::WriteQvdHeader(output);
   qvd_symbol::WriteTags(output, {"$text"});
+}
+
+// --- QVX values ----------------------------------------------------------------------------------
+
+void StringTypeTraits::WriteQvxHeader(BufferedFileOutput& output) const {
+  TypeTraits::WriteQvxHeader(output);
+  qvx_value::WriteFieldLines(output, "QVX_TEXT", "QVX_COUNTED", 8, -1, "UNKNOWN", nullptr);
+}
+
+void StringTypeTraits::WriteQvx(BufferedFileOutput& output) const {
+  if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
+    uint64_t length = valueLength_;
+    output.Write(&length, sizeof length);
+    output.Write(value_, valueLength_);
+  }
 }
 
 }  // namespace orv

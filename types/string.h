@@ -53,6 +53,10 @@ class StringTypeTraits : public TypeTraits {
     return {static_cast<const char*>(value), length};
   }
 
+  // --- QVX values ---
+  void WriteQvxHeader(BufferedFileOutput& output) const override;
+  void WriteQvx(BufferedFileOutput& output) const override;
+
   // --- QVD symbols ---
   // Numbers become their text; a fixed-size field pads a shorter text with blanks and refuses a
   // longer one.
