@@ -839,6 +839,9 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     }
     ++writtenRecords_;
     stats.Tick();
+    if (output->failed()) {
+      break;  // the output is gone: stop decoding, report below
+    }
   }
   if (!output->flush()) {
     g_Logger.Fail("Error writing output.");

@@ -154,6 +154,9 @@ int FeedOutMain(int argc, char** argv, FILE* in, FILE* out) {
       }
       ++records;
       stats.Tick();
+      if (output.failed()) {
+        break;  // the output is gone: stop reading, report below
+      }
     }
     if (!output.flush() && status == kExitSuccess) {
       g_Logger.Fail("Error writing output.");

@@ -1,5 +1,7 @@
 #include "runtime/tool.h"
 
+#include <csignal>
+
 #include "runtime/logger.h"
 #include "runtime/settings.h"
 
@@ -7,6 +9,9 @@ namespace orv {
 
 bool Boot(const char* programName) {
   g_Logger.SetPrefix(programName);
+  // A reader that goes away is a write error to report, not a signal that ends the program
+  // silently.
+  signal(SIGPIPE, SIG_IGN);
   if (std::optional<std::string> error = LoadSettingsFromEnvironment()) {
     g_Logger.Fail("%s", error->c_str());
     return false;
