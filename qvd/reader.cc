@@ -654,37 +654,37 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
   const uint64_t recordByteSize = table.recordByteSize;
   const uint64_t tailBytes = recordByteSize - rowBytes;
 
+  // Each bound field of a row: where its bits are, its table, and, when the field repeats its
+  // symbols enough to pay, the output bytes of each symbol made once and reused by every row.
   struct Slot {
-    size_t qvdIndex;
     uint64_t byteOffset;
     unsigned shift;
     uint64_t mask;
     int64_t bias;
+    size_t layoutIndex;
     TypeTraits* field;
     SymbolTable<Offset>* table;
+    bool cached;
   };
-  std::vector<Slot> slots;  // bound fields but the filter field, in row order
+  std::vector<Slot> slots;  // bound fields in row order
   std::optional<Slot> filterSlot;
+  const uint64_t rowsToRead = table.noOfRecords - std::min(firstRecord, table.noOfRecords);
   for (size_t j : rowOrder) {
     if (!binding.layoutIndex[j]) {
       continue;
     }
     const QvdFieldMetadata& field = fields[j];
-    Slot slot{j,
-              field.bitOffset / 8,
-              static_cast<unsigned>(field.bitOffset % 8),
+    Slot slot{field.bitWidth == 0 ? 0 : field.bitOffset / 8,
+              field.bitWidth == 0 ? 0 : static_cast<unsigned>(field.bitOffset % 8),
               field.bitWidth == 0 ? 0 : (uint64_t{1} << field.bitWidth) - 1,
               field.bias,
+              *binding.layoutIndex[j],
               &layout[*binding.layoutIndex[j]],
-              tables[j].get()};
-    if (field.bitWidth == 0) {
-      slot.byteOffset = 0;
-      slot.shift = 0;
-    }
+              tables[j].get(),
+              field.noOfSymbols <= std::max<uint64_t>(1024, rowsToRead / 4)};
+    slots.push_back(slot);
     if (filterText && j == filterField) {
       filterSlot = slot;
-    } else {
-      slots.push_back(slot);
     }
   }
 
@@ -710,45 +710,167 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
 
   const bool checkOutput = textOutput && g_Options.checkOutputErrors;
   OutputErrorContext outputErrors;
+  outputErrors.reported.resize(layout.size());
   std::string filterBuffer;
   std::vector<char> rowCopy(static_cast<size_t>(rowBytes) + 8, 0);
   const std::string_view nullSymbol = nullText ? std::string_view(*nullText) : std::string_view();
+  uint64_t record = 0;  // 1-based number of the row being decoded
 
-  // Decodes one field of the current row into its descriptor; false after a FAIL line.
-  auto decode = [&](const Slot& slot, const char* row, uint64_t record) {
+  // The symbol number that a row holds in a field; -1 for null.
+  auto symbolOf = [](const Slot& slot, const char* row) -> int64_t {
     uint64_t word = 0;
     if (slot.mask != 0) {
       memcpy(&word, row + slot.byteOffset, sizeof word);
     }
     const uint64_t stored = (word >> slot.shift) & slot.mask;
+    if (slot.bias == qvd::kNullBias && stored == 0) {
+      return -1;
+    }
+    const int64_t s = static_cast<int64_t>(stored) + slot.bias;
+    return s < 0 ? INT64_MIN : s;
+  };
+  auto fail = [&record](const TypeTraits& field) {
+    g_Logger.Fail("Field reading failed: '%s' (record no. %lu).", field.GetFullName().c_str(),
+                  static_cast<unsigned long>(record));
+    return false;
+  };
+  // Makes symbol s (-1: null) the value of the slot's descriptor; false after a FAIL line.
+  auto decode = [&](const Slot& slot, int64_t s) {
     TypeTraits& field = *slot.field;
     size_t size = 0;
-    if (slot.bias == qvd::kNullBias && stored == 0) {
+    if (s == -1) {
       field.SetNull(size, false);
       return true;
     }
-    auto fail = [&field, record] {
-      g_Logger.Fail("Field reading failed: '%s' (record no. %lu).", field.GetFullName().c_str(),
-                    static_cast<unsigned long>(record));
-      return false;
-    };
-    const int64_t s = static_cast<int64_t>(stored) + slot.bias;
     const char* symbol = nullptr;
     size_t length = 0;
     if (s < 0 || !slot.table->Fetch(static_cast<uint64_t>(s), symbol, length)) {
-      return fail();
+      return fail(field);
     }
     if (nullText && static_cast<uint8_t>(symbol[0]) == qvd::kSymbolText &&
         length >= nullSymbol.size() + 2 && symbol[1 + nullSymbol.size()] == '\0' &&
         memcmp(symbol + 1, nullSymbol.data(), nullSymbol.size()) == 0) {
       // A non-nullable field has no binary encoding of null.
       if (!textOutput && !field.nullable()) {
-        return fail();
+        return fail(field);
       }
       field.SetNull(size, false);
       return true;
     }
-    return field.ReadQvdSymbol(symbol, length, *slot.table->metadata, size) || fail();
+    return field.ReadQvdSymbol(symbol, length, *slot.table->metadata, size) || fail(field);
+  };
+  // Checks the descriptor's value for printed text that would break the text stream.
+  auto checkValue = [&](size_t layoutIndex) {
+    if (checkOutput && !outputErrors.reported[layoutIndex] &&
+        layout[layoutIndex].FindOutputErrors()) {
+      outputErrors.reported[layoutIndex] = true;
+      g_Logger.Warning(
+          "Value of field '%s' contains its separator or the record separator and can't be read "
+          "back (record no. %lu).",
+          layout[layoutIndex].GetFullName().c_str(), static_cast<unsigned long>(record));
+    }
+  };
+
+  // Output bytes per symbol of the cached fields: made from the descriptor on first use.
+  struct Made {
+    uint64_t at = UINT64_MAX;  // in `bytes`; UINT64_MAX until made
+    uint64_t size = 0;
+  };
+  struct Encoded {
+    std::vector<Made> symbols;  // entry 0 is null, entry s + 1 symbol s
+    std::string bytes;          // followed by kSlack bytes, for WriteSmall
+  };
+  std::vector<Encoded> encoded(slots.size());
+  for (size_t k = 0; k < slots.size(); ++k) {
+    if (slots[k].cached) {
+      encoded[k].symbols.resize(slots[k].table->metadata->noOfSymbols + 1);
+      encoded[k].bytes.assign(BufferedFileOutput::kSlack, '\0');
+    }
+  }
+  std::string captured;
+  BufferedFileOutput capture(&captured);
+  // The bytes of symbol s for cached slot k, made on first use; null after a FAIL line.
+  auto encodedSymbol = [&](size_t k, int64_t s) -> const Made* {
+    Encoded& e = encoded[k];
+    const uint64_t entry = s == -1 ? 0 : static_cast<uint64_t>(s) + 1;
+    if (s < -1 || entry >= e.symbols.size()) {
+      fail(*slots[k].field);
+      return nullptr;
+    }
+    Made& made = e.symbols[entry];
+    if (made.at == UINT64_MAX) {
+      if (!decode(slots[k], s)) {
+        return nullptr;
+      }
+      checkValue(slots[k].layoutIndex);
+      if (textOutput) {
+        slots[k].field->Print(capture);
+      } else {
+        slots[k].field->Write(capture);
+      }
+      capture.flush();
+      made.at = e.bytes.size() - BufferedFileOutput::kSlack;
+      made.size = captured.size();
+      e.bytes.resize(made.at);
+      e.bytes += captured;
+      e.bytes.append(BufferedFileOutput::kSlack, '\0');
+      captured.clear();
+    }
+    return &made;
+  };
+  // Per layout field, where its bytes come from in the current row.
+  struct Piece {
+    const char* bytes;  // null: the descriptor writes its value
+    uint64_t size;
+  };
+  std::vector<Piece> pieces(layout.size());
+  std::vector<size_t> slotOfLayout(layout.size());
+  for (size_t k = 0; k < slots.size(); ++k) {
+    slotOfLayout[slots[k].layoutIndex] = k;
+  }
+  // Filter decisions per symbol of the filter field (+ 1 for null): 0 unknown, 1 pass, 2 fail.
+  std::vector<uint8_t> decided;
+  if (filterSlot) {
+    decided.assign(filterSlot->table->metadata->noOfSymbols + 1, 0);
+  }
+  auto passes = [&](int64_t s) -> int {  // 1 pass, 0 not, -1 failure reported
+    const uint64_t entry = s == -1 ? 0 : static_cast<uint64_t>(s) + 1;
+    if (s >= -1 && entry < decided.size() && decided[entry] != 0) {
+      return decided[entry] == 1 ? 1 : 0;
+    }
+    if (!decode(*filterSlot, s)) {
+      return -1;
+    }
+    TypeTraits& field = *filterSlot->field;
+    const char* value = nullptr;
+    size_t valueSize = 0;
+    if (!field.IsNull()) {
+      filterBuffer.resize(field.valueLength() + field.ValueWidth());
+      char* out = filterBuffer.data();
+      field.WriteToBuffer(out, false);
+      value = filterBuffer.data();
+      valueSize = static_cast<size_t>(out - filterBuffer.data());
+    }
+    const char* wanted = filterValue ? filterValue->data() : nullptr;
+    const size_t wantedSize = filterValue ? filterValue->size() : 0;
+    bool pass;
+    switch (filterOperator) {
+      case FilterOperator::Equal:
+        pass = binding.filterEqual(value, valueSize, wanted, wantedSize);
+        break;
+      case FilterOperator::NotEqual:
+        pass = !binding.filterEqual(value, valueSize, wanted, wantedSize);
+        break;
+      default: {
+        int r = binding.filterCompare(value, valueSize, wanted, wantedSize);
+        pass = filterOperator == FilterOperator::Less          ? r == kFirstBefore
+               : filterOperator == FilterOperator::LessOrEqual ? r == kFirstBefore || r == kEqual
+               : filterOperator == FilterOperator::Greater     ? r == kFirstAfter
+                                                               : r == kEqual || r == kFirstAfter;
+      }
+    }
+    decided[entry] = pass ? 1 : 2;
+    return pass ? 1 : 0;
   };
 
   for (uint64_t i = skipRows; i < table.noOfRecords; ++i) {
@@ -781,60 +903,45 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
       g_Logger.Fail("Error reading field data: '%s'.", fields[rowOrder.back()].fieldName.c_str());
       return kExitFailure;
     }
-    const uint64_t record = i + 1;
+    record = i + 1;
     if (filterSlot) {
-      if (!decode(*filterSlot, row, record)) {
+      const int pass = passes(symbolOf(*filterSlot, row));
+      if (pass < 0) {
         return kExitFailure;
       }
-      TypeTraits& field = *filterSlot->field;
-      const char* value = nullptr;
-      size_t valueSize = 0;
-      if (!field.IsNull()) {
-        filterBuffer.resize(field.valueLength() + field.ValueWidth());
-        char* out = filterBuffer.data();
-        field.WriteToBuffer(out, false);
-        value = filterBuffer.data();
-        valueSize = static_cast<size_t>(out - filterBuffer.data());
-      }
-      const char* wanted = filterValue ? filterValue->data() : nullptr;
-      const size_t wantedSize = filterValue ? filterValue->size() : 0;
-      bool pass;
-      switch (filterOperator) {
-        case FilterOperator::Equal:
-          pass = binding.filterEqual(value, valueSize, wanted, wantedSize);
-          break;
-        case FilterOperator::NotEqual:
-          pass = !binding.filterEqual(value, valueSize, wanted, wantedSize);
-          break;
-        default: {
-          int r = binding.filterCompare(value, valueSize, wanted, wantedSize);
-          pass = filterOperator == FilterOperator::Less          ? r == kFirstBefore
-                 : filterOperator == FilterOperator::LessOrEqual ? r == kFirstBefore || r == kEqual
-                 : filterOperator == FilterOperator::Greater     ? r == kFirstAfter
-                                                                 : r == kEqual || r == kFirstAfter;
-        }
-      }
-      if (!pass) {
+      if (pass == 0) {
         stats.Tick();
         continue;
       }
     }
-    for (const Slot& slot : slots) {
-      if (!decode(slot, row, record)) {
-        return kExitFailure;
+    // Decode in bit order, so that the first field to fail is the first in the row.
+    for (size_t k = 0; k < slots.size(); ++k) {
+      const Slot& slot = slots[k];
+      const int64_t s = symbolOf(slot, row);
+      Piece& piece = pieces[slot.layoutIndex];
+      if (slot.cached) {
+        const Made* made = encodedSymbol(k, s);
+        if (made == nullptr) {
+          return kExitFailure;
+        }
+        piece.bytes = encoded[k].bytes.data() + made->at;
+        piece.size = made->size;
+      } else {
+        if (!decode(slot, s)) {
+          return kExitFailure;
+        }
+        checkValue(slot.layoutIndex);
+        piece.bytes = nullptr;
       }
     }
-    if (checkOutput) {
-      outputErrors.recordNumber = record;
-      FindAndLogOutputErrors(layout, outputErrors);
-    }
-    if (textOutput) {
-      for (const auto& field : layout) {
-        field->Print(*output);
-      }
-    } else {
-      for (const auto& field : layout) {
-        field->Write(*output);
+    for (size_t l = 0; l < layout.size(); ++l) {
+      const Piece& piece = pieces[l];
+      if (piece.bytes != nullptr) {
+        output->WriteSmall(piece.bytes, piece.size);
+      } else if (textOutput) {
+        layout[l].Print(*output);
+      } else {
+        layout[l].Write(*output);
       }
     }
     ++writtenRecords_;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace orv {
@@ -15,6 +16,8 @@ class BufferedFileOutput {
 
   // With `unbuffered` every write goes straight to the file.
   BufferedFileOutput(FILE* file, bool unbuffered);
+  // Appends to `sink` instead of a file (at each flush).
+  explicit BufferedFileOutput(std::string* sink);
   // Writes out what the buffer holds.
   ~BufferedFileOutput();
   BufferedFileOutput(const BufferedFileOutput&) = delete;
@@ -32,6 +35,18 @@ class BufferedFileOutput {
     WriteSlow(static_cast<const char*>(data), n);
   }
   void Write(std::string_view text) { Write(text.data(), text.size()); }
+  // Readable bytes that WriteSmall may touch beyond the end of its source.
+  static constexpr size_t kSlack = 16;
+  // As Write, for short pieces whose source has kSlack readable bytes after its end: copies a
+  // fixed 16 bytes instead of calling memcpy for a few.
+  void WriteSmall(const char* data, size_t n) {
+    if (n <= kSlack && kBufferSize - used_ >= kSlack && !unbuffered_) {
+      memcpy(buffer_.get() + used_, data, kSlack);
+      used_ += n;
+      return;
+    }
+    Write(data, n);
+  }
   // A full buffer is written out before the byte is appended.
   void WriteByte(char c) {
     if (used_ == kBufferSize) {
@@ -52,6 +67,7 @@ class BufferedFileOutput {
   void WriteSlow(const char* data, size_t n);
 
   FILE* file_;
+  std::string* sink_ = nullptr;
   bool unbuffered_;
   bool failed_ = false;
   std::unique_ptr<char[]> buffer_;
