@@ -7,43 +7,61 @@
 #include <type_traits>
 #include <unordered_map>
 
+#include "runtime/values.h"
+
 namespace orv {
 
 namespace {
 
-// Sorts the records of a fixed-width column by their values of type T, through (value, record)
-// pairs for locality. NaN, which no order places, goes last so that the order stays strict.
-template <typename T, typename R, typename Iterator>
-void SortByValue(Iterator begin, Iterator end, const FlowDataSet& dataSet, bool descending) {
-  std::vector<std::pair<T, R>> keyed;
+// Fixed-width columns: (key, record) pairs sorted by key for locality, then runs of equal keys
+// grouped into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a
+// symbol of its own. A date's key is its day number, so that a day past the end of its month is
+// the same symbol as the day it carries into.
+template <typename T, typename R, typename Iterator, typename Key>
+void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+                Key key) {
+  const TypeTraits& field = dataSet.field();
+  const bool descending = field.sortDirection() == 1;
+  using K = decltype(key(T{}));
+  std::vector<std::pair<K, R>> keyed;
   keyed.reserve(static_cast<size_t>(end - begin));
   for (Iterator it = begin; it != end; ++it) {
     T v;
     memcpy(&v, dataSet.ValueAt(*it).first, sizeof v);
-    keyed.emplace_back(v, *it);
+    keyed.emplace_back(key(v), *it);
   }
-  auto unordered = [](const T& v) {
-    if constexpr (std::is_floating_point_v<T>) {
+  auto unordered = [](const K& v) {
+    if constexpr (std::is_floating_point_v<K>) {
       return std::isnan(v);
     } else {
       (void)v;
       return false;
     }
   };
-  auto ascending = [&](const std::pair<T, R>& a, const std::pair<T, R>& b) {
-    return !unordered(a.first) && (unordered(b.first) || a.first < b.first);
-  };
-  auto descendingOrder = [&](const std::pair<T, R>& a, const std::pair<T, R>& b) {
-    return !unordered(a.first) && (unordered(b.first) || a.first > b.first);
-  };
   if (descending) {
-    std::sort(keyed.begin(), keyed.end(), descendingOrder);
+    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+      return !unordered(a.first) && (unordered(b.first) || a.first > b.first);
+    });
   } else {
-    std::sort(keyed.begin(), keyed.end(), ascending);
+    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+      return !unordered(a.first) && (unordered(b.first) || a.first < b.first);
+    });
   }
-  for (const auto& [value, record] : keyed) {
-    *begin++ = record;
+  const uint64_t f = symbols.firstValueIndex;
+  uint64_t count = 0;
+  for (size_t q = 0; q < keyed.size(); ++q) {
+    const auto& [k, r] = keyed[q];
+    if (count > 0 && !unordered(k) && k == keyed[q - 1].first) {
+      symbols.stored[r] = static_cast<R>(count - 1 + f);
+      continue;
+    }
+    symbols.order[count] = r;
+    symbols.stored[r] = static_cast<R>(count + f);
+    auto [value, size] = dataSet.ValueAt(r);
+    symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
+    ++count;
   }
+  symbols.symbolCount = count;
 }
 
 // Strings: records with identical bytes always share a symbol, so the distinct byte strings are
@@ -102,22 +120,24 @@ void GroupStrings(Iterator begin, Iterator end, const FlowDataSet& dataSet,
   symbols.symbolCount = representatives.size();
 }
 
-// Sorts the records of a fixed-width column by value, through the type's stored representation.
+// The fixed-width types by their stored representation.
 template <typename R, typename Iterator>
-void SortRecords(Iterator begin, Iterator end, const FlowDataSet& dataSet) {
-  const TypeTraits& field = dataSet.field();
-  const bool descending = field.sortDirection() == 1;
-  const std::string& type = field.typeWord();
+void CollectFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet,
+                  FieldSymbols<R>& symbols) {
+  auto same = [](auto v) { return v; };
+  const std::string& type = dataSet.field().typeWord();
   if (type == "int") {
-    SortByValue<int32_t, R>(begin, end, dataSet, descending);
+    GroupFixed<int32_t>(begin, end, dataSet, symbols, same);
   } else if (type == "double") {
-    SortByValue<double, R>(begin, end, dataSet, descending);
+    GroupFixed<double>(begin, end, dataSet, symbols, same);
   } else if (type == "decimal") {
-    SortByValue<__int128, R>(begin, end, dataSet, descending);
+    GroupFixed<__int128>(begin, end, dataSet, symbols, same);
   } else if (type == "date") {
-    SortByValue<uint32_t, R>(begin, end, dataSet, descending);
+    GroupFixed<uint32_t>(begin, end, dataSet, symbols, [](uint32_t packed) {
+      return date::FromPacked(packed).CarriedEpochDays();
+    });
   } else {
-    SortByValue<int64_t, R>(begin, end, dataSet, descending);
+    GroupFixed<int64_t>(begin, end, dataSet, symbols, same);
   }
 }
 
@@ -156,28 +176,7 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
     GroupStrings(valuesBegin, symbols.order.end(), dataSet, symbols);
     return symbols;
   }
-  SortRecords<R>(valuesBegin, symbols.order.end(), dataSet);
-  const LessFunctor equal = field.getEqualFunctor(false);
-
-  // Runs of equal values share a symbol; each record is compared with the first of its run.
-  const uint64_t f = symbols.firstValueIndex;
-  uint64_t count = 0;
-  std::pair<const char*, size_t> representative{nullptr, 0};
-  for (uint64_t q = nulls; q < records; ++q) {
-    const R r = symbols.order[q];
-    auto value = dataSet.ValueAt(r);
-    if (count > 0 &&
-        equal(value.first, value.second, representative.first, representative.second)) {
-      symbols.stored[r] = static_cast<R>(count - 1 + f);
-      continue;
-    }
-    symbols.order[count] = r;
-    symbols.stored[r] = static_cast<R>(count + f);
-    symbols.symbolBytes += field.GetQvdSymbolSize(value.first, value.second);
-    representative = value;
-    ++count;
-  }
-  symbols.symbolCount = count;
+  CollectFixed(valuesBegin, symbols.order.end(), dataSet, symbols);
   return symbols;
 }
 

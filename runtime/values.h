@@ -60,6 +60,13 @@ class date {
   std::tuple<unsigned, unsigned, unsigned> tuple() const { return {year(), month(), day()}; }
 
   int64_t EpochDays() const { return DaysFromCivil(year(), month(), day()); }
+  // As EpochDays, with a month beyond 12 (or 0) carried into the years first, so that any packed
+  // word names one day: 2023-02-30 is 2023-03-02.
+  int64_t CarriedEpochDays() const {
+    int64_t months = int64_t{year()} * 12 + month() - 1;
+    int64_t y = months >= 0 ? months / 12 : (months - 11) / 12;
+    return DaysFromCivil(y, static_cast<unsigned>(months - y * 12 + 1), day());
+  }
   int64_t epoch_time() const { return EpochDays() * 86400; }
   int64_t operator-(const date& other) const { return EpochDays() - other.EpochDays(); }
   // Undefined for a result outside the 16-bit year range; use FromEpochDays to check.

@@ -37,20 +37,6 @@ namespace orv {
 //
 // A date is the whole number of days since 1899-12-30 (kind 1).
 
-namespace {
-
-// Days since 1970-01-01 of a packed date; a month or day beyond its range counts on into the
-// following months and years.
-int64_t EpochDaysOfPacked(uint32_t packed) {
-  date d = date::FromPacked(packed);
-  int64_t months = int64_t{d.year()} * 12 + d.month() - 1;
-  int64_t year = months >= 0 ? months / 12 : (months - 11) / 12;
-  auto month = static_cast<unsigned>(months - year * 12 + 1);
-  return DaysFromCivil(year, month, d.day());
-}
-
-}  // namespace
-
 bool DateTypeTraits<date>::ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata&,
                                          size_t& size) {
   qvd_symbol::Symbol s;
@@ -70,8 +56,8 @@ void DateTypeTraits<date>::WriteQvdSymbol(BufferedFileOutput& output, const void
                                           size_t) const {
   uint32_t packed;
   memcpy(&packed, data, sizeof packed);
-  qvd_symbol::WriteInt(output,
-                       static_cast<int32_t>(EpochDaysOfPacked(packed) - qvd_symbol::kDayEpoch));
+  qvd_symbol::WriteInt(output, static_cast<int32_t>(date::FromPacked(packed).CarriedEpochDays() -
+                                                    qvd_symbol::kDayEpoch));
 }
 
 void DateTypeTraits<date>::WriteQvdHeader(BufferedFileOutput& output) const {

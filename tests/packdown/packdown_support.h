@@ -1,0 +1,98 @@
+// Shared pieces of the packdown tests: a scratch directory, bytes from hexadecimal text, the QVD
+// header as packdown writes it, and a runner that feeds bytes to packdown.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "tests/drawoff/run_program.h"
+
+namespace orv::packdown_test {
+
+using testing::ReadFileBytes;
+using testing::RunProgram;
+using testing::ShellQuote;
+using testing::WriteFileBytes;
+
+// A directory of its own under /tmp, removed with everything in it.
+struct ScratchDir {
+  std::string path = [] {
+    char name[] = "/tmp/orv_packdown_XXXXXX";
+    return std::string(mkdtemp(name));
+  }();
+  ~ScratchDir() { std::filesystem::remove_all(path); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// "01 ff" is the two bytes 0x01 0xFF; blanks are ignored.
+inline std::string Hex(const std::string& hex) {
+  std::string bytes;
+  for (size_t at = 0; at < hex.size(); ++at) {
+    if (hex[at] != ' ') {
+      bytes.push_back(static_cast<char>(std::stoi(hex.substr(at++, 2), nullptr, 16)));
+    }
+  }
+  return bytes;
+}
+
+template <typename Number>
+std::string LittleEndian(Number value) {
+  std::string bytes(sizeof value, '\0');
+  memcpy(bytes.data(), &value, sizeof value);
+  return bytes;
+}
+
+inline const char kIntTags[] =
+    "      <Tags>\n        <String>$numeric</String>\n        <String>$integer</String>\n"
+    "      </Tags>\n";
+inline const char kNumericTags[] =
+    "      <Tags>\n        <String>$numeric</String>\n      </Tags>\n";
+inline const char kTextTags[] = "      <Tags>\n        <String>$text</String>\n      </Tags>\n";
+
+// One QvdFieldHeader element; `typeLines` are what the field's type writes after its name.
+inline std::string FieldHeader(const std::string& name, const std::string& typeLines,
+                               uint64_t bitOffset, uint64_t bitWidth, int bias, uint64_t symbols,
+                               uint64_t offset, uint64_t length) {
+  auto line = [](const char* tag, auto number) {
+    return std::string("      <") + tag + ">" + std::to_string(number) + "</" + tag + ">\n";
+  };
+  return "    <QvdFieldHeader>\n      <FieldName>" + name + "</FieldName>\n" + typeLines +
+         line("BitOffset", bitOffset) + line("BitWidth", bitWidth) + line("Bias", bias) +
+         line("NoOfSymbols", symbols) + line("Offset", offset) + line("Length", length) +
+         "    </QvdFieldHeader>\n";
+}
+
+// The whole header, from the XML declaration to the CR LF NUL after it.
+inline std::string Header(const std::string& fields, uint64_t recordByteSize, uint64_t records,
+                          uint64_t symbolBytes) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<QvdTableHeader>\n"
+         "  <QvBuildNo>50500</QvBuildNo>\n  <CreatorDoc></CreatorDoc>\n"
+         "  <CreateUtcTime></CreateUtcTime>\n  <SourceCreateUtcTime></SourceCreateUtcTime>\n"
+         "  <SourceFileUtcTime></SourceFileUtcTime>\n  <SourceFileSize>-1</SourceFileSize>\n"
+         "  <StaleUtcTime></StaleUtcTime>\n  <TableName></TableName>\n  <Fields>\n" +
+         fields + "  </Fields>\n  <Compression></Compression>\n  <RecordByteSize>" +
+         std::to_string(recordByteSize) + "</RecordByteSize>\n  <NoOfRecords>" +
+         std::to_string(records) + "</NoOfRecords>\n  <Offset>" + std::to_string(symbolBytes) +
+         "</Offset>\n  <Length>" + std::to_string(recordByteSize * records) +
+         "</Length>\n</QvdTableHeader>\r\n" + '\0';
+}
+
+inline size_t FailLines(const std::string& err) {
+  size_t count = 0;
+  for (size_t at = err.find("|FAIL|"); at != std::string::npos; at = err.find("|FAIL|", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// packdown with `arguments`, `input` on its standard input, the file on its standard output.
+inline testing::ProgramResult Packdown(const ScratchDir& dir, const std::string& arguments,
+                                       const std::string& input) {
+  WriteFileBytes(dir / "input", input);
+  return RunProgram("packdown", arguments, dir / "input");
+}
+
+}  // namespace orv::packdown_test
