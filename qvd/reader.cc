@@ -305,6 +305,13 @@ int ReadQvd::Bind(IFileInput& input, Binding& binding) {
         return f.fieldName == layout[k].name();
       });
       if (found == fields.end()) {
+        // A layout's names are trimmed and normalised, so a file's name with outer blanks or
+        // control bytes is matched in that form.
+        found = std::find_if(fields.begin(), fields.end(), [&](const QvdFieldMetadata& f) {
+          return trim(NormalizeName(f.fieldName)) == layout[k].name();
+        });
+      }
+      if (found == fields.end()) {
         g_Logger.Fail("Unrecognized field name: '%s'.", layout[k].name().c_str());
         return kExitFailure;
       }
