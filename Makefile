@@ -2,7 +2,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-asan demo bench fuzz format clean
+.PHONY: all deps build test test-release test-asan demo bench fuzz format clean
 
 all: build
 
@@ -13,7 +13,12 @@ build: deps
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build -j $(JOBS)
 
+# The whole suite in Release, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: build
+	@cd build && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+test-release: build
 	@cd build && ctest --output-on-failure -j $(JOBS)
 
 test-asan: deps
