@@ -36,11 +36,23 @@ bench: deps
 	@for b in build/bench/bench_*; do $$b; done
 	@bench/drawoff.sh build
 
+# Each fuzzer for FUZZ_SECONDS, from its saved corpus (plus the real QVD files for the QVD
+# targets); new inputs go to build-fuzz/corpus/, crashes to build-fuzz/crashes/.
+FUZZ_SECONDS ?= 60
+SAMPLES ?= $(firstword $(wildcard ../shared/qvd-samples /work/shared/qvd-samples))
 fuzz: deps
 	@cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 	  -DORV_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-fuzz -j $(JOBS)
-	@echo "fuzzers are in build-fuzz/fuzz/"
+	@mkdir -p build-fuzz/crashes
+	@for f in build-fuzz/fuzz/*_fuzz; do \
+	  n=$$(basename $$f _fuzz); mkdir -p build-fuzz/corpus/$$n; \
+	  extra=; case $$n in qvd_*) extra=$(SAMPLES);; esac; \
+	  echo "fuzzing $$n for $(FUZZ_SECONDS) s"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/crashes/$$n- \
+	    -print_final_stats=1 build-fuzz/corpus/$$n fuzz/corpus/$$n $$extra 2>&1 | \
+	    grep -E '^(stat::number_of_executed_units|==.*ERROR|SUMMARY)' || true; \
+	done
 
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i

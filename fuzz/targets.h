@@ -2,6 +2,9 @@
 // corpus with the ordinary build.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,9 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "inspect/table_peek.h"
+#include "inspect/type_inference.h"
 #include "qvd/header_parser.h"
+#include "qvd/pack_down.h"
+#include "qvd/reader.h"
+#include "qvx/qvx_writer.h"
 #include "runtime/data_definition.h"
 #include "runtime/input.h"
+#include "runtime/logger.h"
 #include "runtime/output.h"
 #include "types/decimal_text.h"
 #include "types/type_traits_parser.h"
@@ -87,6 +96,121 @@ inline void DecimalText(const uint8_t* data, size_t size) {
   if (ParseDecimalText(std::string_view(printed, length), settings) != value) {
     __builtin_trap();
   }
+}
+
+// Runs a program entry point over `data` held in an anonymous in-memory file, with its log lines
+// and output thrown away.
+class ProgramRun {
+ public:
+  ProgramRun(const uint8_t* data, size_t size) {
+    fd_ = memfd_create("fuzz-input", 0);
+    if (fd_ >= 0 && write(fd_, data, size) == static_cast<ssize_t>(size)) {
+      lseek(fd_, 0, SEEK_SET);
+      path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    sink_ = fopen("/dev/null", "wb");
+    g_Logger.SetStream(sink_);
+  }
+  ~ProgramRun() {
+    g_Logger.SetStream(stderr);
+    fclose(sink_);
+    if (fd_ >= 0) {
+      close(fd_);
+    }
+  }
+  bool ok() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  FILE* sink() const { return sink_; }
+
+  template <typename Main>
+  int Run(Main main, std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return main(static_cast<int>(arguments.size()), argv.data());
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  FILE* sink_ = nullptr;
+};
+
+// A whole QVD file as drawoff reads it: the layout comes from the file's own header (every field
+// a nullable string, or the types tablepeek infers), in memory or low-memory mode, to binary or
+// text records.
+inline void QvdReader(const uint8_t* data, size_t size) {
+  MemoryInput header(data, size);
+  std::string text;
+  uint64_t dataStart = 0;
+  QvdTableMetadata table;
+  std::vector<QvdFieldMetadata> fields;
+  if (ReadQvdHeader(header, text, dataStart, table, fields) || fields.empty() ||
+      fields.size() > 64) {
+    return;
+  }
+  TablePeekOptions inferred;
+  inferred.allAsString = size % 2 == 0;
+  inferred.nullText = "";
+  TypeTraitsCollection layout;
+  BuildInspectedLayout(fields, inferred, layout);
+  ProgramRun run(data, size);
+  if (!run.ok()) {
+    return;
+  }
+  std::vector<std::string> arguments = {
+      "drawoff", "-i", run.path(), "-o", "/dev/null", "-d", ToString(layout, true)};
+  if (size % 3 == 0) {
+    arguments.push_back("--low-memory");
+  }
+  if (size % 5 == 0) {
+    arguments.push_back("--guess-uniform-symbol-size");
+  }
+  if (size % 7 < 3) {
+    arguments.push_back("-y");
+  }
+  run.Run(DrawOffMain, arguments);
+}
+
+inline constexpr const char* kRecordLayout =
+    "a int nullable; b double; c decimal(12,3) nullable; d date; e datetime nullable; "
+    "f string quote=\"'\"; g string(3) nullable; h decimal(30,5)";
+
+// Records into packdown, as text or as the binary stream.
+inline void PackDownRecords(const uint8_t* data, size_t size) {
+  ProgramRun run(data, size);
+  if (!run.ok()) {
+    return;
+  }
+  std::vector<std::string> arguments = {"packdown",  "-i", run.path(),   "-o",
+                                        "/dev/null", "-d", kRecordLayout};
+  if (size % 2 == 0) {
+    arguments.push_back("-x");
+  }
+  run.Run(PackDownMain, arguments);
+}
+
+// Records into feedout, as text or as the binary stream (the QVX form has no 128-bit decimal).
+inline void FeedOutRecords(const uint8_t* data, size_t size) {
+  ProgramRun run(data, size);
+  if (!run.ok()) {
+    return;
+  }
+  FILE* in = fopen(run.path().c_str(), "rb");
+  if (in == nullptr) {
+    return;
+  }
+  std::vector<std::string> arguments = {"feedout", "-d",
+                                        "a int nullable; b double; c decimal(12,3) nullable; "
+                                        "d date; e datetime nullable; f string; g string(3)"};
+  if (size % 2 == 0) {
+    arguments.push_back("-x");
+  }
+  run.Run([&](int argc, char** argv) { return FeedOutMain(argc, argv, in, run.sink()); },
+          arguments);
+  fclose(in);
 }
 
 }  // namespace orv::fuzz

@@ -33,9 +33,10 @@ TEST(FuzzCorpus, DataDefinition) {
 TEST(FuzzCorpus, TextRecords) {
   Replay("text_records", fuzz::TextRecords);
 }
-TEST(FuzzCorpus, DecimalText) {
-  Replay("decimal_text", fuzz::DecimalText);
-}
+TEST(FuzzCorpus, DecimalText) { Replay("decimal_text", fuzz::DecimalText); }
+TEST(FuzzCorpus, QvdReader) { Replay("qvd_reader", fuzz::QvdReader); }
+TEST(FuzzCorpus, PackDownRecords) { Replay("packdown_records", fuzz::PackDownRecords); }
+TEST(FuzzCorpus, FeedOutRecords) { Replay("feedout_records", fuzz::FeedOutRecords); }
 
 }  // namespace
 }  // namespace orv
