@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/generator.h"
 #include "runtime/input.h"
 #include "runtime/output.h"
 
@@ -139,7 +140,10 @@ class TypeTraits {
   virtual StringTypeTraits* AsString() { return nullptr; }
   virtual const VariableStringTypeTraits* AsVariableString() const { return nullptr; }
   virtual VariableStringTypeTraits* AsVariableString() { return nullptr; }
-  virtual void Prepare() {}
+  // Readies the descriptor for use: makes its value generator.
+  virtual void Prepare() { generator_ = MakeGenerator(); }
+  // The generator that Prepare made (null before), for configuration and seeding.
+  Generator* generator() const { return generator_.get(); }
   // Same class and the same record layout.
   virtual bool MemoryEqual(const TypeTraits& other) const;
   // Values of the two fields can be compared byte for byte.
@@ -149,6 +153,8 @@ class TypeTraits {
 
   // --- Current value ----------------------------------------------------------------------------
   virtual void SetNull(size_t& size, bool withFlag);
+  // Draws the current value (or null) from the generator; adds its record bytes to `size`.
+  virtual void Generate(size_t& size, bool recordFormat) = 0;
   virtual bool IsNull() const { return value_ == nullptr; }
   const void* value() const { return value_; }
   size_t valueLength() const { return valueLength_; }
@@ -232,6 +238,7 @@ class TypeTraits {
                                        size_t& length);
 
  protected:
+  virtual std::unique_ptr<Generator> MakeGenerator() const = 0;
   void setStatus(int status) { status_ = status; }
   void PrintText(BufferedFileOutput& output, std::string_view text) const;
   void PrintNull(BufferedFileOutput& output) const;
@@ -240,6 +247,7 @@ class TypeTraits {
   size_t valueLength_ = 0;
   size_t fixedSize_ = 0;
   std::string scratch_;
+  std::unique_ptr<Generator> generator_;
 
  private:
   int ReadQuotedToken(IFileInput& input);

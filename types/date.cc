@@ -2,6 +2,7 @@
 
 #include "runtime/settings.h"
 #include "types/calendar.h"
+#include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
 
@@ -80,6 +81,10 @@ void DateTypeTraits<date>::WriteQvx(BufferedFileOutput& output) const {
     qvx_value::WriteCountedText(
         output, {text, FormatDateText(date::FromPacked(current()), "%Y-%m-%d", text)});
   }
+}
+
+std::unique_ptr<Generator> DateTypeTraits<date>::MakeGenerator() const {
+  return std::make_unique<DateGenerator>(nullable());
 }
 
 }  // namespace orv

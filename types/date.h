@@ -50,6 +50,9 @@ class DateTypeTraits<date> : public PrimitiveTypeTraits<unsigned int, date> {
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;
 
+ protected:
+  std::unique_ptr<Generator> MakeGenerator() const override;
+
  private:
   std::optional<std::string> format_;
   std::optional<std::string> qvdFormat_;

@@ -4,6 +4,7 @@
 
 #include "runtime/settings.h"
 #include "types/calendar.h"
+#include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
 
@@ -121,6 +122,10 @@ void DateTimeTypeTraits<datetime>::WriteQvx(BufferedFileOutput& output) const {
     qvx_value::WriteCountedText(output,
                                 {text, FormatDateTimeText(current(), "%Y-%m-%d %H:%M:%S", text)});
   }
+}
+
+std::unique_ptr<Generator> DateTimeTypeTraits<datetime>::MakeGenerator() const {
+  return std::make_unique<DateTimeGenerator>(nullable());
 }
 
 }  // namespace orv

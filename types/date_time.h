@@ -54,6 +54,9 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;
 
+ protected:
+  std::unique_ptr<Generator> MakeGenerator() const override;
+
  private:
   std::optional<std::string> format_;
   std::optional<std::string> qvdFormat_;

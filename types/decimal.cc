@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/settings.h"
+#include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
 
@@ -161,6 +162,10 @@ void DecimalTypeTraits<__int128, long, decimal>::WriteQvx(BufferedFileOutput& ou
     auto low = static_cast<int64_t>(current());
     output.Write(&low, sizeof low);
   }
+}
+
+std::unique_ptr<Generator> DecimalTypeTraits<__int128, long, decimal>::MakeGenerator() const {
+  return std::make_unique<DecimalGenerator>(nullable(), precision_);
 }
 
 }  // namespace orv

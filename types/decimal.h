@@ -54,6 +54,9 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
     return {precision_, scale_, decimalSeparator_, groupingSeparator_, grouping_};
   }
 
+ protected:
+  std::unique_ptr<Generator> MakeGenerator() const override;
+
  private:
   uint8_t precision_;
   uint8_t scale_;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
 
@@ -108,6 +109,10 @@ void FloatingPointTypeTraits<double>::WriteQvx(BufferedFileOutput& output) const
   if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
     output.Write(value_, sizeof(double));
   }
+}
+
+std::unique_ptr<Generator> FloatingPointTypeTraits<double>::MakeGenerator() const {
+  return std::make_unique<FloatingPointGenerator>(nullable());
 }
 
 }  // namespace orv

@@ -32,6 +32,9 @@ class FloatingPointTypeTraits<double> : public PrimitiveTypeTraits<double, doubl
   bool ReadFromInteger(__int128 value, const void*& data, size_t& size) override;
   bool ReadFromInteger(unsigned __int128 value, const void*& data, size_t& size) override;
   std::string TextAlphabet() const override { return "+-.0123456789eEinfatyINFATY"; }
+
+ protected:
+  std::unique_ptr<Generator> MakeGenerator() const override;
 };
 
 // The longest prefix that reads as a number (decimal, hexadecimal, infinity, NaN) after leading

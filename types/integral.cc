@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
 
@@ -100,6 +101,11 @@ void IntegralTypeTraits<int>::WriteQvx(BufferedFileOutput& output) const {
   if (qvx_value::WriteFlag(output, nullable(), IsNull())) {
     output.Write(value_, sizeof(int));
   }
+}
+
+std::unique_ptr<Generator> IntegralTypeTraits<int>::MakeGenerator() const {
+  return std::make_unique<IntegralGenerator<int>>(nullable(), INT32_MIN, INT32_MAX, INT32_MIN,
+                                                  INT32_MAX);
 }
 
 }  // namespace orv

@@ -34,6 +34,9 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
   bool ReadFromInteger(__int128 value, const void*& data, size_t& size) override;
   bool ReadFromInteger(unsigned __int128 value, const void*& data, size_t& size) override;
   std::string TextAlphabet() const override { return "+-0123456789"; }
+
+ protected:
+  std::unique_ptr<Generator> MakeGenerator() const override;
 };
 
 // Leading white space, an optional sign, decimal digits; the rest is ignored. Fails without a

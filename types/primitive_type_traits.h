@@ -28,6 +28,18 @@ class PrimitiveTypeTraits : public TypeTraits {
     valueLength_ = sizeof(S);
   }
 
+  void Generate(size_t& size, bool recordFormat) override {
+    void* slot = &cell_;
+    generator_->Generate(slot);
+    size += recordFormat && nullable() ? 1 : 0;
+    if (slot == nullptr) {
+      value_ = nullptr;
+    } else {
+      SetValue(cell_);
+      size += sizeof(S);
+    }
+  }
+
   // --- In-memory record -------------------------------------------------------------------------
   void WriteToBuffer(char*& out, bool recordFormat) const override {
     if (recordFormat && nullable()) {

@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "types/compare.h"
+#include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
 
@@ -20,6 +21,22 @@ StringTypeTraits::StringTypeTraits(std::string_view name, size_t fixedSize)
 bool StringTypeTraits::MemoryComparable(const TypeTraits& other) const {
   const StringTypeTraits* string = other.AsString();
   return string != nullptr && string->fixedSize_ == fixedSize_ && string->collation_ == collation_;
+}
+
+std::unique_ptr<Generator> StringTypeTraits::MakeGenerator() const {
+  return std::make_unique<VariableStringGenerator>(nullable(), fixedSize_);
+}
+
+void StringTypeTraits::Generate(size_t& size, bool recordFormat) {
+  void* slot = &data_;
+  generator_->Generate(slot);
+  size += recordFormat && nullable() ? 1 : 0;
+  if (slot == nullptr) {
+    SetValue(nullptr, 0);
+    return;
+  }
+  SetValue(data_.data(), data_.size());
+  size += data_.size() + (recordFormat && fixedSize_ == 0 ? sizeof(uint64_t) : 0);
 }
 
 // --- In-memory record ----------------------------------------------------------------------------

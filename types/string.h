@@ -39,6 +39,8 @@ class StringTypeTraits : public TypeTraits {
     valueLength_ = length;
   }
 
+  void Generate(size_t& size, bool recordFormat) override;
+
   // --- In-memory record ---
   void WriteToBuffer(char*& out, bool recordFormat) const override;
 
@@ -76,6 +78,7 @@ class StringTypeTraits : public TypeTraits {
   CompareContext MakeCompareContext(bool flag, std::string* error = nullptr) const;
 
  protected:
+  std::unique_ptr<Generator> MakeGenerator() const override;
   int Status(int status) {
     setStatus(status);
     return status;
