@@ -174,24 +174,11 @@ int ReadQvd::ParseOptions(int argc, char** argv) {
   if (ParseCommandLine(argc, argv, kOptions, onOption, positionals) != kExitSuccess) {
     return kExitFailure;
   }
-  if (!positionals.empty() && layout.empty()) {
-    if (std::optional<std::string> error =
-            TypeTraitsParser::LoadAndParseFields(positionals[0], layout)) {
-      g_Logger.Fail("%s", error->c_str());
-      return kExitFailure;
-    }
-  }
-  g_Logger.Info("fields", std::to_string(layout.size()));
-  if (std::optional<std::string> error = CheckPresenceAndUniqueness(layout)) {
-    g_Logger.Fail("%s", error->c_str());
+  if (!LoadLayout(layout, positionals)) {
     return kExitFailure;
   }
-  for (const auto& field : layout) {
-    if (!field->SupportsQvd()) {
-      g_Logger.Fail("'%s' field data type is not supported: '%s'.", field->GetFullName().c_str(),
-                    field->GetTypeName().c_str());
-      return kExitFailure;
-    }
+  if (!CheckFormatSupport(layout, &TypeTraits::SupportsQvd)) {
+    return kExitFailure;
   }
   if (dosEol && macEol) {
     g_Logger.Fail("--text-output-dos-eol can't be used with --text-output-mac-eol option.");

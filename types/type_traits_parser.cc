@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "runtime/logger.h"
 #include "types/date.h"
 #include "types/date_time.h"
 #include "types/decimal.h"
@@ -136,6 +137,33 @@ std::optional<std::string> TypeTraitsParser::LoadAndParseFields(const std::strin
     return "Can't read data definition file: '" + path + "'.";
   }
   return ParseInlineFields(text, fields);
+}
+
+bool LoadLayout(TypeTraitsCollection& layout, const std::vector<std::string>& positionals) {
+  if (!positionals.empty() && layout.empty()) {
+    if (std::optional<std::string> error =
+            TypeTraitsParser::LoadAndParseFields(positionals[0], layout)) {
+      g_Logger.Fail("%s", error->c_str());
+      return false;
+    }
+  }
+  g_Logger.Info("fields", std::to_string(layout.size()));
+  if (std::optional<std::string> error = CheckPresenceAndUniqueness(layout)) {
+    g_Logger.Fail("%s", error->c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CheckFormatSupport(const TypeTraitsCollection& layout, bool (TypeTraits::*supports)() const) {
+  for (const auto& field : layout) {
+    if (!((*field).*supports)()) {
+      g_Logger.Fail("'%s' field data type is not supported: '%s'.", field->GetFullName().c_str(),
+                    field->GetTypeName().c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace orv
