@@ -188,17 +188,7 @@ int PackDown::ReadRecords() {
         stats.Success();
         return kExitSuccess;
       }
-      if (textInput) {
-        g_Logger.Fail("Field reading failed: '%s' (record no. %lu), \"%s\" is not '%s'.",
-                      field.GetFullName().c_str(), record, Shorten(field.parseToken()).c_str(),
-                      field.GetTypeName().c_str());
-      } else {
-        g_Logger.Fail("Field reading failed: '%s' (record no. %lu).", field.GetFullName().c_str(),
-                      record);
-      }
-      if (!debugFile.empty() && !input->LogDebugDump(debugFile)) {
-        g_Logger.Warning("Can't write debug file: '%s'.", debugFile.c_str());
-      }
+      ReportReadFailure(field, record, textInput, *input, debugFile);
       return kExitFailure;
     }
     ++records;

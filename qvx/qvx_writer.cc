@@ -118,18 +118,7 @@ int FeedOutMain(int argc, char** argv, FILE* in, FILE* out) {
           stats.Success();
           break;
         }
-        const auto record = static_cast<unsigned long>(records + 1);
-        if (textInput) {
-          g_Logger.Fail("Field reading failed: '%s' (record no. %lu), \"%s\" is not '%s'.",
-                        field.GetFullName().c_str(), record, Shorten(field.parseToken()).c_str(),
-                        field.GetTypeName().c_str());
-        } else {
-          g_Logger.Fail("Field reading failed: '%s' (record no. %lu).", field.GetFullName().c_str(),
-                        record);
-        }
-        if (!debugFile.empty() && !input->LogDebugDump(debugFile)) {
-          g_Logger.Warning("Can't write debug file: '%s'.", debugFile.c_str());
-        }
+        ReportReadFailure(field, records + 1, textInput, *input, debugFile);
         status = kExitFailure;
         break;
       }

@@ -298,6 +298,11 @@ class TypeTraitsCollection {
 // Logs one WARNING per field, on its first value whose printed text would break the text stream.
 void FindAndLogOutputErrors(const TypeTraitsCollection& fields, OutputErrorContext& context);
 
+// The FAIL line of a record that cannot be read (naming the field, the 1-based record number and,
+// for text, the token and the type), then the record's bytes into `debugFile` when one is named.
+void ReportReadFailure(const TypeTraits& field, uint64_t record, bool text, const IFileInput& input,
+                       const std::string& debugFile);
+
 // Refuses an empty layout and duplicate field names.
 std::optional<std::string> CheckPresenceAndUniqueness(const TypeTraitsCollection& fields);
 // Every name of `names` must be a field of the layout.
