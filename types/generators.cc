@@ -214,11 +214,14 @@ bool FloatingPointGenerator::Configure(const rapidjson::Value& spec, std::string
   ranges_.clear();
   width_ = 0;
   nullProbability_.reset();
+  bool nullAllowed = false;
   auto values = spec.FindMember("values");
   if (values != spec.MemberEnd() && values->value.IsArray()) {
     for (const rapidjson::Value& v : values->value.GetArray()) {
       if (v.IsNumber()) {
         values_.push_back(v.GetDouble());
+      } else if (v.IsNull()) {
+        nullAllowed = true;
       }
     }
   }
@@ -242,6 +245,10 @@ bool FloatingPointGenerator::Configure(const rapidjson::Value& spec, std::string
   }
   for (const auto& [low, high] : ranges_) {
     width_ += static_cast<long double>(high) - low;
+  }
+  if (nullAllowed && !nullProbability_) {
+    // Null as likely as each single value (or as the one range).
+    nullProbability_ = 1.0 / (static_cast<double>(values_.empty() ? 1 : values_.size()) + 1.0);
   }
   return true;
 }
@@ -281,6 +288,8 @@ bool VariableStringGenerator::Configure(const rapidjson::Value& spec, std::strin
   }
   values_.clear();
   nullProbability_.reset();
+  minLength_ = 0;
+  maxLength_ = 10;
   bool nullAllowed = false;
   auto values = spec.FindMember("values");
   if (values != spec.MemberEnd() && values->value.IsArray()) {
