@@ -17,49 +17,115 @@ namespace {
 // grouped into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a
 // symbol of its own. A date's key is its day number, so that a day past the end of its month is
 // the same symbol as the day it carries into.
+// An unsigned key that orders as the value does. Doubles: -0.0 is 0.0, NaN the largest key.
+template <typename K>
+uint64_t OrderKey(K v) {
+  if constexpr (std::is_same_v<K, double>) {
+    if (std::isnan(v)) {
+      return UINT64_MAX;
+    }
+    if (v == 0) {
+      v = 0.0;
+    }
+    uint64_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+  } else if constexpr (std::is_same_v<K, int32_t>) {
+    return static_cast<uint32_t>(v) ^ 0x80000000u;
+  } else if constexpr (std::is_signed_v<K>) {
+    return static_cast<uint64_t>(static_cast<int64_t>(v)) ^ (uint64_t{1} << 63);
+  } else {
+    return v;
+  }
+}
+
+// Least significant digit first, 8 bits a pass; a pass whose digit is the same in every key is
+// skipped, so narrow keys cost few passes.
+template <typename R>
+void RadixSort(std::vector<std::pair<uint64_t, R>>& keyed) {
+  std::vector<std::pair<uint64_t, R>> other(keyed.size());
+  for (int shift = 0; shift < 64; shift += 8) {
+    size_t counts[256] = {};
+    for (const auto& entry : keyed) {
+      ++counts[(entry.first >> shift) & 0xFF];
+    }
+    if (std::find(std::begin(counts), std::end(counts), keyed.size()) != std::end(counts)) {
+      continue;
+    }
+    size_t at = 0;
+    for (size_t& count : counts) {
+      size_t n = count;
+      count = at;
+      at += n;
+    }
+    for (const auto& entry : keyed) {
+      other[counts[(entry.first >> shift) & 0xFF]++] = entry;
+    }
+    keyed.swap(other);
+  }
+}
+
+// Fixed-width columns: (key, record) pairs sorted by key for locality, then runs of equal keys
+// grouped into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a
+// symbol of its own. A date's key is its day number, so that a day past the end of its month is
+// the same symbol as the day it carries into. Keys of up to 64 bits are radix sorted.
 template <typename T, typename R, typename Iterator, typename Key>
 void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                 Key key) {
   const TypeTraits& field = dataSet.field();
   const bool descending = field.sortDirection() == 1;
   using K = decltype(key(T{}));
-  std::vector<std::pair<K, R>> keyed;
-  keyed.reserve(static_cast<size_t>(end - begin));
-  for (Iterator it = begin; it != end; ++it) {
-    T v;
-    memcpy(&v, dataSet.ValueAt(*it).first, sizeof v);
-    keyed.emplace_back(key(v), *it);
-  }
-  auto unordered = [](const K& v) {
-    if constexpr (std::is_floating_point_v<K>) {
-      return std::isnan(v);
-    } else {
-      (void)v;
-      return false;
-    }
-  };
-  if (descending) {
-    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-      return !unordered(a.first) && (unordered(b.first) || a.first > b.first);
-    });
-  } else {
-    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-      return !unordered(a.first) && (unordered(b.first) || a.first < b.first);
-    });
-  }
+  constexpr bool kFloating = std::is_floating_point_v<K>;
   const uint64_t f = symbols.firstValueIndex;
   uint64_t count = 0;
-  for (size_t q = 0; q < keyed.size(); ++q) {
-    const auto& [k, r] = keyed[q];
-    if (count > 0 && !unordered(k) && k == keyed[q - 1].first) {
+  auto add = [&](R r, bool same) {
+    if (count > 0 && same) {
       symbols.stored[r] = static_cast<R>(count - 1 + f);
-      continue;
+      return;
     }
     symbols.order[count] = r;
     symbols.stored[r] = static_cast<R>(count + f);
     auto [value, size] = dataSet.ValueAt(r);
     symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
     ++count;
+  };
+  auto valueOf = [&](R r) {
+    T v;
+    memcpy(&v, dataSet.ValueAt(r).first, sizeof v);
+    return key(v);
+  };
+  if constexpr (sizeof(K) <= 8) {
+    std::vector<std::pair<uint64_t, R>> keyed;
+    keyed.reserve(static_cast<size_t>(end - begin));
+    for (Iterator it = begin; it != end; ++it) {
+      uint64_t k = OrderKey(valueOf(*it));
+      // Descending: the complement orders the other way; NaN stays last.
+      if (descending && !(kFloating && k == UINT64_MAX)) {
+        k = ~k;
+      }
+      keyed.emplace_back(k, *it);
+    }
+    RadixSort(keyed);
+    for (size_t q = 0; q < keyed.size(); ++q) {
+      const uint64_t k = keyed[q].first;
+      add(keyed[q].second, q > 0 && k == keyed[q - 1].first && !(kFloating && k == UINT64_MAX));
+    }
+  } else {
+    std::vector<std::pair<K, R>> keyed;
+    keyed.reserve(static_cast<size_t>(end - begin));
+    for (Iterator it = begin; it != end; ++it) {
+      keyed.emplace_back(valueOf(*it), *it);
+    }
+    if (descending) {
+      std::sort(keyed.begin(), keyed.end(),
+                [](const auto& a, const auto& b) { return a.first > b.first; });
+    } else {
+      std::sort(keyed.begin(), keyed.end(),
+                [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    for (size_t q = 0; q < keyed.size(); ++q) {
+      add(keyed[q].second, q > 0 && keyed[q].first == keyed[q - 1].first);
+    }
   }
   symbols.symbolCount = count;
 }
