@@ -34,7 +34,14 @@ bench: deps
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build -j $(JOBS)
 	@for b in build/bench/bench_*; do $$b; done
-	@bench/drawoff.sh build
+	@bench/run.sh build
+
+# The same programs on 20,000,000 rows (data cached in build/bench-data/; several GB).
+.PHONY: bench-large
+bench-large: deps
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS)
+	@bench/run.sh build --large
 
 # Each fuzzer for FUZZ_SECONDS, from its saved corpus (plus the real QVD files for the QVD
 # targets); new inputs go to build-fuzz/corpus/, crashes to build-fuzz/crashes/.

@@ -1,5 +1,6 @@
 #include "qvd/reader.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -360,6 +361,60 @@ int ReadQvd::BindFilter(Binding& binding) {
 
 namespace {
 
+// A symbol table held in memory. A large one goes into an address range reserved for its
+// claimed length, where pages exist only once the bytes have been read into them, and asks for
+// huge pages: rows visit symbols in any order, and with small pages each visit may cost a page
+// walk as well as a cache miss.
+class TableBytes {
+ public:
+  TableBytes() = default;
+  TableBytes(const TableBytes&) = delete;
+  TableBytes& operator=(const TableBytes&) = delete;
+  ~TableBytes() {
+    if (mapped_ != nullptr) {
+      munmap(mapped_, reserved_);
+    }
+  }
+
+  const char* data() const { return mapped_ != nullptr ? mapped_ : fallback_.data(); }
+  char operator[](size_t i) const { return data()[i]; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+  // Reads `length` bytes; false when the input ends first.
+  bool ReadFrom(IFileInput& input, uint64_t length) {
+    constexpr uint64_t kHugePage = uint64_t{2} << 20;
+    constexpr uint64_t kChunk = uint64_t{1} << 24;
+    if (length >= kHugePage) {
+      void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (p != MAP_FAILED) {
+        mapped_ = static_cast<char*>(p);
+        reserved_ = length;
+        madvise(p, length, MADV_HUGEPAGE);
+      }
+    }
+    while (size_ < length) {
+      auto step = static_cast<size_t>(std::min<uint64_t>(kChunk, length - size_));
+      if (mapped_ == nullptr) {
+        fallback_.resize(size_ + step);
+      }
+      char* at = (mapped_ != nullptr ? mapped_ : fallback_.data()) + size_;
+      if (input.Read(at, step) != kInputOk) {
+        return false;
+      }
+      size_ += step;
+    }
+    return true;
+  }
+
+ private:
+  char* mapped_ = nullptr;
+  size_t reserved_ = 0;
+  std::vector<char> fallback_;
+  size_t size_ = 0;
+};
+
 // One bound field's symbol table: in memory, or on disk behind a second file handle. Symbol s is
 // at s × uniformSize when the sizes are uniform, else at offsets[s].
 template <typename Offset>
@@ -368,11 +423,42 @@ struct SymbolTable {
   uint64_t uniformSize = 0;  // 0: sizes differ (or no symbol)
   std::vector<Offset> offsets;
   uint64_t tableLength = 0;  // bytes of the table actually held or readable
-  std::string bytes;         // memory mode
+  TableBytes bytes;          // memory mode
   OwnedFile file;            // low-memory mode
   uint64_t tablePosition = 0;
-  std::string window;  // bytes of the table from windowStart, read from `file`
+  // The table mapped from the second handle: its pages come from the page cache when a symbol is
+  // touched and are the kernel's to drop again, so the process keeps no copy of the table.
+  char* mapped = nullptr;
+  size_t mappedLength = 0;
+  size_t mappedDelta = 0;  // the table's start within the mapping (page alignment)
+  std::string window;      // bytes of the table from windowStart, read from `file`
   uint64_t windowStart = 0;
+  uint64_t windowSize = 4096;
+
+  SymbolTable() = default;
+  SymbolTable(const SymbolTable&) = delete;
+  SymbolTable& operator=(const SymbolTable&) = delete;
+  ~SymbolTable() {
+    if (mapped != nullptr) {
+      munmap(mapped, mappedLength);
+    }
+  }
+
+  // Maps the table from the second handle; on failure symbols are read through a window.
+  void Map() {
+    const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    mappedDelta = static_cast<size_t>(tablePosition % page);
+    mappedLength = static_cast<size_t>(tableLength) + mappedDelta;
+    if (tableLength == 0) {
+      return;
+    }
+    void* p = mmap(nullptr, mappedLength, PROT_READ, MAP_PRIVATE, fileno(file.get()),
+                   static_cast<off_t>(tablePosition - mappedDelta));
+    if (p != MAP_FAILED) {
+      mapped = static_cast<char*>(p);
+      madvise(p, mappedLength, MADV_RANDOM);
+    }
+  }
 
   // The bytes of symbol s; false when s is outside the table or cannot be read.
   bool Fetch(uint64_t s, const char*& symbol, size_t& length) {
@@ -400,10 +486,21 @@ struct SymbolTable {
       length = size;
       return true;
     }
-    // A window of the table stays in memory, so that neighbouring symbols cost no read.
+    if (mapped != nullptr) {
+      symbol = mapped + mappedDelta + start;
+      length = size;
+      return true;
+    }
+    // A window of the table stays in memory, so that neighbouring symbols cost no read. It
+    // doubles while the reads run on from its end (up to 256 KiB) and falls back to 4 KiB when
+    // they jump, so random access does not read far beyond each symbol.
     if (start < windowStart || start + size > windowStart + window.size()) {
-      constexpr uint64_t kWindow = 262144;
-      uint64_t want = std::min(std::max(size, kWindow), tableLength - start);
+      constexpr uint64_t kSmallWindow = 4096;
+      constexpr uint64_t kLargeWindow = 262144;
+      const bool runsOn = !window.empty() && start >= windowStart + window.size() &&
+                          start < windowStart + window.size() + kSmallWindow;
+      windowSize = runsOn ? std::min(windowSize * 2, kLargeWindow) : kSmallWindow;
+      uint64_t want = std::min(std::max(size, windowSize), tableLength - start);
       window.resize(want);
       ssize_t got =
           pread(fileno(file.get()), window.data(), want, static_cast<off_t>(tablePosition + start));
@@ -456,26 +553,10 @@ struct SizeTracker {
   }
 };
 
-// Reads a table of `length` bytes into memory, growing with the bytes that arrive rather than
-// with what the header claims.
-bool ReadTable(IFileInput& input, uint64_t length, std::string& bytes) {
-  constexpr uint64_t kChunk = uint64_t{1} << 24;
-  bytes.clear();
-  while (bytes.size() < length) {
-    size_t at = bytes.size();
-    auto step = static_cast<size_t>(std::min<uint64_t>(kChunk, length - at));
-    bytes.resize(at + step);
-    if (input.Read(bytes.data() + at, step) != kInputOk) {
-      return false;
-    }
-  }
-  return true;
-}
-
 template <typename Offset>
 ScanResult ScanMemory(SymbolTable<Offset>& table, SizeTracker& sizes) {
   const uint64_t n = table.metadata->noOfSymbols;
-  const std::string& bytes = table.bytes;
+  const TableBytes& bytes = table.bytes;
   uint64_t at = 0;
   table.offsets.reserve(static_cast<size_t>(std::min<uint64_t>(n, bytes.size() / 2 + 1)));
   for (uint64_t s = 0; s < n; ++s) {
@@ -573,7 +654,7 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     SizeTracker sizes;
     bool guessed = false;
     if (inMemory) {
-      if (!ReadTable(input, field.length, symbols->bytes)) {
+      if (!symbols->bytes.ReadFrom(input, field.length)) {
         return cutShort();
       }
       if (guessUniformSymbolSize && field.noOfSymbols > 0 && !symbols->bytes.empty()) {
@@ -619,6 +700,8 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
         return kExitFailure;
       }
       symbols->tablePosition = tableStart;
+      // The scan (or the guess's skip) has passed the whole table, so its bytes are in the file.
+      symbols->Map();
     }
     if (guessed) {
       g_Logger.Debug("uniform symbol size (guess)", field.fieldName);
@@ -867,6 +950,28 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     return pass ? 1 : 0;
   };
 
+  auto prefetchRow = [&](const char* row) {
+    for (size_t k = 0; k < slots.size(); ++k) {
+      const Slot& slot = slots[k];
+      const int64_t s = symbolOf(slot, row);
+      if (s < 0) {
+        continue;
+      }
+      const auto n = static_cast<uint64_t>(s);
+      if (slot.cached) {
+        if (n + 1 < encoded[k].symbols.size()) {
+          __builtin_prefetch(&encoded[k].symbols[n + 1]);
+        }
+      } else if (slot.table->file == nullptr && slot.table->uniformSize != 0 &&
+                 n < slot.table->metadata->noOfSymbols &&
+                 n * slot.table->uniformSize < slot.table->bytes.size()) {
+        __builtin_prefetch(slot.table->bytes.data() + n * slot.table->uniformSize);
+      } else if (n < slot.table->offsets.size()) {
+        __builtin_prefetch(&slot.table->offsets[n]);
+      }
+    }
+  };
+
   for (uint64_t i = skipRows; i < table.noOfRecords; ++i) {
     const char* row;
     if (input.Ensure(rowBytes + 8)) {
@@ -898,6 +1003,13 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
       return kExitFailure;
     }
     record = i + 1;
+    // Rows name their symbols in any order: start loading the symbols of a row a few rows ahead,
+    // so that their cache misses overlap with this row's work.
+    constexpr uint64_t kAhead = 4;
+    if (static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
+        tailBytes + (kAhead - 1) * recordByteSize + rowBytes + 8) {
+      prefetchRow(input.BufferPos() + tailBytes + (kAhead - 1) * recordByteSize);
+    }
     if (filterSlot) {
       const int pass = passes(symbolOf(*filterSlot, row));
       if (pass < 0) {
