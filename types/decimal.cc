@@ -1,6 +1,8 @@
 #include "types/decimal.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 
 #include "runtime/settings.h"
 #include "types/generators.h"
@@ -100,9 +102,23 @@ bool DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbol(const char* symbo
     }
     case qvd::kSymbolDouble:
     case qvd::kSymbolDualDouble: {
+      if (!std::isfinite(s.number)) {
+        return false;
+      }
+      // The double's shortest decimal text is the decimal it was written from (a double holds
+      // 15 digits exactly): 0.29 is read as 0.29, not as 10^2 x 0.28999999999999998 truncated.
+      // Digits beyond the scale are still truncated.
+      char text[64];
+      auto printed = std::to_chars(text, text + sizeof text, s.number);
+      if (std::optional<__int128> parsed =
+              ParseDecimalText(std::string_view(text, static_cast<size_t>(printed.ptr - text)),
+                               {38, scale_, '.', 0, false})) {
+        return AcceptSymbolValue(*parsed, size);
+      }
+      // An exponent beyond two digits: tiny values scale to 0, huge ones don't fit.
       double scaled = static_cast<double>(decimalPow10[scale_]) * s.number;
       if (!(scaled > -kInt128Limit && scaled < kInt128Limit)) {
-        return false;  // NaN, infinity, or beyond the 128-bit range
+        return false;
       }
       return AcceptSymbolValue(static_cast<__int128>(scaled), size);
     }

@@ -66,9 +66,8 @@ Column MakeColumn(int kind, size_t index, Random& rng, size_t poolSize, int64_t 
                                dateTimes[rng() % 3],
                                "string",
                                "string(" + std::to_string(size) + ")"};
-  // A double symbol holds v / 10^scale and is read back as 10^scale times it, truncated: only
-  // multiples of 10^scale / 4 survive that exactly, so precision 15 or less uses only those.
-  const __int128 step = scale == 0 ? 1 : scale == 1 ? 5 : Pow10(scale) / 4;
+  // A double symbol holds v / 10^scale; reading takes its shortest text, which is v again.
+  const __int128 step = 1;
   const auto most = static_cast<int64_t>((Pow10(precision) - 1) / step);
   Column column;
   column.nullable = rng() % 2 == 0;
