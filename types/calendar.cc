@@ -78,8 +78,9 @@ size_t FormatDateText(date value, const char* format, char* out) {
 }
 
 size_t FormatDateTimeText(int64_t seconds, const char* format, char* out) {
-  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-  int64_t secondOfDay = seconds - days * 86400;
+  // Floor division, without negating (the most negative count has no positive twin).
+  int64_t days = seconds / 86400 - (seconds % 86400 < 0 ? 1 : 0);
+  int64_t secondOfDay = seconds % 86400 + (seconds % 86400 < 0 ? 86400 : 0);
   // A year beyond what the calendar record holds cannot be formatted: write the raw seconds
   // instead of a wrong date.
   constexpr int64_t kDayLimit = int64_t{INT_MAX} * 365;

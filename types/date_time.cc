@@ -85,8 +85,8 @@ void DateTimeTypeTraits<datetime>::WriteQvdSymbol(BufferedFileOutput& output, co
                                                   size_t) const {
   int64_t seconds;
   memcpy(&seconds, data, sizeof seconds);
-  int64_t days = seconds >= 0 ? seconds / 86400 : -((-(seconds + 1)) / 86400) - 1;
-  int64_t secondOfDay = seconds - days * 86400;
+  int64_t days = seconds / 86400 - (seconds % 86400 < 0 ? 1 : 0);
+  int64_t secondOfDay = seconds % 86400 + (seconds % 86400 < 0 ? 86400 : 0);
   int64_t epoch = time_ || interval_ ? qvd_symbol::kUnixDayEpoch : qvd_symbol::kDayEpoch;
   qvd_symbol::WriteDouble(
       output, static_cast<double>(secondOfDay) / 86400.0 + static_cast<double>(days - epoch));
