@@ -47,6 +47,8 @@ drawoff_output() { "$bin/drawoff" -i "$data/records.qvd" -o "$1" -d "$layout"; }
 few_symbol_qvd() { "$gen/gen_qvd" "$rows" "$1" > /dev/null; }
 make_file "$data/records.bin" binary_records
 make_file "$data/records.txt" text_records
+# The QVD and drawoff's output come from the programs under test: made again on every run.
+rm -f "$data/records.qvd" "$data/drawoff.bin"
 make_file "$data/records.qvd" records_qvd
 make_file "$data/drawoff.bin" drawoff_output
 make_file "$data/few.qvd" few_symbol_qvd
