@@ -20,7 +20,7 @@ class Generator {
   Generator& operator=(const Generator&) = delete;
 
   // Takes the settings of a JSON object; false with `error` set for a setting it cannot use.
-  virtual bool Configure(const rapidjson::Value& specification, std::string* error) = 0;
+  virtual bool Configure(const rapidjson::Value& settings, std::string* error) = 0;
   // Writes the next value where `value` points, or sets `value` null for a null.
   virtual void Generate(void*& value) = 0;
 

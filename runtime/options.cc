@@ -30,16 +30,16 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
   std::string shortOptions = ":";
   std::vector<option> longOptions;
   for (size_t i = 0; i < options.size(); ++i) {
-    const OptionSpec& spec = options[i];
-    int value = spec.shortName != 0 ? spec.shortName : kLongOnlyBase + static_cast<int>(i);
-    if (spec.longName != nullptr) {
-      longOptions.push_back({spec.longName, HasArg(spec.argument), nullptr, value});
+    const OptionSpec& option = options[i];
+    int value = option.shortName != 0 ? option.shortName : kLongOnlyBase + static_cast<int>(i);
+    if (option.longName != nullptr) {
+      longOptions.push_back({option.longName, HasArg(option.argument), nullptr, value});
     }
-    if (spec.shortName != 0) {
-      shortOptions.push_back(spec.shortName);
-      if (spec.argument == ArgumentKind::kRequired) {
+    if (option.shortName != 0) {
+      shortOptions.push_back(option.shortName);
+      if (option.argument == ArgumentKind::kRequired) {
         shortOptions.push_back(':');
-      } else if (spec.argument == ArgumentKind::kOptional) {
+      } else if (option.argument == ArgumentKind::kOptional) {
         shortOptions.append("::");
       }
     }

@@ -30,9 +30,9 @@ bool IntegerWithin(const rapidjson::Value& v, T low, T high, T& out) {
   return true;
 }
 
-void ReadNullProbability(const rapidjson::Value& spec, std::optional<double>& probability) {
-  auto member = spec.FindMember("null");
-  if (member != spec.MemberEnd() && member->value.IsNumber()) {
+void ReadNullProbability(const rapidjson::Value& settings, std::optional<double>& probability) {
+  auto member = settings.FindMember("null");
+  if (member != settings.MemberEnd() && member->value.IsNumber()) {
     probability = ClampProbability(member->value.GetDouble());
   }
 }
@@ -47,8 +47,8 @@ IntegralGenerator<T>::IntegralGenerator(bool nullable, T low, T high, T first, T
 }
 
 template <typename T>
-bool IntegralGenerator<T>::Configure(const rapidjson::Value& spec, std::string* error) {
-  if (!spec.IsObject()) {
+bool IntegralGenerator<T>::Configure(const rapidjson::Value& settings, std::string* error) {
+  if (!settings.IsObject()) {
     *error = "a generator configuration is a JSON object";
     return false;
   }
@@ -56,8 +56,8 @@ bool IntegralGenerator<T>::Configure(const rapidjson::Value& spec, std::string* 
   ranges_.clear();
   nullAllowed_ = false;
   nullProbability_.reset();
-  auto values = spec.FindMember("values");
-  if (values != spec.MemberEnd() && values->value.IsArray()) {
+  auto values = settings.FindMember("values");
+  if (values != settings.MemberEnd() && values->value.IsArray()) {
     for (const rapidjson::Value& v : values->value.GetArray()) {
       T n;
       if (v.IsNull()) {
@@ -67,8 +67,8 @@ bool IntegralGenerator<T>::Configure(const rapidjson::Value& spec, std::string* 
       }
     }
   }
-  auto range = spec.FindMember("range");
-  if (range != spec.MemberEnd() && range->value.IsObject()) {
+  auto range = settings.FindMember("range");
+  if (range != settings.MemberEnd() && range->value.IsObject()) {
     T min{};
     T max{};
     auto minMember = range->value.FindMember("min");
@@ -87,7 +87,7 @@ bool IntegralGenerator<T>::Configure(const rapidjson::Value& spec, std::string* 
       }
     }
   }
-  ReadNullProbability(spec, nullProbability_);
+  ReadNullProbability(settings, nullProbability_);
   if (values_.empty() && ranges_.empty()) {
     ranges_.emplace_back(first_, last_);
   }
@@ -205,8 +205,8 @@ FloatingPointGenerator::FloatingPointGenerator(bool nullable) : Generator(nullab
   width_ = 2e6L;
 }
 
-bool FloatingPointGenerator::Configure(const rapidjson::Value& spec, std::string* error) {
-  if (!spec.IsObject()) {
+bool FloatingPointGenerator::Configure(const rapidjson::Value& settings, std::string* error) {
+  if (!settings.IsObject()) {
     *error = "a generator configuration is a JSON object";
     return false;
   }
@@ -215,8 +215,8 @@ bool FloatingPointGenerator::Configure(const rapidjson::Value& spec, std::string
   width_ = 0;
   nullProbability_.reset();
   bool nullAllowed = false;
-  auto values = spec.FindMember("values");
-  if (values != spec.MemberEnd() && values->value.IsArray()) {
+  auto values = settings.FindMember("values");
+  if (values != settings.MemberEnd() && values->value.IsArray()) {
     for (const rapidjson::Value& v : values->value.GetArray()) {
       if (v.IsNumber()) {
         values_.push_back(v.GetDouble());
@@ -225,8 +225,8 @@ bool FloatingPointGenerator::Configure(const rapidjson::Value& spec, std::string
       }
     }
   }
-  auto range = spec.FindMember("range");
-  if (range != spec.MemberEnd() && range->value.IsObject()) {
+  auto range = settings.FindMember("range");
+  if (range != settings.MemberEnd() && range->value.IsObject()) {
     auto get = [&](const char* name) {
       auto m = range->value.FindMember(name);
       return m != range->value.MemberEnd() && m->value.IsNumber() ? m->value.GetDouble() : 0.0;
@@ -239,7 +239,7 @@ bool FloatingPointGenerator::Configure(const rapidjson::Value& spec, std::string
       values_.push_back(low);
     }
   }
-  ReadNullProbability(spec, nullProbability_);
+  ReadNullProbability(settings, nullProbability_);
   if (values_.empty() && ranges_.empty()) {
     ranges_.emplace_back(-1e6, 1e6);
   }
@@ -281,8 +281,8 @@ void FloatingPointGenerator::Generate(void*& value) {
 VariableStringGenerator::VariableStringGenerator(bool nullable, size_t fixedSize)
     : Generator(nullable), fixedSize_(fixedSize) {}
 
-bool VariableStringGenerator::Configure(const rapidjson::Value& spec, std::string* error) {
-  if (!spec.IsObject()) {
+bool VariableStringGenerator::Configure(const rapidjson::Value& settings, std::string* error) {
+  if (!settings.IsObject()) {
     *error = "a generator configuration is a JSON object";
     return false;
   }
@@ -291,8 +291,8 @@ bool VariableStringGenerator::Configure(const rapidjson::Value& spec, std::strin
   minLength_ = 0;
   maxLength_ = 10;
   bool nullAllowed = false;
-  auto values = spec.FindMember("values");
-  if (values != spec.MemberEnd() && values->value.IsArray()) {
+  auto values = settings.FindMember("values");
+  if (values != settings.MemberEnd() && values->value.IsArray()) {
     for (const rapidjson::Value& v : values->value.GetArray()) {
       if (v.IsString()) {
         values_.emplace_back(v.GetString(), v.GetStringLength());
@@ -301,8 +301,8 @@ bool VariableStringGenerator::Configure(const rapidjson::Value& spec, std::strin
       }
     }
   }
-  auto length = spec.FindMember("length");
-  if (length != spec.MemberEnd() && length->value.IsObject()) {
+  auto length = settings.FindMember("length");
+  if (length != settings.MemberEnd() && length->value.IsObject()) {
     auto get = [&](const char* name, size_t fallback) {
       auto m = length->value.FindMember(name);
       return m != length->value.MemberEnd() && m->value.IsUint64()
@@ -312,7 +312,7 @@ bool VariableStringGenerator::Configure(const rapidjson::Value& spec, std::strin
     minLength_ = get("min", 0);
     maxLength_ = std::max(minLength_, get("max", minLength_));
   }
-  ReadNullProbability(spec, nullProbability_);
+  ReadNullProbability(settings, nullProbability_);
   if (nullAllowed && !nullProbability_) {
     nullProbability_ = 1.0 / (static_cast<double>(values_.size()) + 1.0);
   }

@@ -22,7 +22,7 @@ class IntegralGenerator : public Generator {
   // Configured values must lie within [low, high]; `first`..`last` is the default range.
   IntegralGenerator(bool nullable, T low, T high, T first, T last);
 
-  bool Configure(const rapidjson::Value& specification, std::string* error) override;
+  bool Configure(const rapidjson::Value& settings, std::string* error) override;
   void Generate(void*& value) override;
 
   // The outcome of index i of [0, count - 1]: the walk over single values, then ranges.
@@ -70,7 +70,7 @@ class DecimalGenerator : public IntegralGenerator<__int128> {
 class FloatingPointGenerator : public Generator {
  public:
   explicit FloatingPointGenerator(bool nullable);
-  bool Configure(const rapidjson::Value& specification, std::string* error) override;
+  bool Configure(const rapidjson::Value& settings, std::string* error) override;
   void Generate(void*& value) override;
 
  private:
@@ -84,7 +84,7 @@ class FloatingPointGenerator : public Generator {
 class VariableStringGenerator : public Generator {
  public:
   VariableStringGenerator(bool nullable, size_t fixedSize);
-  bool Configure(const rapidjson::Value& specification, std::string* error) override;
+  bool Configure(const rapidjson::Value& settings, std::string* error) override;
   void Generate(void*& value) override;
 
  private:

@@ -31,7 +31,7 @@ class StringTypeTraits : public TypeTraits {
   StringTypeTraits* AsString() override { return this; }
   bool MemoryComparable(const TypeTraits& other) const override;
 
-  void SetCollation(CollationSpecification specification) { collation_ = std::move(specification); }
+  void SetCollation(CollationSpecification collation) { collation_ = std::move(collation); }
   const std::optional<CollationSpecification>& collation() const { return collation_; }
   // Makes `bytes` the current value (the caller keeps them alive until the next value).
   void SetValue(const char* bytes, size_t length) {

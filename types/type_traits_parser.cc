@@ -12,34 +12,35 @@
 
 namespace orv {
 
-std::unique_ptr<TypeTraits> BuildTypeTraits(const FieldSpec& spec, std::string* error) {
+std::unique_ptr<TypeTraits> BuildTypeTraits(const FieldSpec& definition, std::string* error) {
   std::unique_ptr<TypeTraits> field;
-  if (spec.type == "int") {
-    field = std::make_unique<IntegralTypeTraits<int>>(spec.name);
-  } else if (spec.type == "double") {
-    field = std::make_unique<FloatingPointTypeTraits<double>>(spec.name);
-  } else if (spec.type == "decimal") {
+  if (definition.type == "int") {
+    field = std::make_unique<IntegralTypeTraits<int>>(definition.name);
+  } else if (definition.type == "double") {
+    field = std::make_unique<FloatingPointTypeTraits<double>>(definition.name);
+  } else if (definition.type == "decimal") {
     field = std::make_unique<DecimalTraits>(
-        spec.name, spec.precision,
-        spec.precision ? std::optional<unsigned>(spec.scale.value_or(0)) : std::nullopt);
-  } else if (spec.type == "date") {
-    auto date = std::make_unique<DateTraits>(spec.name, spec.format);
-    date->SetQvdFormat(spec.qvdFormat);
+        definition.name, definition.precision,
+        definition.precision ? std::optional<unsigned>(definition.scale.value_or(0))
+                             : std::nullopt);
+  } else if (definition.type == "date") {
+    auto date = std::make_unique<DateTraits>(definition.name, definition.format);
+    date->SetQvdFormat(definition.qvdFormat);
     field = std::move(date);
-  } else if (spec.type == "datetime") {
-    auto dateTime = std::make_unique<DateTimeTraits>(spec.name, spec.format);
-    dateTime->SetQvdFormat(spec.qvdFormat);
-    if (spec.time) {
+  } else if (definition.type == "datetime") {
+    auto dateTime = std::make_unique<DateTimeTraits>(definition.name, definition.format);
+    dateTime->SetQvdFormat(definition.qvdFormat);
+    if (definition.time) {
       dateTime->SetTime(true);
     }
-    if (spec.interval) {
+    if (definition.interval) {
       dateTime->SetInterval(true);
     }
     field = std::move(dateTime);
-  } else if (spec.type == "string") {
-    auto string = std::make_unique<VariableStringTypeTraits>(spec.name, spec.size);
-    if (spec.collation) {
-      string->SetCollation({.icuLocale = spec.collation, .locale = std::nullopt});
+  } else if (definition.type == "string") {
+    auto string = std::make_unique<VariableStringTypeTraits>(definition.name, definition.size);
+    if (definition.collation) {
+      string->SetCollation({.icuLocale = definition.collation, .locale = std::nullopt});
       std::string collatorError;
       string->MakeCompareContext(false, &collatorError);
       if (!collatorError.empty()) {
@@ -49,48 +50,48 @@ std::unique_ptr<TypeTraits> BuildTypeTraits(const FieldSpec& spec, std::string* 
     }
     field = std::move(string);
   } else {
-    *error = "Unknown type: '" + spec.type + "'.";
+    *error = "Unknown type: '" + definition.type + "'.";
     return nullptr;
   }
-  field->SetNullable(spec.nullable);
-  for (const std::string& token : spec.nullTokens) {
+  field->SetNullable(definition.nullable);
+  for (const std::string& token : definition.nullTokens) {
     field->AddNullToken(token);
   }
-  if (spec.separator) {
-    field->SetSeparator(spec.separator);
+  if (definition.separator) {
+    field->SetSeparator(definition.separator);
   }
-  field->SetQuote(spec.quote);
-  field->SetSortDirection(spec.descending ? 1 : 0);
+  field->SetQuote(definition.quote);
+  field->SetSortDirection(definition.descending ? 1 : 0);
   return field;
 }
 
 FieldSpec DescribeTypeTraits(const TypeTraits& field) {
-  FieldSpec spec;
-  spec.name = field.name();
-  spec.type = field.typeWord();
+  FieldSpec definition;
+  definition.name = field.name();
+  definition.type = field.typeWord();
   if (const DecimalTraits* decimal = field.AsDecimal()) {
-    spec.precision = decimal->precision();
-    spec.scale = decimal->scale();
+    definition.precision = decimal->precision();
+    definition.scale = decimal->scale();
   } else if (const DateTraits* date = field.AsDate()) {
-    spec.format = date->format();
-    spec.qvdFormat = date->qvdFormat();
+    definition.format = date->format();
+    definition.qvdFormat = date->qvdFormat();
   } else if (const DateTimeTraits* dateTime = field.AsDateTime()) {
-    spec.format = dateTime->format();
-    spec.qvdFormat = dateTime->qvdFormat();
-    spec.time = dateTime->isTime();
-    spec.interval = dateTime->isInterval();
+    definition.format = dateTime->format();
+    definition.qvdFormat = dateTime->qvdFormat();
+    definition.time = dateTime->isTime();
+    definition.interval = dateTime->isInterval();
   } else if (const StringTypeTraits* string = field.AsString()) {
-    spec.size = string->fixedSize();
+    definition.size = string->fixedSize();
     if (string->collation()) {
-      spec.collation = string->collation()->icuLocale;
+      definition.collation = string->collation()->icuLocale;
     }
   }
-  spec.nullable = field.nullable();
-  spec.nullTokens = field.nullTokens();
-  spec.separator = field.explicitSeparator();
-  spec.quote = field.quote();
-  spec.descending = field.sortDirection() == 1;
-  return spec;
+  definition.nullable = field.nullable();
+  definition.nullTokens = field.nullTokens();
+  definition.separator = field.explicitSeparator();
+  definition.quote = field.quote();
+  definition.descending = field.sortDirection() == 1;
+  return definition;
 }
 
 std::string ToString(const TypeTraitsCollection& fields, bool inlineForm) {
@@ -108,9 +109,9 @@ std::optional<std::string> TypeTraitsParser::ParseInlineFields(std::string_view 
   if (std::optional<std::string> error = ParseDataDefinition(text, specs)) {
     return error;
   }
-  for (const FieldSpec& spec : specs) {
+  for (const FieldSpec& definition : specs) {
     std::string error;
-    std::unique_ptr<TypeTraits> field = BuildTypeTraits(spec, &error);
+    std::unique_ptr<TypeTraits> field = BuildTypeTraits(definition, &error);
     if (field == nullptr) {
       return error;
     }
