@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "runtime/values.h"
+#include "types/decimal.h"
 
 namespace orv {
 
@@ -197,7 +198,13 @@ void CollectFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet,
   } else if (type == "double") {
     GroupFixed<double>(begin, end, dataSet, symbols, same);
   } else if (type == "decimal") {
-    GroupFixed<__int128>(begin, end, dataSet, symbols, same);
+    // Up to 18 digits every value fits 64 bits (the stream holds 8 bytes), which radix sorts.
+    if (dataSet.field().AsDecimal()->precision() <= 18) {
+      GroupFixed<__int128>(begin, end, dataSet, symbols,
+                           [](__int128 v) { return static_cast<int64_t>(v); });
+    } else {
+      GroupFixed<__int128>(begin, end, dataSet, symbols, same);
+    }
   } else if (type == "date") {
     GroupFixed<uint32_t>(begin, end, dataSet, symbols, [](uint32_t packed) {
       return date::FromPacked(packed).CarriedEpochDays();
