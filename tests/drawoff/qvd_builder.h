@@ -12,25 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "tests/drawoff/run_program.h"
+
 namespace orv::testing {
-
-// Bytes from hexadecimal text; blanks between digit pairs are ignored: "01 ff" is 0x01 0xFF.
-inline std::string HexBytes(const std::string& hex) {
-  std::string bytes;
-  for (size_t at = 0; at < hex.size(); ++at) {
-    if (hex[at] != ' ') {
-      bytes.push_back(static_cast<char>(std::stoi(hex.substr(at++, 2), nullptr, 16)));
-    }
-  }
-  return bytes;
-}
-
-template <typename Number>
-std::string LittleEndian(Number value) {
-  std::string bytes(sizeof value, '\0');
-  memcpy(bytes.data(), &value, sizeof value);
-  return bytes;
-}
 
 inline std::string IntSymbol(int32_t value) {
   return '\x01' + LittleEndian(value);

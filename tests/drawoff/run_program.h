@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +20,35 @@ struct ProgramResult {
   std::string out;
   std::string err;
 };
+
+// A directory of its own under /tmp, removed with everything in it.
+struct ScratchDir {
+  std::string path = [] {
+    char name[] = "/tmp/orv_test_XXXXXX";
+    return std::string(mkdtemp(name));
+  }();
+  ~ScratchDir() { std::filesystem::remove_all(path); }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+// Bytes from hexadecimal text; blanks between digit pairs are ignored: "01 ff" is 0x01 0xFF.
+inline std::string HexBytes(const std::string& hex) {
+  std::string bytes;
+  for (size_t at = 0; at < hex.size(); ++at) {
+    if (hex[at] != ' ') {
+      bytes.push_back(static_cast<char>(std::stoi(hex.substr(at++, 2), nullptr, 16)));
+    }
+  }
+  return bytes;
+}
+
+// The bytes of a number, little-endian.
+template <typename Number>
+std::string LittleEndian(Number value) {
+  std::string bytes(sizeof value, '\0');
+  memcpy(bytes.data(), &value, sizeof value);
+  return bytes;
+}
 
 inline std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

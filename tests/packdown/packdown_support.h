@@ -17,33 +17,9 @@ using testing::RunProgram;
 using testing::ShellQuote;
 using testing::WriteFileBytes;
 
-// A directory of its own under /tmp, removed with everything in it.
-struct ScratchDir {
-  std::string path = [] {
-    char name[] = "/tmp/orv_packdown_XXXXXX";
-    return std::string(mkdtemp(name));
-  }();
-  ~ScratchDir() { std::filesystem::remove_all(path); }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
-// "01 ff" is the two bytes 0x01 0xFF; blanks are ignored.
-inline std::string Hex(const std::string& hex) {
-  std::string bytes;
-  for (size_t at = 0; at < hex.size(); ++at) {
-    if (hex[at] != ' ') {
-      bytes.push_back(static_cast<char>(std::stoi(hex.substr(at++, 2), nullptr, 16)));
-    }
-  }
-  return bytes;
-}
-
-template <typename Number>
-std::string LittleEndian(Number value) {
-  std::string bytes(sizeof value, '\0');
-  memcpy(bytes.data(), &value, sizeof value);
-  return bytes;
-}
+using testing::LittleEndian;
+using testing::ScratchDir;
+inline constexpr auto& Hex = testing::HexBytes;
 
 inline const char kIntTags[] =
     "      <Tags>\n        <String>$numeric</String>\n        <String>$integer</String>\n"
