@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "qvd/header_parser.h"
+#include "qvd/symbol_outputs.h"
 #include "runtime/logger.h"
 #include "runtime/settings.h"
 #include "runtime/text_util.h"
@@ -362,44 +363,26 @@ int ReadQvd::BindFilter(Binding& binding) {
 namespace {
 
 // A symbol table held in memory. A large one goes into an address range reserved for its
-// claimed length, where pages exist only once the bytes have been read into them, and asks for
-// huge pages: rows visit symbols in any order, and with small pages each visit may cost a page
-// walk as well as a cache miss.
+// claimed length, where pages exist only once the bytes have been read into them.
 class TableBytes {
  public:
-  TableBytes() = default;
-  TableBytes(const TableBytes&) = delete;
-  TableBytes& operator=(const TableBytes&) = delete;
-  ~TableBytes() {
-    if (mapped_ != nullptr) {
-      munmap(mapped_, reserved_);
-    }
-  }
-
-  const char* data() const { return mapped_ != nullptr ? mapped_ : fallback_.data(); }
+  const char* data() const { return mapped_.data() != nullptr ? mapped_.data() : fallback_.data(); }
   char operator[](size_t i) const { return data()[i]; }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
   // Reads `length` bytes; false when the input ends first.
   bool ReadFrom(IFileInput& input, uint64_t length) {
-    constexpr uint64_t kHugePage = uint64_t{2} << 20;
     constexpr uint64_t kChunk = uint64_t{1} << 24;
-    if (length >= kHugePage) {
-      void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (p != MAP_FAILED) {
-        mapped_ = static_cast<char*>(p);
-        reserved_ = length;
-        madvise(p, length, MADV_HUGEPAGE);
-      }
+    if (length >= LargeBuffer::kHugePage && length <= SIZE_MAX) {
+      mapped_.Reserve(static_cast<size_t>(length));
     }
     while (size_ < length) {
       auto step = static_cast<size_t>(std::min<uint64_t>(kChunk, length - size_));
-      if (mapped_ == nullptr) {
+      if (mapped_.data() == nullptr) {
         fallback_.resize(size_ + step);
       }
-      char* at = (mapped_ != nullptr ? mapped_ : fallback_.data()) + size_;
+      char* at = (mapped_.data() != nullptr ? mapped_.data() : fallback_.data()) + size_;
       if (input.Read(at, step) != kInputOk) {
         return false;
       }
@@ -408,9 +391,16 @@ class TableBytes {
     return true;
   }
 
+  // Gives the memory back once every symbol has been converted.
+  void Release() {
+    mapped_.Release();
+    fallback_.clear();
+    fallback_.shrink_to_fit();
+    size_ = 0;
+  }
+
  private:
-  char* mapped_ = nullptr;
-  size_t reserved_ = 0;
+  LargeBuffer mapped_;
   std::vector<char> fallback_;
   size_t size_ = 0;
 };
@@ -426,6 +416,9 @@ struct SymbolTable {
   TableBytes bytes;          // memory mode
   OwnedFile file;            // low-memory mode
   uint64_t tablePosition = 0;
+  // Every symbol's output bytes, when made up front; the table's own bytes are then released
+  // unless the filter still needs them.
+  std::unique_ptr<SymbolOutputs> outputs;
   // The table mapped from the second handle: its pages come from the page cache when a symbol is
   // touched and are the kernel's to drop again, so the process keeps no copy of the table.
   char* mapped = nullptr;
@@ -557,6 +550,21 @@ template <typename Offset>
 ScanResult ScanMemory(SymbolTable<Offset>& table, SizeTracker& sizes) {
   const uint64_t n = table.metadata->noOfSymbols;
   const TableBytes& bytes = table.bytes;
+  // Numbers alone, all of one kind, fill a table exactly: then only the kind bytes need a look.
+  if (n > 0 && !bytes.empty()) {
+    const auto kind = static_cast<uint8_t>(bytes[0]);
+    const uint64_t size = kind == qvd::kSymbolInt ? 5 : kind == qvd::kSymbolDouble ? 9 : 0;
+    if (size != 0 && n <= bytes.size() / size && n * size == bytes.size()) {
+      uint64_t s = 1;
+      while (s < n && static_cast<uint8_t>(bytes[s * size]) == kind) {
+        ++s;
+      }
+      if (s == n) {
+        sizes.See(size);
+        return ScanResult::kOk;
+      }
+    }
+  }
   uint64_t at = 0;
   table.offsets.reserve(static_cast<size_t>(std::min<uint64_t>(n, bytes.size() / 2 + 1)));
   for (uint64_t s = 0; s < n; ++s) {
@@ -623,12 +631,86 @@ ScanResult ScanInput(IFileInput& input, SymbolTable<Offset>& table, SizeTracker&
                                                              : ScanResult::kCutShort;
 }
 
+// Makes symbol s (-1: null) the current value of `field`; false when the symbol is missing or
+// can't be converted. With `nullText`, a text symbol equal to it is null as well, which only
+// text output can show for a field that isn't nullable.
+template <typename Offset>
+bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t s,
+                   const std::optional<std::string>& nullText, bool textOutput) {
+  size_t size = 0;
+  if (s == -1) {
+    field.SetNull(size, false);
+    return true;
+  }
+  const char* symbol = nullptr;
+  size_t length = 0;
+  if (s < 0 || !table.Fetch(static_cast<uint64_t>(s), symbol, length)) {
+    return false;
+  }
+  if (nullText && static_cast<uint8_t>(symbol[0]) == qvd::kSymbolText &&
+      length >= nullText->size() + 2 && symbol[1 + nullText->size()] == '\0' &&
+      memcmp(symbol + 1, nullText->data(), nullText->size()) == 0) {
+    if (!textOutput && !field.nullable()) {
+      return false;
+    }
+    field.SetNull(size, false);
+    return true;
+  }
+  return field.ReadQvdSymbol(symbol, length, *table.metadata, size);
+}
+
+// Makes the output bytes of null and of every symbol, in one pass over the table. False when an
+// output is too long to keep this way: the field is then decoded as rows name its symbols.
+template <typename Offset>
+bool MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
+                       const std::optional<std::string>& nullText, bool textOutput,
+                       bool checkOutput) {
+  const uint64_t n = table.metadata->noOfSymbols;
+  // At most three times the table's own bytes (plus some room for small tables): beyond that,
+  // memory matters more than the time saved.
+  constexpr uint64_t kRoom = uint64_t{64} << 20;
+  const uint64_t length = table.tableLength;
+  auto outputs = std::make_unique<SymbolOutputs>(
+      n + 1, length > (UINT64_MAX - kRoom) / 3 ? UINT64_MAX : 3 * length + kRoom);
+  std::string spilled;  // only a piece longer than the capture's buffer ends up here
+  BufferedFileOutput capture(&spilled);
+  for (uint64_t e = 0; e <= n; ++e) {
+    const int64_t s = static_cast<int64_t>(e) - 1;
+    SymbolOutputs::Mark mark = SymbolOutputs::kClean;
+    capture.Discard();
+    if (s == -1 && !field.nullable()) {
+      outputs->AppendUnused();  // nulls need a nullable field, and the rows check that
+      continue;
+    }
+    if (!ConvertSymbol(table, field, s, nullText, textOutput)) {
+      mark = SymbolOutputs::kUnreadable;
+    } else {
+      if (checkOutput && field.FindOutputErrors()) {
+        mark = SymbolOutputs::kBreaksText;
+      }
+      if (textOutput) {
+        field.Print(capture);
+      } else {
+        field.Write(capture);
+      }
+    }
+    if (!spilled.empty() || !outputs->Append(capture.buffered(), mark)) {
+      return false;
+    }
+  }
+  capture.Discard();
+  table.outputs = std::move(outputs);
+  return true;
+}
+
 }  // namespace
 
 template <typename Offset>
 int ReadQvd::Decode(IFileInput& input, Binding& binding) {
   const size_t q = fields.size();
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables(q);
+  const uint64_t rowsToRead = table.noOfRecords - std::min(firstRecord, table.noOfRecords);
+  const bool checkOutput = textOutput && g_Options.checkOutputErrors;
 
   // Symbol tables, front to back in header order.
   for (size_t j = 0; j < q; ++j) {
@@ -711,6 +793,20 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
       symbols->offsets.shrink_to_fit();
       g_Logger.Debug("uniform symbol size", field.fieldName);
     }
+    // In memory, a table whose symbols the rows will mostly use is converted up front, and its
+    // own bytes are no longer needed.
+    if (!lowMemory && field.noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead) &&
+        MakeSymbolOutputs(*symbols, layout[*binding.layoutIndex[j]], nullText, textOutput,
+                          checkOutput)) {
+      g_Logger.Debug("symbol outputs made",
+                     field.fieldName + ": " + std::to_string(symbols->outputs->stride()) +
+                         (symbols->outputs->fixed() ? " bytes each" : " bytes with length"));
+      if (!(filterText && j == filterField)) {
+        symbols->bytes.Release();
+        symbols->offsets.clear();
+        symbols->offsets.shrink_to_fit();
+      }
+    }
     tables[j] = std::move(symbols);
   }
 
@@ -731,8 +827,9 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
   const uint64_t recordByteSize = table.recordByteSize;
   const uint64_t tailBytes = recordByteSize - rowBytes;
 
-  // Each bound field of a row: where its bits are, its table, and, when the field repeats its
-  // symbols enough to pay, the output bytes of each symbol made once and reused by every row.
+  // Each bound field of a row: where its bits are, its table, and its symbols' output bytes:
+  // made up front (`outputs`), or, when the field repeats its symbols enough to pay, made at
+  // first use and reused by every row (`cached`), or else made by the descriptor in each row.
   struct Slot {
     uint64_t byteOffset;
     unsigned shift;
@@ -742,10 +839,10 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     TypeTraits* field;
     SymbolTable<Offset>* table;
     bool cached;
+    const SymbolOutputs* outputs;
   };
   std::vector<Slot> slots;  // bound fields in row order
   std::optional<Slot> filterSlot;
-  const uint64_t rowsToRead = table.noOfRecords - std::min(firstRecord, table.noOfRecords);
   for (size_t j : rowOrder) {
     if (!binding.layoutIndex[j]) {
       continue;
@@ -758,7 +855,8 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
               *binding.layoutIndex[j],
               &layout[*binding.layoutIndex[j]],
               tables[j].get(),
-              field.noOfSymbols <= std::max<uint64_t>(1024, rowsToRead / 4)};
+              !tables[j]->outputs && field.noOfSymbols <= std::max<uint64_t>(1024, rowsToRead / 4),
+              tables[j]->outputs.get()};
     slots.push_back(slot);
     if (filterText && j == filterField) {
       filterSlot = slot;
@@ -785,12 +883,10 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
   std::unique_ptr<BufferedFileOutput> output = createOutput(outFile, unbuffered);
   IntervalStats& stats = initOutputStats();
 
-  const bool checkOutput = textOutput && g_Options.checkOutputErrors;
   OutputErrorContext outputErrors;
   outputErrors.reported.resize(layout.size());
   std::string filterBuffer;
   std::vector<char> rowCopy(static_cast<size_t>(rowBytes) + 8, 0);
-  const std::string_view nullSymbol = nullText ? std::string_view(*nullText) : std::string_view();
   uint64_t record = 0;  // 1-based number of the row being decoded
 
   // The symbol number that a row holds in a field; -1 for null.
@@ -813,38 +909,22 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
   };
   // Makes symbol s (-1: null) the value of the slot's descriptor; false after a FAIL line.
   auto decode = [&](const Slot& slot, int64_t s) {
-    TypeTraits& field = *slot.field;
-    size_t size = 0;
-    if (s == -1) {
-      field.SetNull(size, false);
-      return true;
-    }
-    const char* symbol = nullptr;
-    size_t length = 0;
-    if (s < 0 || !slot.table->Fetch(static_cast<uint64_t>(s), symbol, length)) {
-      return fail(field);
-    }
-    if (nullText && static_cast<uint8_t>(symbol[0]) == qvd::kSymbolText &&
-        length >= nullSymbol.size() + 2 && symbol[1 + nullSymbol.size()] == '\0' &&
-        memcmp(symbol + 1, nullSymbol.data(), nullSymbol.size()) == 0) {
-      // A non-nullable field has no binary encoding of null.
-      if (!textOutput && !field.nullable()) {
-        return fail(field);
-      }
-      field.SetNull(size, false);
-      return true;
-    }
-    return field.ReadQvdSymbol(symbol, length, *slot.table->metadata, size) || fail(field);
+    return ConvertSymbol(*slot.table, *slot.field, s, nullText, textOutput) || fail(*slot.field);
   };
   // Checks the descriptor's value for printed text that would break the text stream.
-  auto checkValue = [&](size_t layoutIndex) {
-    if (checkOutput && !outputErrors.reported[layoutIndex] &&
-        layout[layoutIndex].FindOutputErrors()) {
+  auto warnOutput = [&](size_t layoutIndex) {
+    if (!outputErrors.reported[layoutIndex]) {
       outputErrors.reported[layoutIndex] = true;
       g_Logger.Warning(
           "Value of field '%s' contains its separator or the record separator and can't be read "
           "back (record no. %lu).",
           layout[layoutIndex].GetFullName().c_str(), static_cast<unsigned long>(record));
+    }
+  };
+  auto checkValue = [&](size_t layoutIndex) {
+    if (checkOutput && !outputErrors.reported[layoutIndex] &&
+        layout[layoutIndex].FindOutputErrors()) {
+      warnOutput(layoutIndex);
     }
   };
 
@@ -958,7 +1038,11 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
         continue;
       }
       const auto n = static_cast<uint64_t>(s);
-      if (slot.cached) {
+      if (slot.outputs != nullptr) {
+        if (n + 1 < slot.outputs->entries()) {
+          __builtin_prefetch(slot.outputs->at(n + 1));
+        }
+      } else if (slot.cached) {
         if (n + 1 < encoded[k].symbols.size()) {
           __builtin_prefetch(&encoded[k].symbols[n + 1]);
         }
@@ -972,7 +1056,91 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     }
   };
 
+  // When every bound field has its outputs made and no filter applies, rows go in batches: the
+  // entries of each field for the whole batch are found, checked and their loading started, then
+  // the records are put together, so that many cache misses are under way at once. A batch with
+  // anything to report (a bad symbol number, a mark) goes row by row below.
+  constexpr uint64_t kBatch = 256;
+  bool batched = !filterSlot && recordByteSize <= 4096 &&
+                 std::all_of(slots.begin(), slots.end(),
+                             [](const Slot& slot) { return slot.outputs != nullptr; });
+  std::vector<const char*> batchEntries(batched ? kBatch * slots.size() : 0);
+  // Per layout field: its column of entries and their form.
+  struct Column {
+    const char* const* entries;
+    size_t stride;
+    bool fixed;
+  };
+  std::vector<Column> columns;
+  if (batched) {
+    for (size_t l = 0; l < layout.size(); ++l) {
+      const size_t k = slotOfLayout[l];
+      columns.push_back(
+          {&batchEntries[k * kBatch], slots[k].outputs->stride(), slots[k].outputs->fixed()});
+    }
+  }
+  // Finds the entries of n rows from `base`; false when a row needs the row-by-row path.
+  auto findEntries = [&](const char* base, uint64_t n) {
+    for (size_t k = 0; k < slots.size(); ++k) {
+      const Slot& slot = slots[k];
+      const SymbolOutputs& outputs = *slot.outputs;
+      const uint64_t symbolCount = outputs.entries() - 1;
+      const bool nullable = slot.field->nullable();
+      const char** column = &batchEntries[k * kBatch];
+      // An entry whose width is not a power of two may end in the next cache line.
+      const size_t last = outputs.stride() - 1;
+      const bool straddles = outputs.stride() != 0 && (outputs.stride() & last) != 0;
+      const char* row = base;
+      for (uint64_t r = 0; r < n; ++r, row += recordByteSize) {
+        const int64_t s = symbolOf(slot, row);
+        if (static_cast<uint64_t>(s) >= symbolCount && !(s == -1 && nullable)) {
+          return false;
+        }
+        const auto e = static_cast<uint64_t>(s + 1);
+        if (!outputs.clean() && outputs.mark(e) != SymbolOutputs::kClean) {
+          return false;
+        }
+        column[r] = outputs.at(e);
+        __builtin_prefetch(column[r]);
+        if (straddles) {
+          __builtin_prefetch(column[r] + last);
+        }
+      }
+    }
+    return true;
+  };
+  uint64_t rowByRowUntil = 0;  // rows before it take the row-by-row path
+
   for (uint64_t i = skipRows; i < table.noOfRecords; ++i) {
+    if (batched && i >= rowByRowUntil) {
+      const uint64_t n = std::min(kBatch, table.noOfRecords - i);
+      const size_t bytes = static_cast<size_t>(n * recordByteSize);
+      if (!input.Ensure(bytes + 8)) {
+        batched = false;  // the input ends early: the rows below say where
+      } else if (!findEntries(input.BufferPos(), n)) {
+        rowByRowUntil = i + n;
+      } else {
+        for (uint64_t r = 0; r < n; ++r) {
+          for (const Column& column : columns) {
+            const char* at = column.entries[r];
+            if (column.fixed) {
+              output->WriteShort(at, column.stride);
+            } else {
+              output->WriteShort(at + 1, static_cast<uint8_t>(at[0]));
+            }
+          }
+        }
+        input.Advance(bytes);
+        i += n - 1;
+        record = i + 1;
+        writtenRecords_ += n;
+        stats.Tick(n);
+        if (output->failed()) {
+          break;
+        }
+        continue;
+      }
+    }
     const char* row;
     if (input.Ensure(rowBytes + 8)) {
       row = input.BufferPos();
@@ -1025,7 +1193,31 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
       const Slot& slot = slots[k];
       const int64_t s = symbolOf(slot, row);
       Piece& piece = pieces[slot.layoutIndex];
-      if (slot.cached) {
+      if (slot.outputs != nullptr) {
+        const SymbolOutputs& outputs = *slot.outputs;
+        // Null and bad symbol numbers (negative) wrap past the symbols.
+        if (static_cast<uint64_t>(s) >= outputs.entries() - 1 &&
+            !(s == -1 && slot.field->nullable())) {
+          fail(*slot.field);
+          return kExitFailure;
+        }
+        const uint64_t e = static_cast<uint64_t>(s + 1);
+        if (!outputs.clean() && outputs.mark(e) != SymbolOutputs::kClean) {
+          if (outputs.mark(e) == SymbolOutputs::kUnreadable) {
+            fail(*slot.field);
+            return kExitFailure;
+          }
+          warnOutput(slot.layoutIndex);
+        }
+        const char* at = outputs.at(e);
+        if (outputs.fixed()) {
+          piece.bytes = at;
+          piece.size = outputs.stride();
+        } else {
+          piece.bytes = at + 1;
+          piece.size = static_cast<uint8_t>(at[0]);
+        }
+      } else if (slot.cached) {
         const Made* made = encodedSymbol(k, s);
         if (made == nullptr) {
           return kExitFailure;

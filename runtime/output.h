@@ -36,16 +36,41 @@ class BufferedFileOutput {
   }
   void Write(std::string_view text) { Write(text.data(), text.size()); }
   // Readable bytes that WriteSmall may touch beyond the end of its source.
-  static constexpr size_t kSlack = 16;
+  static constexpr size_t kSlack = 32;
   // As Write, for short pieces whose source has kSlack readable bytes after its end: copies a
-  // fixed 16 bytes instead of calling memcpy for a few.
-  void WriteSmall(const char* data, size_t n) {
+  // fixed 16 or 32 bytes instead of calling memcpy for a few.
+  [[gnu::always_inline]] void WriteSmall(const char* data, size_t n) {
     if (n <= kSlack && kBufferSize - used_ >= kSlack && !unbuffered_) {
-      memcpy(buffer_.get() + used_, data, kSlack);
+      if (n <= 16) {
+        memcpy(buffer_.get() + used_, data, 16);
+      } else {
+        memcpy(buffer_.get() + used_, data, kSlack);
+      }
       used_ += n;
       return;
     }
     Write(data, n);
+  }
+  // As Write, for pieces of up to 64 bytes: two overlapping loads and stores of the largest
+  // power of two that fits, reading nothing outside the piece (which may end a cache line).
+  [[gnu::always_inline]] void WriteShort(const char* data, size_t n) {
+    if (n > 64 || kBufferSize - used_ < 64 || unbuffered_) {
+      Write(data, n);
+      return;
+    }
+    char* out = buffer_.get() + used_;
+    used_ += n;
+    if (n >= 16) {
+      CopyPair<16>(out, data, n, n > 32 ? 32 : 16);
+    } else if (n >= 8) {
+      CopyPair<8>(out, data, n, 8);
+    } else if (n >= 4) {
+      CopyPair<4>(out, data, n, 4);
+    } else if (n > 0) {
+      out[0] = data[0];
+      out[n / 2] = data[n / 2];
+      out[n - 1] = data[n - 1];
+    }
   }
   // A full buffer is written out before the byte is appended.
   void WriteByte(char c) {
@@ -60,11 +85,26 @@ class BufferedFileOutput {
   // Writes the buffer to the file and flushes the file; false once any write has failed.
   bool flush();
   bool failed() const { return failed_; }
+  // The bytes written since the last flush or Discard; Discard drops them unwritten.
+  std::string_view buffered() const { return {buffer_.get(), used_}; }
+  void Discard() { used_ = 0; }
   FILE* file() const { return file_; }
   uint64_t BytesWritten() const { return written_ + used_; }
 
  private:
   void WriteSlow(const char* data, size_t n);
+  // Copies n bytes (half <= n <= 2 × half, half a multiple of W) as blocks of W from both ends.
+  template <size_t W>
+  [[gnu::always_inline]] static void CopyPair(char* out, const char* data, size_t n, size_t half) {
+    char head[W];
+    char tail[W];
+    for (size_t at = 0; at < half; at += W) {
+      memcpy(head, data + at, W);
+      memcpy(tail, data + n - half + at, W);
+      memcpy(out + at, head, W);
+      memcpy(out + n - half + at, tail, W);
+    }
+  }
 
   FILE* file_;
   std::string* sink_ = nullptr;

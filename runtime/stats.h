@@ -17,6 +17,13 @@ class IntervalStats {
       Check();
     }
   }
+  // Counts n items at once.
+  void Tick(uint64_t n) {
+    if (((count_ + n) & ~kClockMask) != (count_ & ~kClockMask)) {
+      Check();
+    }
+    count_ += n;
+  }
   uint64_t count() const { return count_; }
   void Success();
 

@@ -322,6 +322,42 @@ TEST_F(DrawoffTest, FailureNamesTheRecordCountedFromTheFileStart) {
   }
 }
 
+TEST_F(DrawoffTest, RowsPastTheFirstHundredsReportTheirOwnRecordNumbers) {
+  // 600 rows of a (0, 1, 2 in turn) and b ("x", or "y\nz" from row 300 on, which breaks the
+  // text); row 450 names a's symbol 3, which the table lacks.
+  QvdTable table{{{"a", 0, 2, 0, IntSymbol(0) + IntSymbol(1) + IntSymbol(2), 3},
+                  {"b", 2, 1, 0, TextSymbol("x") + TextSymbol("y\nz"), 2}},
+                 1,
+                 ""};
+  std::string text;
+  std::string binary;
+  for (int r = 1; r <= 600; ++r) {
+    const int a = r == 450 ? 3 : r % 3;
+    const int b = r >= 300 ? 1 : 0;
+    table.rows += static_cast<char>(a | b << 2);
+    if (r < 450) {
+      text += std::to_string(a) + (b ? ",y\nz\n" : ",x\n");
+      binary += IntSymbol(a).substr(1) +
+                (b ? std::string("\x03\0\0\0y\nz", 7) : std::string("\x01\0\0\0x", 5));
+    }
+  }
+  for (const char* mode : {"", "--low-memory"}) {
+    for (bool asText : {true, false}) {
+      SCOPED_TRACE(std::string(mode) + (asText ? " text" : " binary"));
+      auto result =
+          Run(table, std::string(mode) + (asText ? " -y" : "") + " -i {qvd} -d 'a int; b string'");
+      EXPECT_EQ(result.status, 20);
+      EXPECT_EQ(FailMessage(result.err), "Field reading failed: 'a' (record no. 450).");
+      EXPECT_TRUE(result.out == (asText ? text : binary)) << result.out.size();
+      const std::string warning =
+          "|WARNING|||Value of field 'b' contains its separator or the record separator and can't "
+          "be "
+          "read back (record no. 300).\n";
+      EXPECT_EQ(result.err.find(warning) != std::string::npos, asText) << result.err;
+    }
+  }
+}
+
 TEST_F(DrawoffTest, ReportsUniformSymbolSizesFoundOrGuessed) {
   // a: 300 ints (uniform 5, a guess fits); b: texts of two lengths; c: two 3-byte texts.
   QvdTable table{{{"a", 0, 9, 0, "", 300},

@@ -1,0 +1,100 @@
+// The output bytes of every symbol of one field, made in one pass over its symbol table, so that
+// each row costs one lookup per field and no conversion.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace orv {
+
+// A zeroed block of memory. A large one gets its own mapping, whose pages exist only once they
+// are touched, and asks for huge pages: rows visit entries in any order, and with small pages
+// each visit may cost a page walk as well as a cache miss.
+class LargeBuffer {
+ public:
+  static constexpr size_t kHugePage = size_t{2} << 20;
+
+  LargeBuffer() = default;
+  // False (and no buffer) when the memory can't be had.
+  bool Allocate(size_t size);
+  // As Allocate, but only in a mapping of its own, whose untouched pages cost nothing: for room
+  // that a file claims and its bytes may never fill.
+  bool Reserve(size_t size);
+  ~LargeBuffer() { Release(); }
+  LargeBuffer(const LargeBuffer&) = delete;
+  LargeBuffer& operator=(const LargeBuffer&) = delete;
+  LargeBuffer(LargeBuffer&& other) noexcept { *this = std::move(other); }
+  LargeBuffer& operator=(LargeBuffer&& other) noexcept;
+
+  char* data() const { return data_; }
+  size_t size() const { return size_; }
+  void Release();
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+};
+
+// Entry e (0: null, s + 1: symbol s) starts at e × stride(). When every entry has the same
+// width the entry is just its bytes; otherwise a length byte comes first. Entries that need
+// attention at their first use (a symbol that can't be converted, a printed value that breaks
+// the text stream) are marked; a table without marks keeps no marks at all.
+class SymbolOutputs {
+ public:
+  enum Mark : uint8_t { kClean = 0, kUnreadable = 1, kBreaksText = 2 };
+  // The longest entry kept; a longer one makes Append fail.
+  static constexpr size_t kMaxWidth = 62;
+  // Readable bytes after the last entry, for copies of a fixed size.
+  static constexpr size_t kSlack = 64;
+
+  // Room for `entries` entries, appended in order, in at most `maxBytes` bytes.
+  explicit SymbolOutputs(uint64_t entries, uint64_t maxBytes = UINT64_MAX)
+      : entries_(entries), maxBytes_(maxBytes) {}
+
+  // Appends the next entry; false when it is too long or the table would outgrow its bytes.
+  bool Append(std::string_view bytes, Mark mark);
+  // Appends an entry that no row may name (its bytes are zeros), without bearing on the width.
+  void AppendUnused() {
+    if (count_ < entries_) {
+      leadingUnused_ += count_ == leadingUnused_ ? 1 : 0;
+      ++count_;
+    }
+  }
+
+  uint64_t entries() const { return entries_; }
+  bool fixed() const { return fixed_; }
+  size_t stride() const { return stride_; }
+  bool clean() const { return marks_.empty(); }
+  Mark mark(uint64_t e) const { return marks_.empty() ? kClean : static_cast<Mark>(marks_[e]); }
+  void ClearMark(uint64_t e) {
+    if (!marks_.empty()) {
+      marks_[e] = kClean;
+    }
+  }
+  const char* at(uint64_t e) const { return buffer_.data() + e * stride_; }
+  // The bytes of entry e.
+  std::string_view bytes(uint64_t e) const {
+    const char* p = at(e);
+    return fixed_ ? std::string_view(p, stride_)
+                  : std::string_view(p + 1, static_cast<uint8_t>(p[0]));
+  }
+
+ private:
+  // Moves the entries so far to a new width and form.
+  bool Restride(size_t stride, bool fixed);
+
+  uint64_t entries_;
+  uint64_t maxBytes_;
+  uint64_t count_ = 0;
+  uint64_t leadingUnused_ = 0;  // entries before the first appended bytes
+  size_t stride_ = 0;
+  bool fixed_ = true;
+  LargeBuffer buffer_;
+  std::vector<uint8_t> marks_;
+};
+
+}  // namespace orv
