@@ -166,6 +166,10 @@ int PackDown::ReadRecords() {
   std::unique_ptr<IFileInput> input =
       IFileInput::Create(file, unbuffered, !debugFile.empty(), skipBom);
   IntervalStats stats("records");
+  std::vector<bool> isString(dataSets.size());
+  for (size_t i = 0; i < dataSets.size(); ++i) {
+    isString[i] = layout[i].AsString() != nullptr;
+  }
   for (;;) {
     input->BeginRecord();
     for (size_t i = 0; i < dataSets.size(); ++i) {
@@ -174,7 +178,7 @@ int PackDown::ReadRecords() {
       const auto record = static_cast<unsigned long>(records + 1);
       if (status == kStatusOk) {
         // A QVD text symbol ends at its first 0x00: such a value would corrupt the file.
-        if (field.AsString() != nullptr && !field.IsNull() &&
+        if (isString[i] && !field.IsNull() &&
             memchr(field.value(), 0, field.valueLength()) != nullptr) {
           g_Logger.Fail(
               "Field '%s' holds a 0x00 byte, which a QVD text symbol can't store "

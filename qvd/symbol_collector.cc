@@ -40,17 +40,26 @@ uint64_t OrderKey(K v) {
   }
 }
 
-// Least significant digit first, 8 bits a pass; a pass whose digit is the same in every key is
-// skipped, so narrow keys cost few passes.
-template <typename R>
-void RadixSort(std::vector<std::pair<uint64_t, R>>& keyed) {
-  std::vector<std::pair<uint64_t, R>> other(keyed.size());
-  for (int shift = 0; shift < 64; shift += 8) {
-    size_t counts[256] = {};
-    for (const auto& entry : keyed) {
-      ++counts[(entry.first >> shift) & 0xFF];
+// Least significant digit first over bits [low, high) of each entry's key: as few passes as
+// digits of up to 11 bits allow, of equal width; a pass whose digit is the same in every entry is
+// skipped. Stable, so entries of equal keys keep their order.
+template <typename Entry, typename KeyOf>
+void RadixSort(std::vector<Entry>& entries, unsigned low, unsigned high, KeyOf keyOf) {
+  constexpr unsigned kMaxDigitBits = 11;
+  if (high <= low || entries.size() < 2) {
+    return;
+  }
+  const unsigned passes = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
+  const unsigned digitBits = (high - low + passes - 1) / passes;
+  const uint64_t mask = (uint64_t{1} << digitBits) - 1;
+  std::vector<Entry> other(entries.size());
+  std::vector<size_t> counts(size_t{1} << digitBits);
+  for (unsigned shift = low; shift < high; shift += digitBits) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (const Entry& entry : entries) {
+      ++counts[(keyOf(entry) >> shift) & mask];
     }
-    if (std::find(std::begin(counts), std::end(counts), keyed.size()) != std::end(counts)) {
+    if (std::find(counts.begin(), counts.end(), entries.size()) != counts.end()) {
       continue;
     }
     size_t at = 0;
@@ -59,11 +68,16 @@ void RadixSort(std::vector<std::pair<uint64_t, R>>& keyed) {
       count = at;
       at += n;
     }
-    for (const auto& entry : keyed) {
-      other[counts[(entry.first >> shift) & 0xFF]++] = entry;
+    for (const Entry& entry : entries) {
+      other[counts[(keyOf(entry) >> shift) & mask]++] = entry;
     }
-    keyed.swap(other);
+    entries.swap(other);
   }
+}
+
+// Bits needed for values up to v.
+unsigned BitWidth(uint64_t v) {
+  return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v));
 }
 
 // Fixed-width columns: (key, record) pairs sorted by key for locality, then runs of equal keys
@@ -79,6 +93,7 @@ void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldS
   constexpr bool kFloating = std::is_floating_point_v<K>;
   const uint64_t f = symbols.firstValueIndex;
   uint64_t count = 0;
+  const size_t uniformSize = field.UniformQvdSymbolSize();
   auto add = [&](R r, bool same) {
     if (count > 0 && same) {
       symbols.stored[r] = static_cast<R>(count - 1 + f);
@@ -86,8 +101,12 @@ void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldS
     }
     symbols.order[count] = r;
     symbols.stored[r] = static_cast<R>(count + f);
-    auto [value, size] = dataSet.ValueAt(r);
-    symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
+    if (uniformSize != 0) {
+      symbols.symbolBytes += uniformSize;
+    } else {
+      auto [value, size] = dataSet.ValueAt(r);
+      symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
+    }
     ++count;
   };
   auto valueOf = [&](R r) {
@@ -96,20 +115,57 @@ void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldS
     return key(v);
   };
   if constexpr (sizeof(K) <= 8) {
-    std::vector<std::pair<uint64_t, R>> keyed;
-    keyed.reserve(static_cast<size_t>(end - begin));
-    for (Iterator it = begin; it != end; ++it) {
-      uint64_t k = OrderKey(valueOf(*it));
+    // Keys relative to the smallest; when they and a record number fit one 64-bit word
+    // together, the words are sorted (half the bytes of key and record pairs).
+    const auto n = static_cast<size_t>(end - begin);
+    std::vector<uint64_t> keys(n);
+    uint64_t least = UINT64_MAX;
+    uint64_t most = 0;
+    for (size_t p = 0; p < n; ++p) {
+      uint64_t k = OrderKey(valueOf(begin[static_cast<std::ptrdiff_t>(p)]));
       // Descending: the complement orders the other way; NaN stays last.
       if (descending && !(kFloating && k == UINT64_MAX)) {
         k = ~k;
       }
-      keyed.emplace_back(k, *it);
+      keys[p] = k;
+      least = std::min(least, k);
+      most = std::max(most, k);
     }
-    RadixSort(keyed);
-    for (size_t q = 0; q < keyed.size(); ++q) {
-      const uint64_t k = keyed[q].first;
-      add(keyed[q].second, q > 0 && k == keyed[q - 1].first && !(kFloating && k == UINT64_MAX));
+    const unsigned keyBits = n == 0 ? 0 : BitWidth(most - least);
+    const size_t records = symbols.stored.size();
+    const unsigned recordBits = BitWidth(records == 0 ? 0 : records - 1);
+    auto isNan = [&](uint64_t relative) { return kFloating && relative + least == UINT64_MAX; };
+    if (keyBits + recordBits <= 64 && recordBits < 64) {
+      for (size_t p = 0; p < n; ++p) {
+        keys[p] = (keys[p] - least) << recordBits |
+                  static_cast<uint64_t>(begin[static_cast<std::ptrdiff_t>(p)]);
+      }
+      RadixSort(keys, recordBits, recordBits + keyBits, [](uint64_t word) { return word; });
+      const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
+      constexpr size_t kAhead = 16;  // records visited in key order: load them ahead
+      for (size_t q = 0; q < n; ++q) {
+        if (q + kAhead < n) {
+          const auto ahead = static_cast<size_t>(keys[q + kAhead] & recordMask);
+          if (uniformSize == 0) {
+            dataSet.Prefetch(ahead);
+          }
+          __builtin_prefetch(&symbols.stored[ahead], 1);
+        }
+        const uint64_t k = keys[q] >> recordBits;
+        const bool same = q > 0 && k == (keys[q - 1] >> recordBits) && !isNan(k);
+        add(static_cast<R>(keys[q] & recordMask), same);
+      }
+    } else {
+      std::vector<std::pair<uint64_t, R>> keyed(n);
+      for (size_t p = 0; p < n; ++p) {
+        keyed[p] = {keys[p] - least, begin[static_cast<std::ptrdiff_t>(p)]};
+      }
+      keys = {};
+      RadixSort(keyed, 0, keyBits, [](const std::pair<uint64_t, R>& e) { return e.first; });
+      for (size_t q = 0; q < n; ++q) {
+        const uint64_t k = keyed[q].first;
+        add(keyed[q].second, q > 0 && k == keyed[q - 1].first && !isNan(k));
+      }
     }
   } else {
     std::vector<std::pair<K, R>> keyed;

@@ -101,7 +101,11 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
       output.Write(*f.nullSymbol);
       output.WriteByte('\0');
     }
+    constexpr uint64_t kAhead = 16;  // symbols are in value order, their records in any
     for (uint64_t k = 0; k < f.symbolCount; ++k) {
+      if (k + kAhead < f.symbolCount) {
+        f.dataSet->Prefetch(f.order[k + kAhead]);
+      }
       auto [value, size] = f.dataSet->ValueAt(f.order[k]);
       field.WriteQvdSymbol(output, value, size);
     }
@@ -118,22 +122,33 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
       packed.push_back({fields[i].stored.data(), widths[i]});
     }
   }
+  // A row is put together in 64-bit words, then written as its recordByteSize bytes.
   IntervalStats stats("rows");
+  std::vector<uint64_t> row(static_cast<size_t>((recordByteSize + 7) / 8) + 1);
+  std::vector<char> rowBytes(row.size() * 8);
   for (uint64_t r = 0; r < records; ++r) {
     unsigned __int128 bits = 0;
     uint64_t pending = 0;
+    size_t word = 0;
     for (const Packed& p : packed) {
       bits |= static_cast<unsigned __int128>(p.stored[r]) << pending;
       pending += p.width;
-      while (pending >= 8) {
-        output.WriteByte(static_cast<char>(bits & 0xFF));
-        bits >>= 8;
-        pending -= 8;
+      if (pending >= 64) {
+        row[word++] = static_cast<uint64_t>(bits);
+        bits >>= 64;
+        pending -= 64;
       }
     }
     if (pending > 0) {
-      output.WriteByte(static_cast<char>(bits & 0xFF));
+      row[word] = static_cast<uint64_t>(bits);
     }
+    // The words' bytes, lowest first.
+    for (size_t w = 0; w < row.size(); ++w) {
+      for (size_t b = 0; b < 8; ++b) {
+        rowBytes[w * 8 + b] = static_cast<char>(row[w] >> (8 * b));
+      }
+    }
+    output.Write(rowBytes.data(), static_cast<size_t>(recordByteSize));
     stats.Tick();
   }
   stats.Success();

@@ -1,5 +1,6 @@
 #include "runtime/flow_data_set.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orv {
@@ -33,8 +34,11 @@ void FlowDataSet::StoreCurrent() {
   }
   const char* value = static_cast<const char*>(field_.value());
   if (width_ != 0) {
-    size_t at = values_.size();
-    values_.resize(at + width_);
+    // Fixed widths: value i at i × width_; the array grows by doubling, zeroed (nulls stay 0).
+    const size_t at = i * width_;
+    if (values_.size() < at + width_) {
+      values_.resize(std::max(at + width_, values_.size() * 2));
+    }
     if (value != nullptr) {
       memcpy(values_.data() + at, value, width_);
     }

@@ -39,6 +39,14 @@ class FlowDataSet {
     const char* base = values_.empty() ? &kEmpty : values_.data();
     return {base + begin, static_cast<size_t>(ends_[i] - begin)};
   }
+  // Starts loading record i's value, for loops that visit records out of order.
+  void Prefetch(size_t i) const {
+    if (width_ != 0) {
+      __builtin_prefetch(values_.data() + i * width_);
+    } else if (i < ends_.size()) {
+      __builtin_prefetch(&ends_[i]);
+    }
+  }
   TypeTraits& field() const { return field_; }
   // Bytes held by the store's arrays (their capacity).
   size_t MemoryUsage() const;

@@ -211,6 +211,8 @@ class TypeTraits {
                              size_t& size) = 0;
   // Bytes that WriteQvdSymbol writes for the value at `data` (`size` bytes), kind byte included.
   virtual size_t GetQvdSymbolSize(const void* data, size_t size) const = 0;
+  // The size every value's symbol takes, when it doesn't depend on the value; else 0.
+  virtual size_t UniformQvdSymbolSize() const { return 0; }
   virtual void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const = 0;
   // The field's lines inside its QvdFieldHeader; the base writes the FieldName line.
   virtual void WriteQvdHeader(BufferedFileOutput& output) const;

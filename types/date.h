@@ -47,6 +47,7 @@ class DateTypeTraits<date> : public PrimitiveTypeTraits<unsigned int, date> {
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
+  size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;
 

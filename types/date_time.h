@@ -51,6 +51,7 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
+  size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;
 

@@ -27,6 +27,7 @@ class FloatingPointTypeTraits<double> : public PrimitiveTypeTraits<double, doubl
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
+  size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;
   bool ReadFromInteger(__int128 value, const void*& data, size_t& size) override;

@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <random>
+#include <set>
 
 #include "types/type_traits_parser.h"
 
@@ -92,6 +95,76 @@ TEST(SymbolCollector, ByteOrderWithoutCollation) {
   EXPECT_EQ(SymbolTexts(*column, symbols), (std::vector<std::string>{"B", "a", "b"}));
   EXPECT_EQ(symbols.stored, (std::vector<uint8_t>{3, 0, 1, 0, 2, 3}));
   EXPECT_EQ(symbols.symbolBytes, 5u + 3 * 3);
+}
+
+// Random columns of every fixed-width type, in narrow ranges (key and record share a word) and
+// wide ones: each record's symbol prints as its value, symbols follow the field's direction
+// strictly, and equal values share one symbol.
+TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
+  struct Case {
+    const char* definition;
+    std::function<std::string(std::mt19937_64&)> value;
+    bool numeric;  // ordered as numbers, else as text (ISO dates)
+  };
+  auto pick = [](std::mt19937_64& random, int64_t low, int64_t high) {
+    return std::uniform_int_distribution<int64_t>(low, high)(random);
+  };
+  auto wideDouble = [&](std::mt19937_64& random) {
+    const double magnitude = std::ldexp(1.0 + static_cast<double>(pick(random, 0, 1000)) / 1000,
+                                        static_cast<int>(pick(random, -1000, 1000)));
+    char digits[32];
+    snprintf(digits, sizeof digits, "%.17g", pick(random, 0, 1) ? magnitude : -magnitude);
+    return std::string(digits);
+  };
+  const Case cases[] = {
+      {"a int", [&](auto& r) { return std::to_string(pick(r, INT32_MIN, INT32_MAX)); }, true},
+      {"a int descending", [&](auto& r) { return std::to_string(pick(r, -50, 50)); }, true},
+      {"a double", [&](auto& r) { return std::to_string(1000 + pick(r, 0, 200) / 8.0); }, true},
+      {"a double descending", wideDouble, true},
+      {"a double", wideDouble, true},
+      {"a decimal(12,2)", [&](auto& r) { return std::to_string(pick(r, -99999, 99999)) + ".25"; },
+       true},
+      {"a datetime",
+       [&](auto& r) {
+         return "2020-01-10 12:" + std::to_string(10 + pick(r, 0, 49)) + ":" +
+                std::to_string(10 + pick(r, 0, 49));
+       },
+       false},
+      {"a date", [&](auto& r) { return "2020-01-" + std::to_string(10 + pick(r, 0, 18)); }, false},
+  };
+  std::mt19937_64 random(7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.definition);
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+      text += c.value(random) + "\n";
+    }
+    const bool descending = std::string(c.definition).find("descending") != std::string::npos;
+    auto column = ColumnOf(c.definition, text);
+    ASSERT_EQ(column->records, 3000u);
+    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+    std::vector<std::string> texts;
+    char scratch[512];
+    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+      auto [value, size] = column->data->ValueAt(symbols.order[k]);
+      texts.emplace_back(column->layout[0].FormatText(value, size, scratch));
+    }
+    std::set<std::string> distinct;
+    for (uint64_t r = 0; r < column->records; ++r) {
+      auto [value, size] = column->data->ValueAt(r);
+      std::string own(column->layout[0].FormatText(value, size, scratch));
+      distinct.insert(own);
+      ASSERT_LT(symbols.stored[r], texts.size());
+      EXPECT_EQ(texts[symbols.stored[r]], own) << r;
+    }
+    EXPECT_EQ(texts.size(), distinct.size());
+    for (size_t k = 1; k < texts.size(); ++k) {
+      const bool ascending =
+          c.numeric ? strtod(texts[k - 1].c_str(), nullptr) < strtod(texts[k].c_str(), nullptr)
+                    : texts[k - 1] < texts[k];
+      EXPECT_EQ(ascending, !descending) << texts[k - 1] << " then " << texts[k];
+    }
+  }
 }
 
 }  // namespace
