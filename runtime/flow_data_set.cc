@@ -6,13 +6,29 @@
 namespace orv {
 
 FlowDataSet::FlowDataSet(TypeTraits& field, bool text)
-    : field_(field), text_(text), nullable_(field.nullable()), width_(field.ValueWidth()) {}
+    : field_(field),
+      text_(text),
+      nullable_(field.nullable()),
+      width_(field.ValueWidth()),
+      streamWidth_(text ? 0 : field.FixedStreamWidth()) {}
 
 std::unique_ptr<FlowDataSet> FlowDataSet::Create(TypeTraits& field, bool text) {
   return std::unique_ptr<FlowDataSet>(new FlowDataSet(field, text));
 }
 
 int FlowDataSet::ReadValue(IFileInput& input) {
+  // A whole fixed-width value in the buffer is stored straight from its bytes; at the end of the
+  // input or of a buffer the descriptor reads it, and reports what it finds.
+  if (streamWidth_ != 0 &&
+      input.BufferEnd() - input.BufferPos() >= static_cast<long>(streamWidth_)) {
+    const size_t at = count_++ * width_;
+    if (values_.size() < at + width_) {
+      values_.resize(std::max(at + width_, values_.size() * 2));
+    }
+    field_.DecodeStreamValue(input.BufferPos(), values_.data() + at);
+    input.Advance(streamWidth_);
+    return kStatusOk;
+  }
   size_t size = 0;
   int status = text_ ? field_.Parse(input, size, false) : field_.Read(input, size, false);
   if (status != kStatusOk) {

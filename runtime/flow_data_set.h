@@ -57,7 +57,8 @@ class FlowDataSet {
   TypeTraits& field_;
   bool text_;
   bool nullable_;
-  size_t width_;  // 0 for variable strings
+  size_t width_;        // 0 for variable strings
+  size_t streamWidth_;  // binary values of a fixed width: their bytes, read without the descriptor
   size_t count_ = 0;
   std::vector<char> values_;
   std::vector<uint64_t> ends_;   // variable strings: end offset of each value in values_

@@ -164,6 +164,11 @@ class TypeTraits {
   // Producers add the record bytes of the value to `size` (the flag byte and a string's 64-bit
   // length too when `recordFormat`).
   virtual int Read(IFileInput& input, size_t& size, bool recordFormat) = 0;
+  // The bytes every value of the field takes in the binary stream, when they don't depend on the
+  // value (no null flag, no length); else 0. Such a value's stored form comes from its stream
+  // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`).
+  virtual size_t FixedStreamWidth() const { return 0; }
+  virtual void DecodeStreamValue(const char* /*in*/, char* /*out*/) const {}
   // Reads the next value straight into a record buffer, advancing `out`; sets `isNull`.
   virtual int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) = 0;
   virtual int ReadDiscard(IFileInput& input);

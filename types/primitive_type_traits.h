@@ -52,6 +52,20 @@ class PrimitiveTypeTraits : public TypeTraits {
   }
 
   // --- Binary record stream ---------------------------------------------------------------------
+  size_t FixedStreamWidth() const override { return nullable() ? 0 : streamWidth_; }
+  void DecodeStreamValue(const char* in, char* out) const override {
+    if constexpr (std::is_same_v<S, __int128>) {
+      if (streamWidth_ == 8) {
+        int64_t low;
+        memcpy(&low, in, sizeof low);
+        const __int128 v = low;
+        memcpy(out, &v, sizeof v);
+        return;
+      }
+    }
+    memcpy(out, in, sizeof(S));
+  }
+
   int Read(IFileInput& input, size_t& size, bool recordFormat) override {
     S v{};
     bool isNull = false;
