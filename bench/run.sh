@@ -14,7 +14,7 @@ esac
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$build/bin
 gen=$build/bench
-for p in "$bin"/{drawoff,packdown,feedout,tablepeek} "$gen"/{gendata,gen_qvd}; do
+for p in "$bin"/{drawoff,packdown,feedout,tablepeek} "$gen"/{gendata,gen_qvd,random_reads}; do
   [[ -x $p ]] || { echo "missing $p: build with -DORV_BENCH=ON first" >&2; exit 1; }
 done
 export ORV_LOG_LEVEL=fail
@@ -99,7 +99,8 @@ measure "$cat_out" 5 "$data/drawoff.bin" - "$cat_out" cat
 measure "$cat_bin" 5 "$bin_rec" - "$cat_bin" cat
 measure "$cat_txt" 5 "$txt_rec" - "$cat_txt" cat
 measure "$cat_few" 5 "$data/few.qvd" - "$cat_few" cat
-measure '`drawoff` QVD → binary' 3 "$qvd" "$rows" "$cat_out" "$bin/drawoff" -i "$qvd" -d "$layout"
+drawoff_binary='`drawoff` QVD → binary'
+measure "$drawoff_binary" 3 "$qvd" "$rows" "$cat_out" "$bin/drawoff" -i "$qvd" -d "$layout"
 measure '`drawoff` QVD → text (-y)' 3 "$qvd" "$rows" "$cat_qvd" \
   "$bin/drawoff" -i "$qvd" -y -d "$layout"
 measure '`drawoff` few-symbol QVD (gen_qvd) → binary' 3 "$data/few.qvd" "$rows" "$cat_few" \
@@ -113,6 +114,21 @@ measure '`packdown` text (-x) → QVD' 3 "$txt_rec" "$rows" "$cat_txt" \
   "$bin/packdown" -x -d "$layout"
 measure '`feedout` binary → QVX' 3 "$bin_rec" "$rows" "$cat_bin" "$bin/feedout" -d "$layout"
 measure '`feedout` text (-x) → QVX' 3 "$txt_rec" "$rows" "$cat_txt" "$bin/feedout" -x -d "$layout"
+# The memory floor of the random file: one random read a field a row from tables of its symbol
+# counts and drawoff's binary output widths (the loop's own seconds, median of 3).
+widths=(4 8 8 16 4 8)
+mapfile -t counts < <("$bin/tablepeek" "$qvd" 2> /dev/null |
+  sed -n 's:.*<NoOfSymbols>\([0-9]*\)</NoOfSymbols>.*:\1:p')
+tables=()
+for i in "${!widths[@]}"; do tables+=("${counts[$i]}:${widths[$i]}"); done
+floor='random reads of the same symbol tables (memory floor)'
+times=
+for i in 1 2 3; do times+="$("$gen/random_reads" "$rows" "${tables[@]}") "; done
+secs[$floor]=$(tr ' ' '\n' <<< "${times% }" | median)
+mem[$floor]=- inbytes[$floor]=$(stat -c %s "$data/drawoff.bin") nrows[$floor]=$rows
+base[$floor]=$floor
+order+=("$floor")
+printf '%-58s %9.4f s\n' "$floor" "${secs[$floor]}" >&2
 header=$("$bin/tablepeek" "$qvd" 2> /dev/null | wc -c)
 peek="\`tablepeek --no-of-records\` (reads the ${header}-byte header)"
 measure "$peek" 5 "$qvd" header "$cat_qvd" "$bin/tablepeek" "$qvd" --no-of-records
@@ -145,5 +161,8 @@ cmp -s "$bin_rec" "$data/drawoff.bin" && same=yes
   echo "peak memory: max RSS from one more run under GNU time; MB = 10^6 bytes; MB/s: input bytes"
   echo "per second. Ratio: seconds over \`cat\` of the same input (for \`drawoff\` binary: of a"
   echo "file as large as its output). drawoff binary output identical to the generated records: $same."
+  awk -v d="${secs[$drawoff_binary]}" -v f="${secs[$floor]}" 'BEGIN {
+    printf "`drawoff` QVD → binary takes %.2f times the memory floor (random reads: the loop", d / f
+    print " alone, without start-up or symbol tables; MB/s there is output bytes per second)." }'
 } > "$here/results.md"
 cat "$here/results.md"
