@@ -371,11 +371,16 @@ class TableBytes {
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
-  // Reads `length` bytes; false when the input ends first.
-  bool ReadFrom(IFileInput& input, uint64_t length) {
+  // Reads `length` bytes; false when the input ends first. A large table goes into `spare` when
+  // that is large enough (memory another table left, already paged in).
+  bool ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare) {
     constexpr uint64_t kChunk = uint64_t{1} << 24;
     if (length >= LargeBuffer::kHugePage && length <= SIZE_MAX) {
-      mapped_.Reserve(static_cast<size_t>(length));
+      if (spare.size() >= length) {
+        mapped_ = std::move(spare);
+      } else {
+        mapped_.Reserve(static_cast<size_t>(length));
+      }
     }
     while (size_ < length) {
       auto step = static_cast<size_t>(std::min<uint64_t>(kChunk, length - size_));
@@ -391,8 +396,12 @@ class TableBytes {
     return true;
   }
 
-  // Gives the memory back once every symbol has been converted.
-  void Release() {
+  // Gives the memory up once every symbol has been converted: a large table's to `spare` when it
+  // is larger than what `spare` holds, for the next table to be read into.
+  void Release(LargeBuffer& spare) {
+    if (mapped_.size() > spare.size()) {
+      spare = std::move(mapped_);
+    }
     mapped_.Release();
     fallback_.clear();
     fallback_.shrink_to_fit();
@@ -712,7 +721,9 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
   const uint64_t rowsToRead = table.noOfRecords - std::min(firstRecord, table.noOfRecords);
   const bool checkOutput = textOutput && g_Options.checkOutputErrors;
 
-  // Symbol tables, front to back in header order.
+  // Symbol tables, front to back in header order. A table converted up front leaves its memory
+  // for the next one.
+  LargeBuffer spare;
   for (size_t j = 0; j < q; ++j) {
     const QvdFieldMetadata& field = fields[j];
     auto cutShort = [&field] {
@@ -736,7 +747,7 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     SizeTracker sizes;
     bool guessed = false;
     if (inMemory) {
-      if (!symbols->bytes.ReadFrom(input, field.length)) {
+      if (!symbols->bytes.ReadFrom(input, field.length, spare)) {
         return cutShort();
       }
       if (guessUniformSymbolSize && field.noOfSymbols > 0 && !symbols->bytes.empty()) {
@@ -802,7 +813,7 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
                      field.fieldName + ": " + std::to_string(symbols->outputs->stride()) +
                          (symbols->outputs->fixed() ? " bytes each" : " bytes with length"));
       if (!(filterText && j == filterField)) {
-        symbols->bytes.Release();
+        symbols->bytes.Release(spare);
         symbols->offsets.clear();
         symbols->offsets.shrink_to_fit();
       }
