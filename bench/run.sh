@@ -105,6 +105,8 @@ measure '`drawoff` QVD → text (-y)' 3 "$qvd" "$rows" "$cat_qvd" \
   "$bin/drawoff" -i "$qvd" -y -d "$layout"
 measure '`drawoff` few-symbol QVD (gen_qvd) → binary' 3 "$data/few.qvd" "$rows" "$cat_few" \
   "$bin/drawoff" -i "$data/few.qvd" -d "$few_layout"
+measure '`drawoff` few-symbol QVD → text (-y)' 3 "$data/few.qvd" "$rows" "$cat_few" \
+  "$bin/drawoff" -i "$data/few.qvd" -y -d "$few_layout"
 measure '`drawoff --low-memory` QVD → binary' 3 "$qvd" "$rows" "$cat_out" \
   "$bin/drawoff" --low-memory -i "$qvd" -d "$layout"
 measure '`drawoff --low-memory` few-symbol QVD → binary' 3 "$data/few.qvd" "$rows" "$cat_few" \
