@@ -1095,7 +1095,6 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
     for (size_t k = 0; k < slots.size(); ++k) {
       const Slot& slot = slots[k];
       const SymbolOutputs& outputs = *slot.outputs;
-      const uint64_t symbolCount = outputs.entries() - 1;
       const bool nullable = slot.field->nullable();
       const char** column = &batchEntries[k * kBatch];
       // An entry whose width is not a power of two may end in the next cache line.
@@ -1104,7 +1103,7 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
       const char* row = base;
       for (uint64_t r = 0; r < n; ++r, row += recordByteSize) {
         const int64_t s = symbolOf(slot, row);
-        if (static_cast<uint64_t>(s) >= symbolCount && !(s == -1 && nullable)) {
+        if (!outputs.Holds(s, nullable)) {
           return false;
         }
         const auto e = static_cast<uint64_t>(s + 1);
@@ -1206,9 +1205,7 @@ int ReadQvd::Decode(IFileInput& input, Binding& binding) {
       Piece& piece = pieces[slot.layoutIndex];
       if (slot.outputs != nullptr) {
         const SymbolOutputs& outputs = *slot.outputs;
-        // Null and bad symbol numbers (negative) wrap past the symbols.
-        if (static_cast<uint64_t>(s) >= outputs.entries() - 1 &&
-            !(s == -1 && slot.field->nullable())) {
+        if (!outputs.Holds(s, slot.field->nullable())) {
           fail(*slot.field);
           return kExitFailure;
         }

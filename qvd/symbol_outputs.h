@@ -66,15 +66,15 @@ class SymbolOutputs {
   }
 
   uint64_t entries() const { return entries_; }
+  // Whether symbol number s (-1: null, which only a nullable field may hold) has an entry.
+  bool Holds(int64_t s, bool nullable) const {
+    // Null and the other negative numbers wrap past the symbols.
+    return static_cast<uint64_t>(s) < entries_ - 1 || (s == -1 && nullable);
+  }
   bool fixed() const { return fixed_; }
   size_t stride() const { return stride_; }
   bool clean() const { return marks_.empty(); }
   Mark mark(uint64_t e) const { return marks_.empty() ? kClean : static_cast<Mark>(marks_[e]); }
-  void ClearMark(uint64_t e) {
-    if (!marks_.empty()) {
-      marks_[e] = kClean;
-    }
-  }
   const char* at(uint64_t e) const { return buffer_.data() + e * stride_; }
   // The bytes of entry e.
   std::string_view bytes(uint64_t e) const {
