@@ -139,9 +139,7 @@ int PackDown::ParseOptions(int argc, char** argv) {
   if (!CheckFormatSupport(layout, &TypeTraits::SupportsQvd)) {
     return kExitFailure;
   }
-  if (allowMissingSeparator && !textInput) {
-    g_Logger.Fail(
-        "--allow-missing-separator-at-eof option can be used with --text-input option only.");
+  if (!CheckMissingSeparatorOption(allowMissingSeparator, textInput)) {
     return kExitFailure;
   }
   layout.Prepare();

@@ -87,9 +87,7 @@ int FeedOutMain(int argc, char** argv, FILE* in, FILE* out) {
   if (!CheckFormatSupport(layout, &TypeTraits::SupportsQvx)) {
     return kExitFailure;
   }
-  if (allowMissingSeparator && !textInput) {
-    g_Logger.Fail(
-        "--allow-missing-separator-at-eof option can be used with --text-input option only.");
+  if (!CheckMissingSeparatorOption(allowMissingSeparator, textInput)) {
     return kExitFailure;
   }
   layout.Prepare();

@@ -93,4 +93,13 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
   return kExitSuccess;
 }
 
+bool CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput) {
+  if (allowMissingSeparator && !textInput) {
+    g_Logger.Fail(
+        "--allow-missing-separator-at-eof option can be used with --text-input option only.");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace orv

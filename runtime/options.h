@@ -28,4 +28,8 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
                      const std::function<bool(size_t, const char*)>& onOption,
                      std::vector<std::string>& positionals);
 
+// The programs that read records: --allow-missing-separator-at-eof only goes with text input.
+// False after a FAIL line.
+bool CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput);
+
 }  // namespace orv
