@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "inspect/table_peek.h"
-#include "qvd/qvd_format.h"
+#include "format/qvd_format.h"
 
 namespace orv {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "inspect/table_peek.h"
-#include "qvd/qvd_format.h"
-#include "runtime/type_traits.h"
+#include "format/qvd_format.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

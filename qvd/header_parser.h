@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qvd/qvd_format.h"
+#include "format/qvd_format.h"
 #include "runtime/input.h"
 
 namespace orv {

@@ -8,7 +8,7 @@
 
 #include "qvd/symbol_collector.h"
 #include "qvd/writer.h"
-#include "runtime/flow_data_set.h"
+#include "types/flow_data_set.h"
 #include "runtime/input.h"
 #include "runtime/logger.h"
 #include "runtime/options.h"

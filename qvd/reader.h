@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "qvd/qvd_format.h"
+#include "format/qvd_format.h"
 #include "runtime/tool.h"
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

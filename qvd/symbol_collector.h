@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/flow_data_set.h"
+#include "types/flow_data_set.h"
 
 namespace orv {
 

@@ -9,7 +9,7 @@
 
 #include "qvd/symbol_collector.h"
 #include "runtime/output.h"
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "runtime/output.h"
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

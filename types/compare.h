@@ -8,7 +8,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

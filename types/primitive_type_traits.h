@@ -6,7 +6,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 #include "types/compare.h"
 
 namespace orv {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "qvd/qvd_format.h"
+#include "format/qvd_format.h"
 #include "runtime/output.h"
 #include "runtime/values.h"
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "runtime/data_definition.h"
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

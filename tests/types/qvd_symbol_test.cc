@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "qvd/qvd_format.h"
+#include "format/qvd_format.h"
 #include "runtime/output.h"
 #include "runtime/settings.h"
 #include "types/date.h"

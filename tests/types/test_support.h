@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "runtime/output.h"
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 #include "types/type_traits_parser.h"
 
 namespace orv::test {

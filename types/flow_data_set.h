@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "runtime/input.h"
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 namespace orv {
 

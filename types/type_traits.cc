@@ -1,4 +1,4 @@
-#include "runtime/type_traits.h"
+#include "types/type_traits.h"
 
 #include <algorithm>
 #include <typeinfo>

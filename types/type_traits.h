@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "format/qvd_format.h"
 #include "runtime/generator.h"
 #include "runtime/input.h"
 #include "runtime/output.h"
@@ -39,12 +40,13 @@ template <typename V>
 class DateTimeTypeTraits;
 class StringTypeTraits;
 class VariableStringTypeTraits;
-struct QvdFieldMetadata;
 
-// Status words of text and binary input.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusEnd = 1;  // end of input at the start of a field
-inline constexpr int kStatusBad = 2;  // bad or truncated value
+// Status words of the codecs that read a value. They are the input's own statuses, so that a
+// status from the input passes through a codec unchanged.
+inline constexpr int kStatusOk = kInputOk;
+inline constexpr int kStatusEnd = kInputEnd;        // end of input at the start of a field
+inline constexpr int kStatusBad = kInputTruncated;  // bad or truncated value
+inline constexpr int kStatusError = kInputError;    // the input could not be read
 
 // Three-way comparison results.
 enum CompareResult : int {

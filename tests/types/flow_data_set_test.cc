@@ -1,5 +1,5 @@
 // Column store of one field's values, filled from text tokens or the binary record stream.
-#include "runtime/flow_data_set.h"
+#include "types/flow_data_set.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/flow_data_set.h"
+#include "types/flow_data_set.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,40 @@
+#include "programs/common/program.h"
+
+#include "runtime/logger.h"
+#include "runtime/options.h"
+
+namespace orv {
+
+int Finish(const Status& status) {
+  if (status.ok()) {
+    return kExitSuccess;
+  }
+  g_Logger.Fail("%s", status.message().c_str());
+  return kExitFailure;
+}
+
+Status OpenInputFile(const std::optional<std::string>& path, OwnedFile& owned, FILE*& file) {
+  if (!path) {
+    return Status::Ok();
+  }
+  owned.reset(fopen(path->c_str(), "rb"));
+  if (owned == nullptr) {
+    return Status::IoError("Can't open input file: '" + *path + "'.");
+  }
+  file = owned.get();
+  return Status::Ok();
+}
+
+Status OpenOutputFile(const std::optional<std::string>& path, OwnedFile& owned, FILE*& file) {
+  if (!path) {
+    return Status::Ok();
+  }
+  owned.reset(fopen(path->c_str(), "wb"));
+  if (owned == nullptr) {
+    return Status::IoError("Can't open output file: '" + *path + "'.");
+  }
+  file = owned.get();
+  return Status::Ok();
+}
+
+}  // namespace orv
