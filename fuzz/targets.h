@@ -16,7 +16,7 @@
 #include "inspect/type_inference.h"
 #include "qvd/header_parser.h"
 #include "qvd/pack_down.h"
-#include "qvd/reader.h"
+#include "programs/drawoff/drawoff.h"
 #include "qvx/qvx_writer.h"
 #include "runtime/data_definition.h"
 #include "runtime/input.h"

@@ -8,7 +8,6 @@
 
 #include "qvd/symbol_collector.h"
 #include "qvd/writer.h"
-#include "types/flow_data_set.h"
 #include "runtime/input.h"
 #include "runtime/logger.h"
 #include "runtime/options.h"
@@ -16,6 +15,7 @@
 #include "runtime/settings.h"
 #include "runtime/stats.h"
 #include "runtime/text_util.h"
+#include "types/flow_data_set.h"
 #include "types/type_traits_parser.h"
 
 namespace orv {

@@ -1,5 +1,5 @@
 // drawoff: QVD file to binary or text records.
-#include "qvd/reader.h"
+#include "programs/drawoff/drawoff.h"
 
 int main(int argc, char** argv) {
   return orv::DrawOffMain(argc, argv);

@@ -1,0 +1,436 @@
+#include "qvd/row_decoder.h"
+
+#include <algorithm>
+
+#include "qvd/symbol_conversion.h"
+#include "runtime/logger.h"
+
+namespace orv {
+
+namespace {
+
+// Rows per batch: enough cache misses under way at once, few enough to stay in cache.
+constexpr uint64_t kBatch = 256;
+// Rows name their symbols in any order: the symbols of a row this far ahead start loading.
+constexpr uint64_t kAhead = 4;
+
+}  // namespace
+
+template <typename Offset>
+RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
+    : setup_(setup),
+      layout_(*setup.layout),
+      options_(*setup.options),
+      fields_(*setup.fields),
+      rows_(*setup.table, *setup.fields),
+      recordByteSize_(setup.table->recordByteSize),
+      skipRows_(std::min(setup.options->firstRecord, setup.table->noOfRecords)),
+      rowsToRead_(setup.table->noOfRecords - skipRows_),
+      tables_(setup.fields->size()),
+      outputs_(setup.fields->size()),
+      slotOfLayout_(setup.layout->size()),
+      pieces_(setup.layout->size()),
+      rowCopy_(static_cast<size_t>(rows_.usedBytes()) + 8, 0),
+      reported_(setup.layout->size()) {}
+
+// --- Symbol tables
+// --------------------------------------------------------------------------------
+
+template <typename Offset>
+Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
+  LargeBuffer spare;  // a converted table's memory, for the next table
+  for (size_t j = 0; j < fields_.size(); ++j) {
+    ORV_RETURN_IF_ERROR(LoadTable(input, j, spare));
+  }
+  BuildSlots();
+  const uint64_t skipBytes = skipRows_ * recordByteSize_;
+  if (input.Skip(skipBytes) != kInputOk && skipBytes > 0) {
+    return Status::Damaged("Error skipping records.");
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::LoadTable(IFileInput& input, size_t j, LargeBuffer& spare) {
+  const QvdFieldMetadata& field = fields_[j];
+  if (!(*setup_.binding)[j]) {
+    if (input.Skip(field.length) != kInputOk && field.length > 0) {
+      return Status::Damaged("Error reading symbol table of field '" + field.fieldName + "'.");
+    }
+    return Status::Ok();
+  }
+  auto table = std::make_unique<SymbolTable<Offset>>(field);
+  const bool guess = options_.guessUniformSymbolSize;
+  if (!options_.lowMemory || setup_.filterField == j) {
+    ORV_RETURN_IF_ERROR(table->LoadInMemory(input, guess, spare));
+  } else {
+    ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path));
+  }
+  if (table->guessed()) {
+    g_Logger.Debug("uniform symbol size (guess)", field.fieldName);
+  } else if (table->uniformSize() != 0) {
+    g_Logger.Debug("uniform symbol size", field.fieldName);
+  }
+  tables_[j] = std::move(table);
+  MakeOutputs(j, spare);
+  return Status::Ok();
+}
+
+// In memory, a table whose symbols the rows will mostly use is converted up front, and its own
+// bytes are no longer needed (unless the filter reads them).
+template <typename Offset>
+void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer& spare) {
+  const QvdFieldMetadata& field = fields_[j];
+  if (options_.lowMemory || field.noOfSymbols > std::max<uint64_t>(4096, 2 * rowsToRead_)) {
+    return;
+  }
+  outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
+  if (outputs_[j] == nullptr) {
+    return;
+  }
+  g_Logger.Debug("symbol outputs made",
+                 field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
+                     (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
+  if (setup_.filterField != j) {
+    tables_[j]->Release(spare);
+  }
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::BuildSlots() {
+  for (size_t j : rows_.order()) {
+    const std::optional<size_t> l = (*setup_.binding)[j];
+    if (!l) {
+      continue;
+    }
+    const QvdFieldMetadata& field = fields_[j];
+    const bool cached =
+        !outputs_[j] && field.noOfSymbols <= std::max<uint64_t>(1024, rowsToRead_ / 4);
+    if (setup_.filterField == j) {
+      filterSlot_ = slots_.size();
+    }
+    slotOfLayout_[*l] = slots_.size();
+    slots_.push_back(
+        {BitSlot::Of(field), *l, &layout_[*l], tables_[j].get(), outputs_[j].get(), cached});
+  }
+  encoded_.resize(slots_.size());
+  for (size_t k = 0; k < slots_.size(); ++k) {
+    if (slots_[k].cached) {
+      encoded_[k].symbols.resize(slots_[k].table->metadata().noOfSymbols + 1);
+      encoded_[k].bytes.assign(BufferedFileOutput::kSlack, '\0');
+    }
+  }
+}
+
+// --- Rows
+// -----------------------------------------------------------------------------------------
+
+template <typename Offset>
+Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& output,
+                                    IntervalStats& stats) {
+  if (filterSlot_) {
+    setup_.filter->Reset(slots_[*filterSlot_].table->metadata().noOfSymbols);
+  }
+  bool batched = SetUpBatches();
+  uint64_t rowByRowUntil = 0;  // rows before it take the row-by-row path
+  const uint64_t noOfRecords = setup_.table->noOfRecords;
+  for (uint64_t i = skipRows_; i < noOfRecords; ++i) {
+    if (batched && i >= rowByRowUntil) {
+      const uint64_t n = std::min(kBatch, noOfRecords - i);
+      const auto bytes = static_cast<size_t>(n * recordByteSize_);
+      if (!input.Ensure(bytes + 8)) {
+        batched = false;  // the input ends early: the rows below say where
+      } else if (!FindEntries(input.BufferPos(), n)) {
+        rowByRowUntil = i + n;
+      } else {
+        WriteBatch(n, output);
+        input.Advance(bytes);
+        i += n - 1;
+        record_ = i + 1;
+        written_ += n;
+        stats.Tick(n);
+        if (output.failed()) {
+          break;
+        }
+        continue;
+      }
+    }
+    const char* row = nullptr;
+    ORV_RETURN_IF_ERROR(NextRow(input, row));
+    record_ = i + 1;
+    const uint64_t tail = rows_.tailBytes();
+    if (static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
+        tail + (kAhead - 1) * recordByteSize_ + rows_.usedBytes() + 8) {
+      PrefetchRow(input.BufferPos() + tail + (kAhead - 1) * recordByteSize_);
+    }
+    if (filterSlot_) {
+      bool pass = false;
+      ORV_RETURN_IF_ERROR(Passes(slots_[*filterSlot_].bits.SymbolOf(row), pass));
+      if (!pass) {
+        stats.Tick();
+        continue;
+      }
+    }
+    ORV_RETURN_IF_ERROR(DecodeRow(row));
+    WriteRow(output);
+    ++written_;
+    stats.Tick();
+    if (output.failed()) {
+      break;  // the output is gone: stop decoding, the flush reports it
+    }
+  }
+  return Status::Ok();
+}
+
+// The next row's used bytes, from the input's buffer or, near the end of the input, copied with
+// 8 zero bytes after them; then the rest of the row is skipped.
+template <typename Offset>
+Status RowDecoder<Offset>::NextRow(IFileInput& input, const char*& row) {
+  const uint64_t used = rows_.usedBytes();
+  if (input.Ensure(used + 8)) {
+    row = input.BufferPos();
+    input.Advance(used);
+  } else {
+    size_t got = 0;
+    char c = 0;
+    while (got < used && input.ReadByte(c) == kInputOk) {
+      rowCopy_[got++] = c;
+    }
+    if (got < used) {
+      return Status::Damaged("Error reading field data: '" + rows_.FirstBeyond(got).fieldName +
+                             "'.");
+    }
+    std::fill(rowCopy_.begin() + static_cast<std::ptrdiff_t>(used), rowCopy_.end(), 0);
+    row = rowCopy_.data();
+  }
+  if (rows_.tailBytes() > 0 && input.Skip(rows_.tailBytes()) != kInputOk) {
+    return Status::Damaged("Error reading field data: '" + rows_.last().fieldName + "'.");
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::PrefetchRow(const char* row) const {
+  for (size_t k = 0; k < slots_.size(); ++k) {
+    const Slot& slot = slots_[k];
+    const int64_t s = slot.bits.SymbolOf(row);
+    if (s < 0) {
+      continue;
+    }
+    const auto n = static_cast<uint64_t>(s);
+    if (slot.outputs != nullptr) {
+      if (n + 1 < slot.outputs->entries()) {
+        __builtin_prefetch(slot.outputs->at(n + 1));
+      }
+    } else if (slot.cached) {
+      if (n + 1 < encoded_[k].symbols.size()) {
+        __builtin_prefetch(&encoded_[k].symbols[n + 1]);
+      }
+    } else {
+      slot.table->Prefetch(n);
+    }
+  }
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::Passes(int64_t s, bool& pass) {
+  const int known = setup_.filter->Known(s);
+  if (known >= 0) {
+    pass = known == 1;
+    return Status::Ok();
+  }
+  const Slot& slot = slots_[*filterSlot_];
+  ORV_RETURN_IF_ERROR(Convert(slot, s));
+  pass = setup_.filter->Decide(s, *slot.field);
+  return Status::Ok();
+}
+
+// Decodes in bit order, so that the first field to fail is the first in the row.
+template <typename Offset>
+Status RowDecoder<Offset>::DecodeRow(const char* row) {
+  for (size_t k = 0; k < slots_.size(); ++k) {
+    const Slot& slot = slots_[k];
+    const int64_t s = slot.bits.SymbolOf(row);
+    Piece& piece = pieces_[slot.layoutIndex];
+    if (slot.outputs != nullptr) {
+      ORV_RETURN_IF_ERROR(PieceFromOutputs(slot, s, piece));
+    } else if (slot.cached) {
+      ORV_RETURN_IF_ERROR(PieceFromCache(k, s, piece));
+    } else {
+      ORV_RETURN_IF_ERROR(Convert(slot, s));
+      CheckValue(slot.layoutIndex);
+      piece.bytes = nullptr;
+    }
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::PieceFromOutputs(const Slot& slot, int64_t s, Piece& piece) {
+  const SymbolOutputs& outputs = *slot.outputs;
+  if (!outputs.Holds(s, slot.field->nullable())) {
+    return FieldFailure(*slot.field);
+  }
+  const auto e = static_cast<uint64_t>(s + 1);
+  if (!outputs.clean() && outputs.mark(e) != SymbolOutputs::kClean) {
+    if (outputs.mark(e) == SymbolOutputs::kUnreadable) {
+      return FieldFailure(*slot.field);
+    }
+    WarnOutput(slot.layoutIndex);
+  }
+  const char* at = outputs.at(e);
+  if (outputs.fixed()) {
+    piece = {at, outputs.stride()};
+  } else {
+    piece = {at + 1, static_cast<uint8_t>(at[0])};
+  }
+  return Status::Ok();
+}
+
+// The bytes of symbol s for cached slot k, made on first use.
+template <typename Offset>
+Status RowDecoder<Offset>::PieceFromCache(size_t k, int64_t s, Piece& piece) {
+  Encoded& e = encoded_[k];
+  const uint64_t entry = s == -1 ? 0 : static_cast<uint64_t>(s) + 1;
+  if (s < -1 || entry >= e.symbols.size()) {
+    return FieldFailure(*slots_[k].field);
+  }
+  Made& made = e.symbols[entry];
+  if (made.at == UINT64_MAX) {
+    ORV_RETURN_IF_ERROR(Convert(slots_[k], s));
+    CheckValue(slots_[k].layoutIndex);
+    WriteCurrent(*slots_[k].field, options_.conversion.textOutput, capture_);
+    capture_.flush();
+    made.at = e.bytes.size() - BufferedFileOutput::kSlack;
+    made.size = captured_.size();
+    e.bytes.resize(made.at);
+    e.bytes += captured_;
+    e.bytes.append(BufferedFileOutput::kSlack, '\0');
+    captured_.clear();
+  }
+  piece = {e.bytes.data() + made.at, made.size};
+  return Status::Ok();
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::WriteRow(BufferedFileOutput& output) const {
+  for (size_t l = 0; l < layout_.size(); ++l) {
+    const Piece& piece = pieces_[l];
+    if (piece.bytes != nullptr) {
+      output.WriteSmall(piece.bytes, piece.size);
+    } else {
+      WriteCurrent(layout_[l], options_.conversion.textOutput, output);
+    }
+  }
+}
+
+// --- Batches
+// -------------------------------------------------------------------------------------- The
+// entries of each field for the whole batch are found, checked and their loading started, then the
+// records are put together, so that many cache misses are under way at once. A batch with anything
+// to report (a bad symbol number, a mark) goes row by row.
+
+template <typename Offset>
+bool RowDecoder<Offset>::SetUpBatches() {
+  if (filterSlot_ || recordByteSize_ > 4096 ||
+      !std::all_of(slots_.begin(), slots_.end(),
+                   [](const Slot& slot) { return slot.outputs != nullptr; })) {
+    return false;
+  }
+  batchEntries_.assign(kBatch * slots_.size(), nullptr);
+  columns_.clear();
+  for (size_t l = 0; l < layout_.size(); ++l) {
+    const size_t k = slotOfLayout_[l];
+    columns_.push_back(
+        {&batchEntries_[k * kBatch], slots_[k].outputs->stride(), slots_[k].outputs->fixed()});
+  }
+  return true;
+}
+
+// Finds the entries of n rows from `base`; false when a row needs the row-by-row path.
+template <typename Offset>
+bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n) {
+  for (size_t k = 0; k < slots_.size(); ++k) {
+    const Slot& slot = slots_[k];
+    const SymbolOutputs& outputs = *slot.outputs;
+    const bool nullable = slot.field->nullable();
+    const char** column = &batchEntries_[k * kBatch];
+    // An entry whose width is not a power of two may end in the next cache line.
+    const size_t last = outputs.stride() - 1;
+    const bool straddles = outputs.stride() != 0 && (outputs.stride() & last) != 0;
+    const char* row = base;
+    for (uint64_t r = 0; r < n; ++r, row += recordByteSize_) {
+      const int64_t s = slot.bits.SymbolOf(row);
+      if (!outputs.Holds(s, nullable)) {
+        return false;
+      }
+      const auto e = static_cast<uint64_t>(s + 1);
+      if (!outputs.clean() && outputs.mark(e) != SymbolOutputs::kClean) {
+        return false;
+      }
+      column[r] = outputs.at(e);
+      __builtin_prefetch(column[r]);
+      if (straddles) {
+        __builtin_prefetch(column[r] + last);
+      }
+    }
+  }
+  return true;
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::WriteBatch(uint64_t n, BufferedFileOutput& output) const {
+  for (uint64_t r = 0; r < n; ++r) {
+    for (const Column& column : columns_) {
+      const char* at = column.entries[r];
+      if (column.fixed) {
+        output.WriteShort(at, column.stride);
+      } else {
+        output.WriteShort(at + 1, static_cast<uint8_t>(at[0]));
+      }
+    }
+  }
+}
+
+// --- Reporting
+// ------------------------------------------------------------------------------------
+
+template <typename Offset>
+Status RowDecoder<Offset>::Convert(const Slot& slot, int64_t s) {
+  if (!ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
+    return FieldFailure(*slot.field);
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::FieldFailure(const TypeTraits& field) const {
+  return Status::Invalid("Field reading failed: '" + field.GetFullName() + "' (record no. " +
+                         std::to_string(record_) + ").");
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::WarnOutput(size_t layoutIndex) {
+  if (!reported_[layoutIndex]) {
+    reported_[layoutIndex] = true;
+    g_Logger.Warning(
+        "Value of field '%s' contains its separator or the record separator and can't be read "
+        "back (record no. %lu).",
+        layout_[layoutIndex].GetFullName().c_str(), static_cast<unsigned long>(record_));
+  }
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::CheckValue(size_t layoutIndex) {
+  if (options_.conversion.checkOutput && !reported_[layoutIndex] &&
+      layout_[layoutIndex].FindOutputErrors()) {
+    WarnOutput(layoutIndex);
+  }
+}
+
+template class RowDecoder<uint8_t>;
+template class RowDecoder<uint16_t>;
+template class RowDecoder<uint32_t>;
+template class RowDecoder<uint64_t>;
+
+}  // namespace orv

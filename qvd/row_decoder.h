@@ -1,0 +1,127 @@
+// The row loop of the table reader, for one width of symbol offsets. Each bound field of a row
+// (a slot) gets its output bytes one of three ways: from its symbol outputs, made up front; from
+// a cache of the symbols the rows have named so far, when the field repeats its symbols enough to
+// pay; or from its descriptor in each row.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qvd/field_binding.h"
+#include "qvd/filter.h"
+#include "qvd/row_layout.h"
+#include "qvd/symbol_outputs.h"
+#include "qvd/symbol_table.h"
+#include "qvd/table_reader.h"
+
+namespace orv {
+
+// What the reader has settled before the rows: the header, the binding and the filter.
+struct DecoderSetup {
+  TypeTraitsCollection* layout;
+  const TableReadOptions* options;
+  const QvdTableMetadata* table;
+  const std::vector<QvdFieldMetadata>* fields;
+  const FieldBinding* binding;
+  std::optional<size_t> filterField;  // QVD field
+  RowFilter* filter;
+};
+
+template <typename Offset>
+class RowDecoder final : public RowDecoderBase {
+ public:
+  explicit RowDecoder(const DecoderSetup& setup);
+
+  // The symbol tables front to back in header order, then the skip to the first wanted row.
+  Status LoadTables(IFileInput& input) override;
+  Status ReadRows(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats) override;
+  uint64_t writtenRecords() const override { return written_; }
+
+ private:
+  struct Slot {
+    BitSlot bits;
+    size_t layoutIndex;
+    TypeTraits* field;
+    SymbolTable<Offset>* table;
+    const SymbolOutputs* outputs;  // made up front, or null
+    bool cached;                   // outputs made at first use (`encoded_`)
+  };
+  // A cached symbol's bytes in its field's `Encoded::bytes`.
+  struct Made {
+    uint64_t at = UINT64_MAX;  // UINT64_MAX until made
+    uint64_t size = 0;
+  };
+  struct Encoded {
+    std::vector<Made> symbols;  // entry 0 is null, entry s + 1 symbol s
+    std::string bytes;          // followed by kSlack bytes, for WriteSmall
+  };
+  // Where a layout field's bytes come from in the current row; null bytes: its descriptor.
+  struct Piece {
+    const char* bytes;
+    uint64_t size;
+  };
+  // A layout field's entries for the current batch and their form.
+  struct Column {
+    const char* const* entries;
+    size_t stride;
+    bool fixed;
+  };
+
+  Status LoadTable(IFileInput& input, size_t j, LargeBuffer& spare);
+  void MakeOutputs(size_t j, LargeBuffer& spare);
+  void BuildSlots();
+
+  // Batches: every slot with outputs made up front, no filter.
+  bool SetUpBatches();
+  bool FindEntries(const char* base, uint64_t n);
+  void WriteBatch(uint64_t n, BufferedFileOutput& output) const;
+
+  Status NextRow(IFileInput& input, const char*& row);
+  void PrefetchRow(const char* row) const;
+  Status Passes(int64_t s, bool& pass);
+  Status DecodeRow(const char* row);
+  Status PieceFromOutputs(const Slot& slot, int64_t s, Piece& piece);
+  Status PieceFromCache(size_t k, int64_t s, Piece& piece);
+  void WriteRow(BufferedFileOutput& output) const;
+
+  Status Convert(const Slot& slot, int64_t s);
+  Status FieldFailure(const TypeTraits& field) const;
+  void WarnOutput(size_t layoutIndex);
+  void CheckValue(size_t layoutIndex);
+
+  DecoderSetup setup_;
+  TypeTraitsCollection& layout_;
+  const TableReadOptions& options_;
+  const std::vector<QvdFieldMetadata>& fields_;
+  RowLayout rows_;
+  uint64_t recordByteSize_;
+  uint64_t skipRows_;
+  uint64_t rowsToRead_;
+
+  std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
+  std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field
+  std::vector<Slot> slots_;                                   // bound fields in row order
+  std::optional<size_t> filterSlot_;
+  std::vector<size_t> slotOfLayout_;
+  std::vector<Encoded> encoded_;  // per slot
+  std::vector<Piece> pieces_;     // per layout field
+  std::string captured_;
+  BufferedFileOutput capture_{&captured_};
+
+  std::vector<const char*> batchEntries_;
+  std::vector<Column> columns_;  // per layout field
+  std::vector<char> rowCopy_;    // a row near the end of the input, with 8 bytes to spare
+  std::vector<bool> reported_;   // per layout field: an output error was logged
+  uint64_t record_ = 0;          // 1-based number of the row being decoded
+  uint64_t written_ = 0;
+};
+
+extern template class RowDecoder<uint8_t>;
+extern template class RowDecoder<uint16_t>;
+extern template class RowDecoder<uint32_t>;
+extern template class RowDecoder<uint64_t>;
+
+}  // namespace orv

@@ -1,0 +1,48 @@
+// A field's symbols turned into its descriptor's value and into output bytes: one symbol at a
+// time as rows name them, or every symbol up front into a SymbolOutputs table.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "qvd/symbol_outputs.h"
+#include "qvd/symbol_table.h"
+#include "types/type_traits.h"
+
+namespace orv {
+
+// How symbols become output: `nullText` is a text that stands for null as well (which only text
+// output can show for a field that isn't nullable); `checkOutput` marks printed values that would
+// break the text stream.
+struct SymbolConversion {
+  std::optional<std::string> nullText;
+  bool textOutput = false;
+  bool checkOutput = false;
+};
+
+// Makes symbol s (-1: null) the current value of `field`; false when the symbol is missing or
+// can't be converted.
+template <typename Offset>
+bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t s,
+                   const SymbolConversion& conversion);
+
+// The output bytes of null and of every symbol, made in one pass over the table. Null when an
+// output is too long to keep this way, or the table would take more than three times the
+// symbol table's bytes (plus room for small tables): the field is then decoded as rows name its
+// symbols.
+template <typename Offset>
+std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
+                                                 const SymbolConversion& conversion);
+
+// Writes the field's current value as output bytes.
+inline void WriteCurrent(const TypeTraits& field, bool textOutput, BufferedFileOutput& output) {
+  if (textOutput) {
+    field.Print(output);
+  } else {
+    field.Write(output);
+  }
+}
+
+}  // namespace orv

@@ -1,0 +1,317 @@
+#include "qvd/symbol_table.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace orv {
+
+namespace {
+
+// Bytes of the symbol whose kind byte is `kind`, beyond the kind byte and before any text; -1 for
+// a kind that is not a symbol.
+int FixedPayload(uint8_t kind) {
+  switch (kind) {
+    case qvd::kSymbolInt:
+    case qvd::kSymbolDualInt:
+      return 4;
+    case qvd::kSymbolDouble:
+    case qvd::kSymbolDualDouble:
+      return 8;
+    case qvd::kSymbolText:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+bool HasText(uint8_t kind) {
+  return kind >= qvd::kSymbolText;
+}
+
+// Whether a table of `count` symbols and `length` bytes is exactly `count` numbers of `size`.
+bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
+  return size != 0 && count <= UINT64_MAX / size && count * size == length;
+}
+
+}  // namespace
+
+uint64_t NumberSymbolSize(uint8_t kind) {
+  return kind == qvd::kSymbolInt ? 1 + 4 : kind == qvd::kSymbolDouble ? 1 + 8 : 0;
+}
+
+// --- TableBytes
+// -----------------------------------------------------------------------------------
+
+bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare) {
+  constexpr uint64_t kChunk = uint64_t{1} << 24;
+  if (length >= LargeBuffer::kHugePage && length <= SIZE_MAX) {
+    if (spare.size() >= length) {
+      mapped_ = std::move(spare);
+    } else {
+      mapped_.Reserve(static_cast<size_t>(length));
+    }
+  }
+  // Memory follows the bytes that arrive, never the claimed length alone.
+  while (size_ < length) {
+    auto step = static_cast<size_t>(std::min<uint64_t>(kChunk, length - size_));
+    if (mapped_.data() == nullptr) {
+      fallback_.resize(size_ + step);
+    }
+    char* at = (mapped_.data() != nullptr ? mapped_.data() : fallback_.data()) + size_;
+    if (input.Read(at, step) != kInputOk) {
+      return false;
+    }
+    size_ += step;
+  }
+  return true;
+}
+
+void TableBytes::Release(LargeBuffer& spare) {
+  if (mapped_.size() > spare.size()) {
+    spare = std::move(mapped_);
+  }
+  mapped_.Release();
+  fallback_.clear();
+  fallback_.shrink_to_fit();
+  size_ = 0;
+}
+
+// --- DiskTable
+// ------------------------------------------------------------------------------------
+
+DiskTable::~DiskTable() {
+  if (mapped_ != nullptr) {
+    munmap(mapped_, mappedLength_);
+  }
+}
+
+Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t length) {
+  file_.reset(fopen(path.c_str(), "rb"));
+  if (file_ == nullptr) {
+    return Status::IoError("Can't open input file: '" + path + "'.");
+  }
+  position_ = position;
+  length_ = length;
+  const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  mappedDelta_ = static_cast<size_t>(position % page);
+  mappedLength_ = static_cast<size_t>(length) + mappedDelta_;
+  if (length == 0) {
+    return Status::Ok();
+  }
+  void* p = mmap(nullptr, mappedLength_, PROT_READ, MAP_PRIVATE, fileno(file_.get()),
+                 static_cast<off_t>(position - mappedDelta_));
+  if (p != MAP_FAILED) {
+    mapped_ = static_cast<char*>(p);
+    madvise(p, mappedLength_, MADV_RANDOM);
+  }
+  return Status::Ok();
+}
+
+bool DiskTable::Fetch(uint64_t start, uint64_t size, const char*& bytes) {
+  if (mapped_ != nullptr) {
+    bytes = mapped_ + mappedDelta_ + start;
+    return true;
+  }
+  // A window of the table stays in memory, so that neighbouring symbols cost no read. It doubles
+  // while the reads run on from its end (up to 256 KiB) and falls back to 4 KiB when they jump,
+  // so random access does not read far beyond each symbol.
+  if (start < windowStart_ || start + size > windowStart_ + window_.size()) {
+    constexpr uint64_t kSmallWindow = 4096;
+    constexpr uint64_t kLargeWindow = 262144;
+    const bool runsOn = !window_.empty() && start >= windowStart_ + window_.size() &&
+                        start < windowStart_ + window_.size() + kSmallWindow;
+    windowSize_ = runsOn ? std::min(windowSize_ * 2, kLargeWindow) : kSmallWindow;
+    uint64_t want = std::min(std::max(size, windowSize_), length_ - start);
+    window_.resize(want);
+    ssize_t got =
+        pread(fileno(file_.get()), window_.data(), want, static_cast<off_t>(position_ + start));
+    if (got < 0 || static_cast<uint64_t>(got) < size) {
+      window_.clear();
+      return false;
+    }
+    window_.resize(static_cast<size_t>(got));
+    windowStart_ = start;
+  }
+  bytes = window_.data() + (start - windowStart_);
+  return true;
+}
+
+// --- SymbolTable
+// ----------------------------------------------------------------------------------
+
+template <typename Offset>
+Status SymbolTable<Offset>::Damaged() const {
+  return Status::Damaged("Symbol table of field '" + metadata_->fieldName + "' is damaged.");
+}
+
+template <typename Offset>
+Status SymbolTable<Offset>::CutShort() const {
+  return Status::Damaged("Error reading symbol table of field '" + metadata_->fieldName + "'.");
+}
+
+template <typename Offset>
+void SymbolTable<Offset>::SeeSize(uint64_t size) {
+  seenSize_ = seenSize_ == UINT64_MAX || seenSize_ == size ? size : 0;
+}
+
+template <typename Offset>
+void SymbolTable<Offset>::SettleUniformSize() {
+  if (!guessed_ && seenSize_ != UINT64_MAX && seenSize_ != 0) {
+    uniformSize_ = seenSize_;
+    offsets_.clear();
+    offsets_.shrink_to_fit();
+  }
+}
+
+template <typename Offset>
+Status SymbolTable<Offset>::LoadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare) {
+  const QvdFieldMetadata& field = *metadata_;
+  if (!bytes_.ReadFrom(input, field.length, spare)) {
+    return CutShort();
+  }
+  if (guessUniform && field.noOfSymbols > 0 && !bytes_.empty()) {
+    const uint64_t size = NumberSymbolSize(static_cast<uint8_t>(bytes_[0]));
+    guessed_ = FillsExactly(size, field.noOfSymbols, field.length);
+    if (guessed_) {
+      uniformSize_ = size;
+    }
+  }
+  if (!guessed_ && ScanMemory() != Scan::kOk) {
+    return Damaged();
+  }
+  SettleUniformSize();
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status SymbolTable<Offset>::LoadOnDisk(IFileInput& input, bool guessUniform,
+                                       const std::string& path) {
+  const QvdFieldMetadata& field = *metadata_;
+  // Where the table really starts: the header's Offset only describes it.
+  const uint64_t tableStart = input.BytesConsumed();
+  if (guessUniform && field.noOfSymbols > 0 && field.length > 0) {
+    char kindByte = 0;
+    if (input.PeekByte(kindByte) != kInputOk) {
+      return CutShort();
+    }
+    const uint64_t size = NumberSymbolSize(static_cast<uint8_t>(kindByte));
+    guessed_ = FillsExactly(size, field.noOfSymbols, field.length);
+    if (guessed_) {
+      uniformSize_ = size;
+      if (input.Skip(field.length) != kInputOk) {
+        return CutShort();
+      }
+    }
+  }
+  if (!guessed_) {
+    const Scan result = ScanInput(input);
+    if (result != Scan::kOk) {
+      return result == Scan::kCutShort ? CutShort() : Damaged();
+    }
+  }
+  disk_ = std::make_unique<DiskTable>();
+  // The scan (or the guess's skip) has passed the whole table, so its bytes are in the file.
+  ORV_RETURN_IF_ERROR(disk_->Open(path, tableStart, field.length));
+  SettleUniformSize();
+  return Status::Ok();
+}
+
+template <typename Offset>
+void SymbolTable<Offset>::Release(LargeBuffer& spare) {
+  bytes_.Release(spare);
+  offsets_.clear();
+  offsets_.shrink_to_fit();
+}
+
+template <typename Offset>
+typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory() {
+  const uint64_t n = metadata_->noOfSymbols;
+  const TableBytes& bytes = bytes_;
+  // Numbers alone, all of one kind, fill a table exactly: then only the kind bytes need a look.
+  if (n > 0 && !bytes.empty()) {
+    const auto kind = static_cast<uint8_t>(bytes[0]);
+    const uint64_t size = NumberSymbolSize(kind);
+    if (FillsExactly(size, n, bytes.size())) {
+      uint64_t s = 1;
+      while (s < n && static_cast<uint8_t>(bytes[s * size]) == kind) {
+        ++s;
+      }
+      if (s == n) {
+        SeeSize(size);
+        return Scan::kOk;
+      }
+    }
+  }
+  uint64_t at = 0;
+  offsets_.reserve(static_cast<size_t>(std::min<uint64_t>(n, bytes.size() / 2 + 1)));
+  for (uint64_t s = 0; s < n; ++s) {
+    if (at >= bytes.size()) {
+      return Scan::kDamaged;
+    }
+    offsets_.push_back(static_cast<Offset>(at));
+    const auto kind = static_cast<uint8_t>(bytes[at]);
+    const int payload = FixedPayload(kind);
+    if (payload < 0 || bytes.size() - at < 1 + static_cast<uint64_t>(payload)) {
+      return Scan::kDamaged;
+    }
+    uint64_t size = 1 + static_cast<uint64_t>(payload);
+    if (HasText(kind)) {
+      const void* end = memchr(bytes.data() + at + size, 0, bytes.size() - at - size);
+      if (end == nullptr) {
+        return Scan::kDamaged;
+      }
+      size = static_cast<uint64_t>(static_cast<const char*>(end) - (bytes.data() + at)) + 1;
+    }
+    SeeSize(size);
+    at += size;
+  }
+  return Scan::kOk;
+}
+
+template <typename Offset>
+typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanInput(IFileInput& input) {
+  const uint64_t n = metadata_->noOfSymbols;
+  const uint64_t length = metadata_->length;
+  uint64_t at = 0;
+  for (uint64_t s = 0; s < n; ++s) {
+    if (at >= length) {
+      return Scan::kDamaged;
+    }
+    offsets_.push_back(static_cast<Offset>(at));
+    char kindByte = 0;
+    if (input.ReadByte(kindByte) != kInputOk) {
+      return Scan::kCutShort;
+    }
+    const int payload = FixedPayload(static_cast<uint8_t>(kindByte));
+    if (payload < 0) {
+      return Scan::kDamaged;
+    }
+    uint64_t size = 1 + static_cast<uint64_t>(payload);
+    if (input.Skip(static_cast<uint64_t>(payload)) != kInputOk) {
+      return Scan::kCutShort;
+    }
+    if (HasText(static_cast<uint8_t>(kindByte))) {
+      uint64_t count = 0;
+      if (input.SkipUntil('\0', count) != kInputOk) {
+        return Scan::kCutShort;
+      }
+      size += count + 1;
+    }
+    if (size > length - at) {
+      return Scan::kDamaged;
+    }
+    SeeSize(size);
+    at += size;
+  }
+  return input.Skip(length - at) == kInputOk || length == at ? Scan::kOk : Scan::kCutShort;
+}
+
+template class SymbolTable<uint8_t>;
+template class SymbolTable<uint16_t>;
+template class SymbolTable<uint32_t>;
+template class SymbolTable<uint64_t>;
+
+}  // namespace orv

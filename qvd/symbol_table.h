@@ -1,0 +1,168 @@
+// One field's symbol table, as the rows of a QVD file name its symbols: held in memory, or left on
+// disk and read through a second handle of the file (low-memory mode).
+//
+// A symbol is a kind byte and its payload (see format/qvd_format.h); symbol s starts at
+// s × uniformSize when every symbol has the same size, else at offsets[s], which a scan of the
+// table finds. The offsets' width (Offset) is the narrowest that holds the longest table.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "format/qvd_format.h"
+#include "qvd/symbol_outputs.h"
+#include "runtime/input.h"
+#include "runtime/status.h"
+
+namespace orv {
+
+// The bytes of a symbol table held in memory. A large one goes into an address range reserved for
+// its claimed length, where pages exist only once the bytes have been read into them.
+class TableBytes {
+ public:
+  const char* data() const { return mapped_.data() != nullptr ? mapped_.data() : fallback_.data(); }
+  char operator[](size_t i) const { return data()[i]; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+  // Reads `length` bytes; false when the input ends first. A large table goes into `spare` when
+  // that is large enough (memory another table left, already paged in).
+  bool ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare);
+  // Gives the memory up: a large table's to `spare` when it is larger than what `spare` holds,
+  // for the next table to be read into.
+  void Release(LargeBuffer& spare);
+
+ private:
+  LargeBuffer mapped_;
+  std::vector<char> fallback_;
+  size_t size_ = 0;
+};
+
+// The size of every symbol of a table of numbers of one kind (an int or a double symbol), from
+// its first kind byte; 0 for any other kind.
+uint64_t NumberSymbolSize(uint8_t kind);
+
+// The table mapped from a second handle of the file: its pages come from the page cache when a
+// symbol is touched and are the kernel's to drop again, so the process keeps no copy of the table.
+// Where mapping fails, symbols are read through a window of the table.
+class DiskTable {
+ public:
+  DiskTable() = default;
+  DiskTable(const DiskTable&) = delete;
+  DiskTable& operator=(const DiskTable&) = delete;
+  ~DiskTable();
+
+  // Opens `path` again for the table of `length` bytes at `position`.
+  Status Open(const std::string& path, uint64_t position, uint64_t length);
+  // Bytes [start, start + size) of the table, which the caller has checked lie inside it.
+  bool Fetch(uint64_t start, uint64_t size, const char*& bytes);
+
+ private:
+  struct FileCloser {
+    void operator()(FILE* file) const { fclose(file); }
+  };
+  std::unique_ptr<FILE, FileCloser> file_;
+  uint64_t position_ = 0;
+  uint64_t length_ = 0;
+  char* mapped_ = nullptr;
+  size_t mappedLength_ = 0;
+  size_t mappedDelta_ = 0;  // the table's start within the mapping (page alignment)
+  std::string window_;      // bytes of the table from windowStart_, read from file_
+  uint64_t windowStart_ = 0;
+  uint64_t windowSize_ = 4096;
+};
+
+template <typename Offset>
+class SymbolTable {
+ public:
+  explicit SymbolTable(const QvdFieldMetadata& metadata) : metadata_(&metadata) {}
+
+  // Reads the table into memory and finds its symbols. With `guessUniform`, a table whose length
+  // is exactly NoOfSymbols numbers of its first symbol's kind is taken as such without a scan.
+  Status LoadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare);
+  // Scans the table as it passes in `input`, keeping only the offsets; its bytes are read again
+  // through a second handle of the file at `path`.
+  Status LoadOnDisk(IFileInput& input, bool guessUniform, const std::string& path);
+  // Gives up the table's bytes and offsets (after its outputs were made), memory to `spare`.
+  void Release(LargeBuffer& spare);
+
+  const QvdFieldMetadata& metadata() const { return *metadata_; }
+  uint64_t length() const { return metadata_->length; }
+  bool onDisk() const { return disk_ != nullptr; }
+  bool guessed() const { return guessed_; }
+  uint64_t uniformSize() const { return uniformSize_; }
+
+  // The bytes of symbol s; false when s is outside the table or can't be read.
+  bool Fetch(uint64_t s, const char*& symbol, size_t& size);
+  // Starts loading the bytes (or the offset) of symbol s into the cache.
+  void Prefetch(uint64_t s) const;
+
+ private:
+  enum class Scan { kOk, kDamaged, kCutShort };
+  Scan ScanMemory();
+  Scan ScanInput(IFileInput& input);
+  // Keeps the uniform size that the scan found; the offsets are then not needed.
+  void SeeSize(uint64_t size);
+  void SettleUniformSize();
+  Status Damaged() const;
+  Status CutShort() const;
+
+  const QvdFieldMetadata* metadata_;
+  uint64_t uniformSize_ = 0;        // 0: sizes differ (or no symbol)
+  uint64_t seenSize_ = UINT64_MAX;  // UINT64_MAX: no symbol seen; 0: sizes differ
+  bool guessed_ = false;
+  std::vector<Offset> offsets_;
+  TableBytes bytes_;                 // memory mode
+  std::unique_ptr<DiskTable> disk_;  // low-memory mode
+};
+
+template <typename Offset>
+inline bool SymbolTable<Offset>::Fetch(uint64_t s, const char*& symbol, size_t& size) {
+  if (s >= metadata_->noOfSymbols) {
+    return false;
+  }
+  const uint64_t length = metadata_->length;
+  uint64_t start;
+  uint64_t bytes;
+  if (uniformSize_ != 0) {
+    start = s * uniformSize_;
+    bytes = uniformSize_;
+  } else {
+    if (s >= offsets_.size()) {
+      return false;
+    }
+    start = offsets_[s];
+    bytes = (s + 1 < offsets_.size() ? offsets_[s + 1] : length) - start;
+  }
+  if (start >= length || (disk_ == nullptr && start >= bytes_.size())) {
+    return false;
+  }
+  bytes = std::min(bytes, length - start);
+  size = static_cast<size_t>(bytes);
+  if (disk_ == nullptr) {
+    symbol = bytes_.data() + start;
+    return true;
+  }
+  return disk_->Fetch(start, bytes, symbol);
+}
+
+template <typename Offset>
+inline void SymbolTable<Offset>::Prefetch(uint64_t s) const {
+  if (disk_ == nullptr && uniformSize_ != 0) {
+    if (s < metadata_->noOfSymbols && s * uniformSize_ < bytes_.size()) {
+      __builtin_prefetch(bytes_.data() + s * uniformSize_);
+    }
+  } else if (s < offsets_.size()) {
+    __builtin_prefetch(&offsets_[s]);
+  }
+}
+
+extern template class SymbolTable<uint8_t>;
+extern template class SymbolTable<uint16_t>;
+extern template class SymbolTable<uint32_t>;
+extern template class SymbolTable<uint64_t>;
+
+}  // namespace orv

@@ -1,0 +1,81 @@
+// Reads a QVD table as records of a given layout: the header, the binding of the file's fields to
+// the layout's, the symbol tables the layout uses, then the rows, in batches or row by row where
+// something must be reported. The input is read strictly front to back; only the low-memory mode
+// reads symbols again, through second handles of the file.
+//
+//   QvdTableReader reader(layout, options);
+//   Status status = reader.Open(input);          // header, binding, symbol tables, skip
+//   ... open the output ...
+//   status = reader.ReadRows(input, output, stats);
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/qvd_format.h"
+#include "qvd/symbol_conversion.h"
+#include "runtime/input.h"
+#include "runtime/output.h"
+#include "runtime/stats.h"
+#include "runtime/status.h"
+#include "types/type_traits.h"
+
+namespace orv {
+
+struct TableReadOptions {
+  uint64_t firstRecord = 0;             // rows to skip
+  std::optional<std::string> filter;    // FIELD OP VALUE (see qvd/filter.h)
+  SymbolConversion conversion;          // null text, text or binary output, output checks
+  bool lowMemory = false;               // symbol tables stay on disk (needs `path`)
+  bool guessUniformSymbolSize = false;  // tables of numbers of one kind are not scanned
+  bool matchFields = false;             // bind fields by name
+  bool fieldSubset = true;              // by name, the layout may name a subset of the fields
+  std::optional<std::string> path;      // the input file, opened again in low-memory mode
+};
+
+// Decodes rows for one width of symbol offsets.
+class RowDecoderBase {
+ public:
+  virtual ~RowDecoderBase() = default;
+  virtual Status LoadTables(IFileInput& input) = 0;
+  virtual Status ReadRows(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats) = 0;
+  virtual uint64_t writtenRecords() const = 0;
+};
+
+class QvdTableReader {
+ public:
+  QvdTableReader(TypeTraitsCollection& layout, TableReadOptions options);
+  ~QvdTableReader();
+  QvdTableReader(const QvdTableReader&) = delete;
+  QvdTableReader& operator=(const QvdTableReader&) = delete;
+
+  // Reads the header, binds the fields and the filter, loads the symbol tables that the layout
+  // uses and skips to the first wanted row.
+  Status Open(IFileInput& input);
+  // Writes one record per row (that passes the filter) to `output`, ticking `stats` per row. Stops
+  // early when the output fails, leaving the failure to the output's flush.
+  Status ReadRows(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats);
+
+  uint64_t writtenRecords() const { return decoder_ ? decoder_->writtenRecords() : 0; }
+  const QvdTableMetadata& table() const { return table_; }
+  const std::vector<QvdFieldMetadata>& fields() const { return fields_; }
+
+ private:
+  Status ReadHeader(IFileInput& input);
+  Status Bind();
+  std::unique_ptr<RowDecoderBase> MakeDecoder();
+
+  TypeTraitsCollection& layout_;
+  TableReadOptions options_;
+  QvdTableMetadata table_;
+  std::vector<QvdFieldMetadata> fields_;
+  std::vector<std::optional<size_t>> binding_;  // layout field per QVD field
+  std::optional<size_t> filterField_;           // QVD field of the filter
+  std::unique_ptr<class RowFilter> filter_;
+  std::unique_ptr<RowDecoderBase> decoder_;
+};
+
+}  // namespace orv
