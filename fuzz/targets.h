@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,7 @@
 #include "inspect/type_inference.h"
 #include "qvd/header_parser.h"
 #include "qvd/pack_down.h"
-#include "programs/drawoff/drawoff.h"
+#include "qvd/table_reader.h"
 #include "qvx/qvx_writer.h"
 #include "runtime/data_definition.h"
 #include "runtime/input.h"
@@ -138,9 +139,9 @@ class ProgramRun {
   FILE* sink_ = nullptr;
 };
 
-// A whole QVD file as drawoff reads it: the layout comes from the file's own header (every field
-// a nullable string, or the types tablepeek infers), in memory or low-memory mode, to binary or
-// text records.
+// A whole QVD file through the table reader, as drawoff reads it: the layout comes from the file's
+// own header (every field a nullable string, or the types tablepeek infers), in memory or
+// low-memory mode, to binary or text records.
 inline void QvdReader(const uint8_t* data, size_t size) {
   MemoryInput header(data, size);
   std::string text;
@@ -154,24 +155,37 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   TablePeekOptions inferred;
   inferred.allAsString = size % 2 == 0;
   inferred.nullText = "";
-  TypeTraitsCollection layout;
-  BuildInspectedLayout(fields, inferred, layout);
+  TypeTraitsCollection inspected;
+  BuildInspectedLayout(fields, inferred, inspected);
+  TypeTraitsCollection layout;  // as drawoff gets it: through the data-definition text
+  if (TypeTraitsParser::ParseInlineFields(ToString(inspected, true), layout)) {
+    return;
+  }
+  layout.Prepare();
   ProgramRun run(data, size);
   if (!run.ok()) {
     return;
   }
-  std::vector<std::string> arguments = {
-      "drawoff", "-i", run.path(), "-o", "/dev/null", "-d", ToString(layout, true)};
-  if (size % 3 == 0) {
-    arguments.push_back("--low-memory");
+  TableReadOptions options;
+  options.lowMemory = size % 3 == 0;
+  options.path = run.path();
+  options.guessUniformSymbolSize = size % 5 == 0;
+  options.conversion.textOutput = size % 7 < 3;
+  options.conversion.checkOutput = options.conversion.textOutput;
+  FILE* file = fopen(run.path().c_str(), "rb");
+  if (file == nullptr) {
+    return;
   }
-  if (size % 5 == 0) {
-    arguments.push_back("--guess-uniform-symbol-size");
+  std::unique_ptr<IFileInput> input = IFileInput::Create(file, false, false, false);
+  QvdTableReader reader(layout, options);
+  BufferedFileOutput output(run.sink(), false);
+  IntervalStats stats("records");
+  if (reader.Open(*input).ok()) {
+    (void)reader.ReadRows(*input, output, stats);
   }
-  if (size % 7 < 3) {
-    arguments.push_back("-y");
-  }
-  run.Run(DrawOffMain, arguments);
+  output.flush();
+  input.reset();
+  fclose(file);
 }
 
 inline constexpr const char* kRecordLayout =
