@@ -34,7 +34,7 @@ struct QvdFieldMetadata {
   uint64_t bitWidth = 0;
   int8_t bias = 0;
   uint64_t noOfSymbols = 0;
-  uint64_t offset = 0;
+  std::optional<uint64_t> offset;  // where the field's symbol table starts, when the header says
   uint64_t length = 0;
   std::optional<QvdNumberType> numberType;
   std::optional<std::string> numberFormat;

@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -69,9 +70,98 @@ bool ScanNumber(std::string_view text, bool& negative, std::string_view& digits)
   return !digits.empty();
 }
 
+// Elements every field header must carry, as bits of FieldHeaderParser's `seen` mask.
+enum FieldElement : unsigned {
+  kFieldName = 1u << 0,
+  kBitOffset = 1u << 1,
+  kBitWidth = 1u << 2,
+  kBias = 1u << 3,
+  kNoOfSymbols = 1u << 4,
+  kOffset = 1u << 5,
+  kLength = 1u << 6,
+  kNumberFormat = 1u << 7,
+  kTags = 1u << 8,
+};
+constexpr unsigned kRequiredFieldElements =
+    kFieldName | kBitOffset | kBitWidth | kNoOfSymbols | kLength;
+
+// Reads one QvdFieldHeader. A repeated element is ignored: the first one counts, as for every
+// element of the header.
 class FieldHeaderParser {
  public:
   explicit FieldHeaderParser(QvdHeaderResult& result) : result_(result) {}
+
+  bool Field(xmlNodePtr header, QvdFieldMetadata& field) {
+    unsigned seen = 0;
+    for (xmlNodePtr e = header->children; e != nullptr; e = e->next) {
+      if (e->type != XML_ELEMENT_NODE) {
+        continue;
+      }
+      const unsigned element = Element(e);
+      if (element == 0 || (seen & element) != 0) {
+        continue;
+      }
+      seen |= element;
+      if (!Take(e, element, field)) {
+        return false;
+      }
+    }
+    if ((seen & kRequiredFieldElements) != kRequiredFieldElements && result_.missing.empty()) {
+      result_.missing = MissingName(seen);
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::pair<const char*, unsigned> kElements[] = {
+      {"FieldName", kFieldName}, {"BitOffset", kBitOffset},       {"BitWidth", kBitWidth},
+      {"Bias", kBias},           {"NoOfSymbols", kNoOfSymbols},   {"Offset", kOffset},
+      {"Length", kLength},       {"NumberFormat", kNumberFormat}, {"Tags", kTags}};
+
+  static unsigned Element(xmlNodePtr e) {
+    for (const auto& [name, bit] : kElements) {
+      if (Named(e, name)) {
+        return bit;
+      }
+    }
+    return 0;
+  }
+
+  static const char* MissingName(unsigned seen) {
+    for (const auto& [name, bit] : kElements) {
+      if ((kRequiredFieldElements & bit) != 0 && (seen & bit) == 0) {
+        return name;
+      }
+    }
+    return "";
+  }
+
+  bool Take(xmlNodePtr e, unsigned element, QvdFieldMetadata& field) {
+    switch (element) {
+      case kFieldName:
+        field.fieldName = FirstChildText(e);
+        return true;
+      case kBitOffset:
+        return Unsigned(e, field.bitOffset);
+      case kBitWidth:
+        return Unsigned(e, field.bitWidth);
+      case kBias:
+        return Bias(e, field.bias);
+      case kNoOfSymbols:
+        return Unsigned(e, field.noOfSymbols);
+      case kOffset:
+        field.offset.emplace();
+        return Unsigned(e, *field.offset);
+      case kLength:
+        return Unsigned(e, field.length);
+      case kNumberFormat:
+        NumberFormat(e, field);
+        return true;
+      default:
+        Tags(e, field);
+        return true;
+    }
+  }
 
   bool Unsigned(xmlNodePtr element, uint64_t& member) {
     std::optional<uint64_t> value = ParseUnsignedRule(FirstChildText(element));
@@ -82,52 +172,24 @@ class FieldHeaderParser {
     return true;
   }
 
-  bool Signed8(xmlNodePtr element, int8_t& member) {
+  // A signed byte: a bias outside it describes no stored value.
+  bool Bias(xmlNodePtr element, int8_t& member) {
     std::optional<int32_t> value = ParseSignedRule(FirstChildText(element));
-    if (!value) {
+    if (!value || *value < INT8_MIN || *value > INT8_MAX) {
       return Fail("stoi", element);
     }
-    member = static_cast<int8_t>(static_cast<uint32_t>(*value) & 0xFFu);
+    member = static_cast<int8_t>(*value);
     return true;
   }
 
-  bool Field(xmlNodePtr header, QvdFieldMetadata& field) {
-    for (xmlNodePtr e = header->children; e != nullptr; e = e->next) {
-      if (e->type != XML_ELEMENT_NODE) {
-        continue;
-      }
-      bool ok = true;
-      if (Named(e, "FieldName")) {
-        field.fieldName = FirstChildText(e);
-      } else if (Named(e, "BitOffset")) {
-        ok = Unsigned(e, field.bitOffset);
-      } else if (Named(e, "BitWidth")) {
-        ok = Unsigned(e, field.bitWidth);
-      } else if (Named(e, "Bias")) {
-        ok = Signed8(e, field.bias);
-      } else if (Named(e, "NoOfSymbols")) {
-        ok = Unsigned(e, field.noOfSymbols);
-      } else if (Named(e, "Offset")) {
-        ok = Unsigned(e, field.offset);
-      } else if (Named(e, "Length")) {
-        ok = Unsigned(e, field.length);
-      } else if (Named(e, "NumberFormat")) {
-        NumberFormat(e, field);
-      } else if (Named(e, "Tags")) {
-        for (xmlNodePtr tag = e->children; tag != nullptr; tag = tag->next) {
-          if (tag->type == XML_ELEMENT_NODE && Named(tag, "String")) {
-            field.tags.insert(FirstChildText(tag));
-          }
-        }
-      }
-      if (!ok) {
-        return false;
+  static void Tags(xmlNodePtr tags, QvdFieldMetadata& field) {
+    for (xmlNodePtr tag = tags->children; tag != nullptr; tag = tag->next) {
+      if (tag->type == XML_ELEMENT_NODE && Named(tag, "String")) {
+        field.tags.insert(FirstChildText(tag));
       }
     }
-    return true;
   }
 
- private:
   static void NumberFormat(xmlNodePtr format, QvdFieldMetadata& field) {
     static constexpr std::pair<const char*, QvdNumberType> kTypes[] = {
         {"REAL", QvdNumberType::Real},
@@ -135,18 +197,22 @@ class FieldHeaderParser {
         {"TIME", QvdNumberType::Time},
         {"INTERVAL", QvdNumberType::Interval},
         {"DATE", QvdNumberType::Date}};
+    bool typeSeen = false;
+    bool fmtSeen = false;
     for (xmlNodePtr c = format->children; c != nullptr; c = c->next) {
       if (c->type != XML_ELEMENT_NODE || c->children == nullptr) {
         continue;
       }
-      if (Named(c, "Type")) {
+      if (Named(c, "Type") && !typeSeen) {
+        typeSeen = true;
         std::string text = FirstChildText(c);
         for (const auto& [word, type] : kTypes) {
           if (text == word) {
             field.numberType = type;
           }
         }
-      } else if (Named(c, "Fmt")) {
+      } else if (Named(c, "Fmt") && !fmtSeen) {
+        fmtSeen = true;
         field.numberFormat = FirstChildText(c);
       }
     }
@@ -165,12 +231,19 @@ class FieldHeaderParser {
 }  // namespace
 
 std::optional<XmlDocument> XmlDocument::Parse(std::string_view text) {
-  if (text.size() > static_cast<size_t>(INT_MAX)) {
+  if (text.size() > static_cast<size_t>(INT_MAX) ||
+      text.find("<!DOCTYPE") != std::string_view::npos) {
     return std::nullopt;
   }
   xmlDocPtr document = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
                                      kHeaderParseOptions);
   if (document == nullptr) {
+    return std::nullopt;
+  }
+  // A QVD header never declares a document type; its entities could make a small header cost
+  // gigabytes once expanded.
+  if (document->intSubset != nullptr || document->extSubset != nullptr) {
+    xmlFreeDoc(document);
     return std::nullopt;
   }
   return XmlDocument(document);
@@ -190,7 +263,11 @@ std::optional<uint64_t> ParseUnsignedRule(std::string_view text) {
     }
     value = value * 10 + digit;
   }
-  return negative ? uint64_t{0} - value : value;
+  // A count or a size is never negative: strtoul's wrap of "-1" to 2^64 - 1 would be a lie.
+  if (negative && value != 0) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 std::optional<int32_t> ParseSignedRule(std::string_view text) {
@@ -213,6 +290,78 @@ std::optional<int32_t> ParseSignedRule(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
+namespace {
+
+// The table's numeric elements; RecordByteSize and NoOfRecords are required.
+constexpr struct {
+  const char* name;
+  uint64_t QvdTableMetadata::*member;
+  bool required;
+} kTableNumbers[] = {{"Length", &QvdTableMetadata::length, false},
+                     {"NoOfRecords", &QvdTableMetadata::noOfRecords, true},
+                     {"Offset", &QvdTableMetadata::offset, false},
+                     {"RecordByteSize", &QvdTableMetadata::recordByteSize, true}};
+
+bool ReadFields(xmlNodePtr fieldsElement, FieldHeaderParser& parser,
+                std::vector<QvdFieldMetadata>& fields) {
+  for (xmlNodePtr header = fieldsElement->children; header != nullptr; header = header->next) {
+    if (header->type != XML_ELEMENT_NODE || !Named(header, "QvdFieldHeader")) {
+      continue;
+    }
+    QvdFieldMetadata field;
+    if (!parser.Field(header, field)) {
+      return false;
+    }
+    fields.push_back(std::move(field));
+  }
+  return true;
+}
+
+// A text element: kept as a property (the first of its name wins, as properties do), and read
+// as a number when it is one of the table's numbers.
+bool ReadTableText(xmlNodePtr e, QvdTableMetadata& table, QvdHeaderResult& result) {
+  std::string name = NodeName(e);
+  std::string text = FirstChildText(e);
+  const bool first = !table.properties.contains(name);
+  for (const auto& number : kTableNumbers) {
+    if (first && name == number.name) {
+      std::optional<uint64_t> value = ParseUnsignedRule(text);
+      if (!value) {
+        result.status = QvdHeaderStatus::kBadNumber;
+        result.conversion = "stoul";
+        result.element = name;
+        return false;
+      }
+      table.*number.member = *value;
+    }
+  }
+  table.properties.emplace(std::move(name), std::move(text));
+  return true;
+}
+
+// The bytes before the first 0x00, which is consumed; false when the input ends (or fails) first
+// or the header would pass kMaxQvdHeaderBytes: an endless stream without a 0x00 stops there.
+bool ReadHeaderBytes(IFileInput& input, std::string& out) {
+  out.clear();
+  while (input.Ensure(1)) {
+    const char* pos = input.BufferPos();
+    const auto available = static_cast<size_t>(input.BufferEnd() - pos);
+    const auto* found = static_cast<const char*>(memchr(pos, '\0', available));
+    const size_t take = found != nullptr ? static_cast<size_t>(found - pos) : available;
+    if (take > kMaxQvdHeaderBytes - out.size()) {
+      return false;
+    }
+    out.append(pos, take);
+    input.Advance(take + (found != nullptr ? 1 : 0));
+    if (found != nullptr) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 QvdHeaderResult ParseQvdHeader(xmlDocPtr document, QvdTableMetadata& table,
                                std::vector<QvdFieldMetadata>& fields) {
   QvdHeaderResult result;
@@ -221,11 +370,6 @@ QvdHeaderResult ParseQvdHeader(xmlDocPtr document, QvdTableMetadata& table,
     result.status = QvdHeaderStatus::kBadRoot;
     return result;
   }
-  static constexpr std::pair<const char*, uint64_t QvdTableMetadata::*> kNumbers[] = {
-      {"Length", &QvdTableMetadata::length},
-      {"NoOfRecords", &QvdTableMetadata::noOfRecords},
-      {"Offset", &QvdTableMetadata::offset},
-      {"RecordByteSize", &QvdTableMetadata::recordByteSize}};
   FieldHeaderParser fieldParser(result);
   for (xmlNodePtr e = root->children; e != nullptr; e = e->next) {
     if (e->type != XML_ELEMENT_NODE) {
@@ -234,35 +378,22 @@ QvdHeaderResult ParseQvdHeader(xmlDocPtr document, QvdTableMetadata& table,
     std::string name = NodeName(e);
     if (name == "Fields") {
       table.properties.emplace(name, Serialize(document, e));
-      for (xmlNodePtr header = e->children; header != nullptr; header = header->next) {
-        if (header->type != XML_ELEMENT_NODE || !Named(header, "QvdFieldHeader")) {
-          continue;
-        }
-        QvdFieldMetadata field;
-        if (!fieldParser.Field(header, field)) {
-          return result;
-        }
-        fields.push_back(std::move(field));
+      if (!ReadFields(e, fieldParser, fields)) {
+        return result;
       }
     } else if (e->children == nullptr) {
       table.properties.emplace(name, std::string());
     } else if (e->children->type == XML_ELEMENT_NODE) {
       table.properties.emplace(name, Serialize(document, e));
-    } else {
-      std::string text = FirstChildText(e);
-      for (const auto& [numberName, member] : kNumbers) {
-        if (name == numberName) {
-          std::optional<uint64_t> value = ParseUnsignedRule(text);
-          if (!value) {
-            result.status = QvdHeaderStatus::kBadNumber;
-            result.conversion = "stoul";
-            result.element = name;
-            return result;
-          }
-          table.*member = *value;
-        }
-      }
-      table.properties.emplace(name, std::move(text));
+    } else if (!ReadTableText(e, table, result)) {
+      return result;
+    }
+  }
+  for (const auto& number : kTableNumbers) {
+    auto found = table.properties.find(number.name);
+    if (number.required && result.missing.empty() &&
+        (found == table.properties.end() || !ParseUnsignedRule(found->second))) {
+      result.missing = number.name;
     }
   }
   return result;
@@ -270,13 +401,17 @@ QvdHeaderResult ParseQvdHeader(xmlDocPtr document, QvdTableMetadata& table,
 
 std::optional<std::string> ReadQvdHeader(IFileInput& input, std::string& headerText,
                                          uint64_t& dataStart, QvdTableMetadata& table,
-                                         std::vector<QvdFieldMetadata>& fields) {
-  if (input.ReadUntil('\0', headerText) != kInputOk) {
+                                         std::vector<QvdFieldMetadata>& fields, HeaderUse use) {
+  if (!ReadHeaderBytes(input, headerText)) {
     return "Error reading QVD table header.";
   }
   dataStart = input.BytesConsumed();
   std::optional<XmlDocument> document = XmlDocument::Parse(headerText);
-  if (!document || !ParseQvdHeader(document->get(), table, fields).ok()) {
+  if (!document) {
+    return "Error parsing QVD table header.";
+  }
+  const QvdHeaderResult result = ParseQvdHeader(document->get(), table, fields);
+  if (!result.ok() || (use == HeaderUse::kReadData && !result.missing.empty())) {
     return "Error parsing QVD table header.";
   }
   return std::nullopt;

@@ -38,6 +38,18 @@ bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
 
 }  // namespace
 
+Status CheckSymbolArea(const std::vector<QvdFieldMetadata>& fields) {
+  uint64_t at = 0;
+  for (const QvdFieldMetadata& field : fields) {
+    if ((field.offset && *field.offset != at) || field.length > UINT64_MAX - at) {
+      return Status::Damaged("Bad symbol table offset of field '" + field.fieldName +
+                             "' in QVD table header.");
+    }
+    at += field.length;
+  }
+  return Status::Ok();
+}
+
 uint64_t NumberSymbolSize(uint8_t kind) {
   return kind == qvd::kSymbolInt ? 1 + 4 : kind == qvd::kSymbolDouble ? 1 + 8 : 0;
 }

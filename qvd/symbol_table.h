@@ -41,6 +41,11 @@ class TableBytes {
   size_t size_ = 0;
 };
 
+// The symbol tables must tile the symbol area in header order: a field's Offset, where the header
+// gives one, is the sum of the Lengths before it. A header that says otherwise would bind one
+// field's symbols to another field.
+Status CheckSymbolArea(const std::vector<QvdFieldMetadata>& fields);
+
 // The size of every symbol of a table of numbers of one kind (an int or a double symbol), from
 // its first kind byte; 0 for any other kind.
 uint64_t NumberSymbolSize(uint8_t kind);

@@ -31,7 +31,8 @@ Status QvdTableReader::ReadRows(IFileInput& input, BufferedFileOutput& output,
 Status QvdTableReader::ReadHeader(IFileInput& input) {
   std::string header;
   uint64_t dataStart = 0;
-  if (std::optional<std::string> error = ReadQvdHeader(input, header, dataStart, table_, fields_)) {
+  if (std::optional<std::string> error =
+          ReadQvdHeader(input, header, dataStart, table_, fields_, HeaderUse::kReadData)) {
     return Status::Damaged(*error);
   }
   // Compressed or encrypted data would decode as garbage.
@@ -42,6 +43,7 @@ Status QvdTableReader::ReadHeader(IFileInput& input) {
                                  Shorten(found->second) + "'.");
     }
   }
+  ORV_RETURN_IF_ERROR(CheckSymbolArea(fields_));
   return CheckBitLayout(table_, fields_);
 }
 

@@ -86,6 +86,26 @@ TEST(SymbolTable, LoadsOrNamesTheDamage) {
   EXPECT_EQ(table.LoadInMemory(input, false, spare).message(), cut);
 }
 
+TEST(SymbolTable, TablesMustTileTheSymbolAreaInHeaderOrder) {
+  auto fields = [](std::optional<uint64_t> a, std::optional<uint64_t> b) {
+    std::vector<QvdFieldMetadata> result = {Field("A", 0, 1), Field("B", 1, 1)};
+    result[0].offset = a;
+    result[0].length = 10;
+    result[1].offset = b;
+    result[1].length = 5;
+    return result;
+  };
+  const std::string bad = "Bad symbol table offset of field 'B' in QVD table header.";
+  EXPECT_TRUE(CheckSymbolArea(fields(0, 10)).ok());
+  EXPECT_TRUE(CheckSymbolArea(fields(std::nullopt, std::nullopt)).ok());
+  EXPECT_EQ(CheckSymbolArea(fields(5, 0)).message(),
+            "Bad symbol table offset of field 'A' in QVD table header.");  // stored B, then A
+  EXPECT_EQ(CheckSymbolArea(fields(0, 11)).message(), bad);
+  std::vector<QvdFieldMetadata> huge = fields(0, std::nullopt);
+  huge[0].length = UINT64_MAX;
+  EXPECT_EQ(CheckSymbolArea(huge).message(), bad);
+}
+
 TEST(SymbolTable, FetchesEachSymbolAndNothingBeyond) {
   const std::string bytes = IntSymbol(1) + TextSymbol("hello") + DoubleSymbol(2.5);
   QvdFieldMetadata field = Field("F", 0, 0);
