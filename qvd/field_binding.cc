@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "runtime/text_util.h"
 
@@ -26,19 +28,30 @@ Status BindFields(const TypeTraitsCollection& layout, const std::vector<QvdField
     }
     return Status::Ok();
   }
+  // Names to positions, the first field of a name winning; the normalised form is needed only
+  // when a name is not found as it is.
+  std::unordered_map<std::string_view, size_t> byName;
+  std::unordered_map<std::string, size_t> byNormalName;
+  for (size_t j = 0; j < q; ++j) {
+    byName.emplace(fields[j].fieldName, j);
+  }
   for (size_t k = 0; k < layout.size(); ++k) {
     const std::string& name = layout[k].name();
-    auto found = std::find_if(fields.begin(), fields.end(),
-                              [&](const QvdFieldMetadata& f) { return f.fieldName == name; });
-    if (found == fields.end()) {
-      found = std::find_if(fields.begin(), fields.end(), [&](const QvdFieldMetadata& f) {
-        return trim(NormalizeName(f.fieldName)) == name;
-      });
+    auto found = byName.find(name);
+    if (found == byName.end()) {
+      if (byNormalName.empty()) {
+        for (size_t j = 0; j < q; ++j) {
+          byNormalName.emplace(trim(NormalizeName(fields[j].fieldName)), j);
+        }
+      }
+      auto normal = byNormalName.find(name);
+      if (normal == byNormalName.end()) {
+        return Status::Invalid("Unrecognized field name: '" + name + "'.");
+      }
+      binding[normal->second] = k;
+      continue;
     }
-    if (found == fields.end()) {
-      return Status::Invalid("Unrecognized field name: '" + name + "'.");
-    }
-    binding[static_cast<size_t>(found - fields.begin())] = k;
+    binding[found->second] = k;
   }
   return Status::Ok();
 }

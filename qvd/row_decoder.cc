@@ -30,11 +30,11 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
       outputs_(setup.fields->size()),
       slotOfLayout_(setup.layout->size()),
       pieces_(setup.layout->size()),
-      rowCopy_(static_cast<size_t>(rows_.usedBytes()) + 8, 0),
+      rowCopy_(
+          static_cast<size_t>(rows_.gathered() ? rows_.gatheredBytes() : rows_.usedBytes()) + 8, 0),
       reported_(setup.layout->size()) {}
 
-// --- Symbol tables
-// --------------------------------------------------------------------------------
+// --- Symbol tables -------------------------------------------------------------------------------
 
 template <typename Offset>
 Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
@@ -110,8 +110,11 @@ void RowDecoder<Offset>::BuildSlots() {
       filterSlot_ = slots_.size();
     }
     slotOfLayout_[*l] = slots_.size();
-    slots_.push_back(
-        {BitSlot::Of(field), *l, &layout_[*l], tables_[j].get(), outputs_[j].get(), cached});
+    BitSlot bits = BitSlot::Of(field);
+    if (bits.mask != 0) {
+      bits.byteOffset = rows_.DecoderOffset(bits.byteOffset);
+    }
+    slots_.push_back({bits, *l, &layout_[*l], tables_[j].get(), outputs_[j].get(), cached});
   }
   encoded_.resize(slots_.size());
   for (size_t k = 0; k < slots_.size(); ++k) {
@@ -122,8 +125,7 @@ void RowDecoder<Offset>::BuildSlots() {
   }
 }
 
-// --- Rows
-// -----------------------------------------------------------------------------------------
+// --- Rows ----------------------------------------------------------------------------------------
 
 template <typename Offset>
 Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& output,
@@ -159,8 +161,8 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
     ORV_RETURN_IF_ERROR(NextRow(input, row));
     record_ = i + 1;
     const uint64_t tail = rows_.tailBytes();
-    if (static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
-        tail + (kAhead - 1) * recordByteSize_ + rows_.usedBytes() + 8) {
+    if (!rows_.gathered() && static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
+                                 tail + (kAhead - 1) * recordByteSize_ + rows_.usedBytes() + 8) {
       PrefetchRow(input.BufferPos() + tail + (kAhead - 1) * recordByteSize_);
     }
     if (filterSlot_) {
@@ -168,10 +170,16 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
       ORV_RETURN_IF_ERROR(Passes(slots_[*filterSlot_].bits.SymbolOf(row), pass));
       if (!pass) {
         stats.Tick();
+        if (recordByteSize_ == 0) {
+          break;  // rows of no bytes are all the same row: none passes
+        }
         continue;
       }
     }
     ORV_RETURN_IF_ERROR(DecodeRow(row));
+    if (options_.lowMemory && DiskTable::AnyLost()) {
+      return LostTable();
+    }
     WriteRow(output);
     ++written_;
     stats.Tick();
@@ -186,6 +194,9 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
 // 8 zero bytes after them; then the rest of the row is skipped.
 template <typename Offset>
 Status RowDecoder<Offset>::NextRow(IFileInput& input, const char*& row) {
+  if (rows_.gathered()) {
+    return NextGatheredRow(input, row);
+  }
   const uint64_t used = rows_.usedBytes();
   if (input.Ensure(used + 8)) {
     row = input.BufferPos();
@@ -206,6 +217,27 @@ Status RowDecoder<Offset>::NextRow(IFileInput& input, const char*& row) {
   if (rows_.tailBytes() > 0 && input.Skip(rows_.tailBytes()) != kInputOk) {
     return Status::Damaged("Error reading field data: '" + rows_.last().fieldName + "'.");
   }
+  return Status::Ok();
+}
+
+// A row's runs of used bytes, read one after the other with the gaps skipped.
+template <typename Offset>
+Status RowDecoder<Offset>::NextGatheredRow(IFileInput& input, const char*& row) {
+  uint64_t at = 0;  // bytes of the row consumed
+  for (const RowSegment& segment : rows_.segments()) {
+    const uint64_t gap = segment.rowOffset - at;
+    if ((gap > 0 && input.Skip(gap) != kInputOk) ||
+        input.Read(rowCopy_.data() + segment.gatheredOffset, segment.length) != kInputOk) {
+      // Name the first field whose bits lie beyond what the input surely had.
+      return Status::Damaged("Error reading field data: '" +
+                             rows_.FirstBeyond(segment.rowOffset).fieldName + "'.");
+    }
+    at = segment.rowOffset + segment.length;
+  }
+  if (recordByteSize_ > at && input.Skip(recordByteSize_ - at) != kInputOk) {
+    return Status::Damaged("Error reading field data: '" + rows_.last().fieldName + "'.");
+  }
+  row = rowCopy_.data();
   return Status::Ok();
 }
 
@@ -392,13 +424,12 @@ void RowDecoder<Offset>::WriteBatch(uint64_t n, BufferedFileOutput& output) cons
   }
 }
 
-// --- Reporting
-// ------------------------------------------------------------------------------------
+// --- Reporting -----------------------------------------------------------------------------------
 
 template <typename Offset>
 Status RowDecoder<Offset>::Convert(const Slot& slot, int64_t s) {
   if (!ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
-    return FieldFailure(*slot.field);
+    return options_.lowMemory && DiskTable::AnyLost() ? LostTable() : FieldFailure(*slot.field);
   }
   return Status::Ok();
 }
@@ -407,6 +438,18 @@ template <typename Offset>
 Status RowDecoder<Offset>::FieldFailure(const TypeTraits& field) const {
   return Status::Invalid("Field reading failed: '" + field.GetFullName() + "' (record no. " +
                          std::to_string(record_) + ").");
+}
+
+// The file shrank under a table on disk: what was read of it since is zeros.
+template <typename Offset>
+Status RowDecoder<Offset>::LostTable() const {
+  for (const Slot& slot : slots_) {
+    if (slot.table->lost()) {
+      return Status::IoError("Error reading symbol table of field '" +
+                             slot.table->metadata().fieldName + "'.");
+    }
+  }
+  return Status::IoError("Error reading input.");
 }
 
 template <typename Offset>

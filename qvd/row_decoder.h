@@ -80,6 +80,7 @@ class RowDecoder final : public RowDecoderBase {
   void WriteBatch(uint64_t n, BufferedFileOutput& output) const;
 
   Status NextRow(IFileInput& input, const char*& row);
+  Status NextGatheredRow(IFileInput& input, const char*& row);
   void PrefetchRow(const char* row) const;
   Status Passes(int64_t s, bool& pass);
   Status DecodeRow(const char* row);
@@ -89,6 +90,7 @@ class RowDecoder final : public RowDecoderBase {
 
   Status Convert(const Slot& slot, int64_t s);
   Status FieldFailure(const TypeTraits& field) const;
+  Status LostTable() const;
   void WarnOutput(size_t layoutIndex);
   void CheckValue(size_t layoutIndex);
 

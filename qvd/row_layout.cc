@@ -54,6 +54,42 @@ RowLayout::RowLayout(const QvdTableMetadata& table, const std::vector<QvdFieldMe
     }
   }
   tailBytes_ = table.recordByteSize - usedBytes_;
+  if (usedBytes_ > kMaxDirectRowBytes) {
+    Gather();
+  }
+}
+
+void RowLayout::Gather() {
+  // Runs closer than this are read as one.
+  constexpr uint64_t kJoin = 64;
+  for (size_t j : order_) {
+    const QvdFieldMetadata& field = (*fields_)[j];
+    if (field.bitWidth == 0) {
+      continue;
+    }
+    const uint64_t start = field.bitOffset / 8;
+    const uint64_t end = (field.bitOffset + field.bitWidth + 7) / 8;
+    if (!segments_.empty() &&
+        start <= segments_.back().rowOffset + segments_.back().length + kJoin) {
+      RowSegment& last = segments_.back();
+      last.length = std::max(last.length, end - last.rowOffset);
+    } else {
+      segments_.push_back({start, end - start, 0});
+    }
+  }
+  for (RowSegment& segment : segments_) {
+    segment.gatheredOffset = gatheredBytes_;
+    gatheredBytes_ += segment.length;
+  }
+}
+
+uint64_t RowLayout::DecoderOffset(uint64_t rowOffset) const {
+  for (const RowSegment& segment : segments_) {
+    if (rowOffset < segment.rowOffset + segment.length) {
+      return segment.gatheredOffset + (rowOffset - segment.rowOffset);
+    }
+  }
+  return rowOffset;
 }
 
 const QvdFieldMetadata& RowLayout::FirstBeyond(uint64_t got) const {

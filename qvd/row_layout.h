@@ -41,10 +41,30 @@ struct BitSlot {
   }
 };
 
-// The order of the fields in a row and the bytes a row decoder must look at.
+// A run of a row's bytes that holds fields' bits, and where a gathered row keeps it.
+struct RowSegment {
+  uint64_t rowOffset;
+  uint64_t length;
+  uint64_t gatheredOffset;
+};
+
+// The order of the fields in a row and the bytes a row decoder must look at. A row whose used
+// bits span more than kMaxDirectRowBytes is gathered: only the runs of bytes that hold bits are
+// read, one after the other, and the gaps between them skipped, so that memory follows the
+// fields, not the offsets a header claims.
 class RowLayout {
  public:
+  static constexpr uint64_t kMaxDirectRowBytes = 65536;
+
   RowLayout(const QvdTableMetadata& table, const std::vector<QvdFieldMetadata>& fields);
+
+  bool gathered() const { return !segments_.empty(); }
+  const std::vector<RowSegment>& segments() const { return segments_; }
+  // Bytes of a gathered row.
+  uint64_t gatheredBytes() const { return gatheredBytes_; }
+  // Where the byte at `rowOffset` of a row is in the bytes a decoder sees: the row's own, or a
+  // gathered row's.
+  uint64_t DecoderOffset(uint64_t rowOffset) const;
 
   // Field positions in ascending BitOffset (header order among equals): a row is decoded in this
   // order, so that the first field to fail is the first in the row.
@@ -59,9 +79,13 @@ class RowLayout {
 
  private:
   const std::vector<QvdFieldMetadata>* fields_;
+  void Gather();
+
   std::vector<size_t> order_;
   uint64_t usedBytes_ = 0;
   uint64_t tailBytes_ = 0;
+  std::vector<RowSegment> segments_;  // gathered rows only
+  uint64_t gatheredBytes_ = 0;
 };
 
 }  // namespace orv

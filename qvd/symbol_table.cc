@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstring>
 
 namespace orv {
@@ -54,8 +56,7 @@ uint64_t NumberSymbolSize(uint8_t kind) {
   return kind == qvd::kSymbolInt ? 1 + 4 : kind == qvd::kSymbolDouble ? 1 + 8 : 0;
 }
 
-// --- TableBytes
-// -----------------------------------------------------------------------------------
+// --- TableBytes ----------------------------------------------------------------------------------
 
 bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare) {
   constexpr uint64_t kChunk = uint64_t{1} << 24;
@@ -91,11 +92,80 @@ void TableBytes::Release(LargeBuffer& spare) {
   size_ = 0;
 }
 
-// --- DiskTable
-// ------------------------------------------------------------------------------------
+// --- DiskTable -----------------------------------------------------------------------------------
+
+// A mapped file that shrinks while it is read raises SIGBUS at the first touch of a lost page. The
+// handler puts a page of zeros in its place, so that the read goes on, and notes the address; the
+// reader then reports the table as unreadable before it writes the row. A SIGBUS outside the
+// mapped tables keeps its default effect.
+
+namespace {
+
+constexpr size_t kMaxMappings = 256;
+std::atomic<uintptr_t> g_mappingStart[kMaxMappings];
+std::atomic<uintptr_t> g_mappingEnd[kMaxMappings];
+std::atomic<uintptr_t> g_lostPage{0};
+uintptr_t g_pageSize = 4096;
+
+void OnBusError(int, siginfo_t* info, void*) {
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (size_t i = 0; i < kMaxMappings; ++i) {
+    if (address >= g_mappingStart[i].load() && address < g_mappingEnd[i].load()) {
+      const uintptr_t page = address & ~(g_pageSize - 1);
+      if (mmap(reinterpret_cast<void*>(page), g_pageSize, PROT_READ,
+               MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+        uintptr_t none = 0;
+        g_lostPage.compare_exchange_strong(none, page);
+        return;
+      }
+      break;
+    }
+  }
+  signal(SIGBUS, SIG_DFL);  // the access faults again, with the default effect
+}
+
+// A slot in the table of mapped ranges, the handler installed; kMaxMappings when none is free.
+size_t RegisterMapping(uintptr_t start, uintptr_t end) {
+  static const bool installed = [] {
+    g_pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action = {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  for (size_t i = 0; installed && i < kMaxMappings; ++i) {
+    uintptr_t none = 0;
+    if (g_mappingEnd[i].load() == 0 && g_mappingStart[i].compare_exchange_strong(none, start)) {
+      g_mappingEnd[i].store(end);
+      return i;
+    }
+  }
+  return kMaxMappings;
+}
+
+}  // namespace
+
+bool DiskTable::Lost() const {
+  const uintptr_t page = g_lostPage.load(std::memory_order_relaxed);
+  const auto start = reinterpret_cast<uintptr_t>(mapped_);
+  return mapped_ != nullptr && page != 0 && page + g_pageSize > start &&
+         page < start + mappedLength_;
+}
+
+bool DiskTable::AnyLost() {
+  return g_lostPage.load(std::memory_order_relaxed) != 0;
+}
 
 DiskTable::~DiskTable() {
   if (mapped_ != nullptr) {
+    if (Lost()) {
+      g_lostPage.store(0);
+    }
+    if (slot_ < kMaxMappings) {
+      g_mappingEnd[slot_].store(0);
+      g_mappingStart[slot_].store(0);
+    }
     munmap(mapped_, mappedLength_);
   }
 }
@@ -115,10 +185,17 @@ Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t leng
   }
   void* p = mmap(nullptr, mappedLength_, PROT_READ, MAP_PRIVATE, fileno(file_.get()),
                  static_cast<off_t>(position - mappedDelta_));
-  if (p != MAP_FAILED) {
-    mapped_ = static_cast<char*>(p);
-    madvise(p, mappedLength_, MADV_RANDOM);
+  if (p == MAP_FAILED) {
+    return Status::Ok();
   }
+  const auto start = reinterpret_cast<uintptr_t>(p);
+  slot_ = RegisterMapping(start, start + mappedLength_);
+  if (slot_ == kMaxMappings) {
+    munmap(p, mappedLength_);  // read through the window instead
+    return Status::Ok();
+  }
+  mapped_ = static_cast<char*>(p);
+  madvise(p, mappedLength_, MADV_RANDOM);
   return Status::Ok();
 }
 
@@ -151,8 +228,7 @@ bool DiskTable::Fetch(uint64_t start, uint64_t size, const char*& bytes) {
   return true;
 }
 
-// --- SymbolTable
-// ----------------------------------------------------------------------------------
+// --- SymbolTable ---------------------------------------------------------------------------------
 
 template <typename Offset>
 Status SymbolTable<Offset>::Damaged() const {

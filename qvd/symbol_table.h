@@ -64,6 +64,10 @@ class DiskTable {
   Status Open(const std::string& path, uint64_t position, uint64_t length);
   // Bytes [start, start + size) of the table, which the caller has checked lie inside it.
   bool Fetch(uint64_t start, uint64_t size, const char*& bytes);
+  // Whether a page of this table was lost because the file shrank while it was read (the bytes
+  // fetched from it since are zeros); AnyLost for any mapped table.
+  bool Lost() const;
+  static bool AnyLost();
 
  private:
   struct FileCloser {
@@ -75,6 +79,7 @@ class DiskTable {
   char* mapped_ = nullptr;
   size_t mappedLength_ = 0;
   size_t mappedDelta_ = 0;  // the table's start within the mapping (page alignment)
+  size_t slot_ = SIZE_MAX;  // in the table of mapped ranges
   std::string window_;      // bytes of the table from windowStart_, read from file_
   uint64_t windowStart_ = 0;
   uint64_t windowSize_ = 4096;
@@ -97,6 +102,8 @@ class SymbolTable {
   const QvdFieldMetadata& metadata() const { return *metadata_; }
   uint64_t length() const { return metadata_->length; }
   bool onDisk() const { return disk_ != nullptr; }
+  // A table on disk whose file shrank while it was read.
+  bool lost() const { return disk_ != nullptr && disk_->Lost(); }
   bool guessed() const { return guessed_; }
   uint64_t uniformSize() const { return uniformSize_; }
 

@@ -1,6 +1,7 @@
 // The units of the QVD table reader on literal bytes: symbol table scans, the bit layout of rows,
 // the filter, the binding of fields, and the reader as a whole over a file in memory.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -324,6 +325,93 @@ TEST(QvdTableReader, FiltersAndSkipsRows) {
   options.filter = "n!=2";
   options.firstRecord = 1;
   EXPECT_EQ(Read(table.Bytes(), "n int; s string", options).records, "3,c\n1,a\n");
+}
+
+TEST(QvdTableReader, SkipsTheBytesBetweenFarApartFields) {
+  // Rows of 70,000 bytes with one byte used at each end: only those are read.
+  const uint64_t rowBytes = 70000;
+  std::string rows;
+  for (char r = 0; r < 3; ++r) {
+    std::string row(rowBytes, '\xFF');
+    row[0] = r;
+    row[rowBytes - 1] = static_cast<char>(2 - r);
+    rows += row;
+  }
+  testing::QvdTable table(
+      {{"near", 0, 8, 0, IntSymbol(10) + IntSymbol(11) + IntSymbol(12), 3},
+       {"far", 8 * (rowBytes - 1), 8, 0, TextSymbol("x") + TextSymbol("y") + TextSymbol("z"), 3}},
+      rowBytes, rows);
+  TableReadOptions options;
+  options.conversion.textOutput = true;
+  EXPECT_EQ(Read(table.Bytes(), "near int; far string", options).records, "10,z\n11,y\n12,x\n");
+  table.dataBytes = table.fields[0].symbols.size() + table.fields[1].symbols.size() + rowBytes + 10;
+  EXPECT_EQ(Read(table.Bytes(), "near int; far string", options).message,
+            "Error reading field data: 'far'.");
+}
+
+TEST(QvdTableReader, RowsOfNoBytesAreDecidedOnce) {
+  // Rows of no bytes are all the same row: a filter that rejects it ends the run at once.
+  testing::QvdTable table({{"c", 0, 0, 0, IntSymbol(7), 1}}, 0, "");
+  table.noOfRecords = uint64_t{1} << 60;
+  TableReadOptions options;
+  options.filter = "c==8";
+  const ReadResult result = Read(table.Bytes(), "c int", options);
+  EXPECT_EQ(result.message, "");
+  EXPECT_EQ(result.records, "");
+}
+
+TEST(QvdTableReader, LowMemoryReportsAFileThatShrinksWhileItIsRead) {
+  // 2,000 texts of 100 bytes: a table of many pages, read from the file as rows name them.
+  std::string symbols;
+  for (int s = 0; s < 2000; ++s) {
+    symbols += TextSymbol(std::string(99, static_cast<char>('a' + s % 26)));
+  }
+  std::string rows;
+  for (int r = 0; r < 2000; ++r) {
+    rows += testing::LittleEndian(static_cast<uint16_t>(1999 - r));
+  }
+  testing::QvdTable table({{"t", 0, 16, 0, symbols, 2000}}, 2, rows);
+  testing::ScratchDir dir;
+  const std::string path = dir / "shrinks.qvd";
+  testing::WriteFileBytes(path, table.Bytes());
+  for (bool shrink : {false, true}) {
+    SCOPED_TRACE(shrink);
+    TypeTraitsCollection layout = Layout("t string");
+    FILE* file = fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    std::unique_ptr<IFileInput> input = IFileInput::Create(file, false, false, false);
+    TableReadOptions options;
+    options.lowMemory = true;
+    options.path = path;
+    QvdTableReader reader(layout, options);
+    ASSERT_TRUE(reader.Open(*input).ok());
+    if (shrink) {
+      ASSERT_EQ(truncate(path.c_str(), 0), 0);
+    }
+    std::string records;
+    BufferedFileOutput output(&records);
+    IntervalStats stats("records");
+    const Status status = reader.ReadRows(*input, output, stats);
+    output.flush();
+    EXPECT_EQ(status.message(), shrink ? "Error reading symbol table of field 't'." : "");
+    EXPECT_EQ(records.size(), shrink ? 0u : 2000u * (4 + 99));  // length, then the bytes
+    input.reset();
+    fclose(file);
+  }
+}
+
+TEST(QvdTableReader, MemoryFollowsTheFileNotTheBitOffsetsItClaims) {
+  // A 300-byte file whose one field lies 5 GB into its rows.
+  const uint64_t offset = uint64_t{5} << 33;
+  for (uint64_t records : {0, 1}) {
+    SCOPED_TRACE(records);
+    testing::QvdTable table({{"f", offset, 1, 0, IntSymbol(1), 1}}, offset / 8 + 1, "");
+    table.noOfRecords = records;
+    TableReadOptions options;
+    const ReadResult result = Read(table.Bytes(), "f int", options);
+    EXPECT_EQ(result.message, records == 0 ? "" : "Error reading field data: 'f'.");
+    EXPECT_EQ(result.records, "");
+  }
 }
 
 }  // namespace
