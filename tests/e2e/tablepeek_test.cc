@@ -291,7 +291,7 @@ TEST(TablePeek, InfoLinesFollowTheCommandLineOrder) {
 TEST(TablePeek, LongSeparatorArgumentsWarnAndKeepTheFirstCharacter) {
   std::tuple<Lines, std::string, std::string> cases[] = {
       {{"-s", "ab"}, "Field separator contains 2", "INFO|field-separator|a|"},
-      {{"-r", "\\n\\r\\n"}, "Record separator contains 3", "INFO|record-separator|\n|"},
+      {{"-r", "\\n\\r\\n"}, "Record separator contains 3", "INFO|record-separator|\\n|"},
       {{"--quote=\\t"}, "Quote contains 2", "INFO|quote|\\|"},  // no unescaping
   };
   for (auto [args, warning, info] : cases) {
