@@ -269,14 +269,15 @@ int CutOffAtEnd(bool lastField) {
 }
 
 // What ends an unquoted token: the field separator, and for a field other than the last the
-// record separator too (unless the two are the same), which makes the record short.
+// record separator too (unless the two are the same), which makes the record short. The
+// references are to the descriptor's members, read where they are used as the members would be.
 struct TokenEnds {
   const char* separator;
-  size_t separatorLength;
+  const size_t& separatorLength;
   const char* recordSeparator;
-  size_t recordSeparatorLength;
+  const size_t& recordSeparatorLength;
   bool checkRecord;
-  bool lastField;
+  const bool& lastField;
 };
 
 // The first byte in [p, e) that is s0, or r0 when `checkRecord`; e when there is none.
