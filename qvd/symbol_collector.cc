@@ -77,7 +77,8 @@ unsigned BitWidth(uint64_t v) {
 }
 
 // Numbers a field's symbols while its records are visited in value order: a record either opens
-// the next symbol or joins the one the record before it opened.
+// the next symbol or joins the one the record before it opened. Its per-record methods are forced
+// inline: they run in the sorts' inner loops.
 template <typename R>
 class SymbolNumbering {
  public:
@@ -85,16 +86,16 @@ class SymbolNumbering {
       : dataSet_(dataSet),
         field_(dataSet.field()),
         symbols_(symbols),
-        f_(symbols.firstValueIndex),
+        firstValueIndex_(symbols.firstValueIndex),
         uniformSize_(field_.UniformQvdSymbolSize()) {}
 
   [[gnu::always_inline]] void Add(R r, bool same) {
     if (count_ > 0 && same) {
-      symbols_.stored[r] = static_cast<R>(count_ - 1 + f_);
+      symbols_.stored[r] = static_cast<R>(count_ - 1 + firstValueIndex_);
       return;
     }
     symbols_.order[count_] = r;
-    symbols_.stored[r] = static_cast<R>(count_ + f_);
+    symbols_.stored[r] = static_cast<R>(count_ + firstValueIndex_);
     if (uniformSize_ != 0) {
       symbols_.symbolBytes += uniformSize_;
     } else {
@@ -118,7 +119,7 @@ class SymbolNumbering {
   const FlowDataSet& dataSet_;
   const TypeTraits& field_;
   FieldSymbols<R>& symbols_;
-  const uint64_t f_;
+  const uint64_t firstValueIndex_;
   const size_t uniformSize_;  // 0: symbol sizes differ by value
   uint64_t count_ = 0;
 };
@@ -139,6 +140,7 @@ struct OrderKeys {
   uint64_t most = 0;
 };
 
+// Flattened so that reading each record's key stays inline in the loop.
 template <typename T, typename Iterator, typename Key>
 [[gnu::flatten]] OrderKeys CollectOrderKeys(Iterator begin, Iterator end,
                                             const FlowDataSet& dataSet, Key key, bool descending) {
