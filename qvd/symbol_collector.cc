@@ -14,10 +14,6 @@ namespace orv {
 
 namespace {
 
-// Fixed-width columns: (key, record) pairs sorted by key for locality, then runs of equal keys
-// grouped into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a
-// symbol of its own. A date's key is its day number, so that a day past the end of its month is
-// the same symbol as the day it carries into.
 // An unsigned key that orders as the value does. Doubles: -0.0 is 0.0, NaN the largest key.
 template <typename K>
 uint64_t OrderKey(K v) {
@@ -80,111 +76,186 @@ unsigned BitWidth(uint64_t v) {
   return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v));
 }
 
-// Fixed-width columns: (key, record) pairs sorted by key for locality, then runs of equal keys
-// grouped into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a
-// symbol of its own. A date's key is its day number, so that a day past the end of its month is
-// the same symbol as the day it carries into. Keys of up to 64 bits are radix sorted.
+// Numbers a field's symbols while its records are visited in value order: a record either opens
+// the next symbol or joins the one the record before it opened. Its per-record methods are forced
+// inline: they run in the sorts' inner loops.
+template <typename R>
+class SymbolNumbering {
+ public:
+  SymbolNumbering(const FlowDataSet& dataSet, FieldSymbols<R>& symbols)
+      : dataSet_(dataSet),
+        field_(dataSet.field()),
+        symbols_(symbols),
+        firstValueIndex_(symbols.firstValueIndex),
+        uniformSize_(field_.UniformQvdSymbolSize()) {}
+
+  [[gnu::always_inline]] void Add(R r, bool same) {
+    if (count_ > 0 && same) {
+      symbols_.stored[r] = static_cast<R>(count_ - 1 + firstValueIndex_);
+      return;
+    }
+    symbols_.order[count_] = r;
+    symbols_.stored[r] = static_cast<R>(count_ + firstValueIndex_);
+    if (uniformSize_ != 0) {
+      symbols_.symbolBytes += uniformSize_;
+    } else {
+      auto [value, size] = dataSet_.ValueAt(r);
+      symbols_.symbolBytes += field_.GetQvdSymbolSize(value, size);
+    }
+    ++count_;
+  }
+
+  // Loads ahead what Add(r) is going to touch, for records visited out of storage order.
+  [[gnu::always_inline]] void Prefetch(size_t r) const {
+    if (uniformSize_ == 0) {
+      dataSet_.Prefetch(r);
+    }
+    __builtin_prefetch(&symbols_.stored[r], 1);
+  }
+
+  uint64_t count() const { return count_; }
+
+ private:
+  const FlowDataSet& dataSet_;
+  const TypeTraits& field_;
+  FieldSymbols<R>& symbols_;
+  const uint64_t firstValueIndex_;
+  const size_t uniformSize_;  // 0: symbol sizes differ by value
+  uint64_t count_ = 0;
+};
+
+// The key of record r's value, its stored bytes read as a T.
+template <typename T, typename R, typename Key>
+[[gnu::always_inline]] inline auto KeyOf(const FlowDataSet& dataSet, R r, Key key) {
+  T v;
+  memcpy(&v, dataSet.ValueAt(r).first, sizeof v);
+  return key(v);
+}
+
+// The order keys of the records in [begin, end), in that order, with their range. A descending
+// field's keys are complemented so that they order the other way; NaN's key stays the largest.
+struct OrderKeys {
+  std::vector<uint64_t> keys;
+  uint64_t least = UINT64_MAX;
+  uint64_t most = 0;
+};
+
+// Flattened so that reading each record's key stays inline in the loop.
+template <typename T, typename Iterator, typename Key>
+[[gnu::flatten]] OrderKeys CollectOrderKeys(Iterator begin, Iterator end,
+                                            const FlowDataSet& dataSet, Key key, bool descending) {
+  constexpr bool kFloating = std::is_floating_point_v<decltype(key(T{}))>;
+  const auto n = static_cast<size_t>(end - begin);
+  OrderKeys out;
+  out.keys.resize(n);
+  for (size_t p = 0; p < n; ++p) {
+    uint64_t k = OrderKey(KeyOf<T>(dataSet, begin[static_cast<std::ptrdiff_t>(p)], key));
+    if (descending && !(kFloating && k == UINT64_MAX)) {
+      k = ~k;
+    }
+    out.keys[p] = k;
+    out.least = std::min(out.least, k);
+    out.most = std::max(out.most, k);
+  }
+  return out;
+}
+
+// Whether two neighbours in key order hold the same symbol; `relative` is the key less the least.
+// NaN equals nothing, not even NaN.
+template <typename K>
+[[gnu::always_inline]] inline bool SameSymbol(uint64_t relative, uint64_t previousRelative,
+                                              uint64_t least) {
+  return relative == previousRelative &&
+         !(std::is_floating_point_v<K> && relative + least == UINT64_MAX);
+}
+
+// Keys relative to the least, each shifted above its record number in one 64-bit word: sorting
+// the words moves half the bytes that (key, record) pairs would.
+template <typename K, typename R, typename Iterator>
+void GroupPackedWords(OrderKeys& ordered, Iterator begin, unsigned keyBits, unsigned recordBits,
+                      SymbolNumbering<R>& numbering) {
+  std::vector<uint64_t>& keys = ordered.keys;
+  const size_t n = keys.size();
+  for (size_t p = 0; p < n; ++p) {
+    keys[p] = (keys[p] - ordered.least) << recordBits |
+              static_cast<uint64_t>(begin[static_cast<std::ptrdiff_t>(p)]);
+  }
+  RadixSort(keys, recordBits, recordBits + keyBits, [](uint64_t word) { return word; });
+  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
+  constexpr size_t kAhead = 16;  // records visited in key order: load them ahead
+  for (size_t q = 0; q < n; ++q) {
+    if (q + kAhead < n) {
+      numbering.Prefetch(static_cast<size_t>(keys[q + kAhead] & recordMask));
+    }
+    const uint64_t k = keys[q] >> recordBits;
+    const bool same = q > 0 && SameSymbol<K>(k, keys[q - 1] >> recordBits, ordered.least);
+    numbering.Add(static_cast<R>(keys[q] & recordMask), same);
+  }
+}
+
+// Keys too wide to share a word with the record number: (key, record) pairs are sorted instead.
+template <typename K, typename R, typename Iterator>
+void GroupKeyRecordPairs(OrderKeys& ordered, Iterator begin, unsigned keyBits,
+                         SymbolNumbering<R>& numbering) {
+  const size_t n = ordered.keys.size();
+  std::vector<std::pair<uint64_t, R>> keyed(n);
+  for (size_t p = 0; p < n; ++p) {
+    keyed[p] = {ordered.keys[p] - ordered.least, begin[static_cast<std::ptrdiff_t>(p)]};
+  }
+  ordered.keys = {};
+  RadixSort(keyed, 0, keyBits, [](const std::pair<uint64_t, R>& e) { return e.first; });
+  for (size_t q = 0; q < n; ++q) {
+    const uint64_t k = keyed[q].first;
+    numbering.Add(keyed[q].second, q > 0 && SameSymbol<K>(k, keyed[q - 1].first, ordered.least));
+  }
+}
+
+// Keys wider than 64 bits (decimals of more than 18 digits) are compared, not radix sorted.
+template <typename T, typename R, typename Iterator, typename Key>
+void GroupByComparison(Iterator begin, Iterator end, const FlowDataSet& dataSet, Key key,
+                       bool descending, SymbolNumbering<R>& numbering) {
+  using K = decltype(key(T{}));
+  std::vector<std::pair<K, R>> keyed;
+  keyed.reserve(static_cast<size_t>(end - begin));
+  for (Iterator it = begin; it != end; ++it) {
+    keyed.emplace_back(KeyOf<T>(dataSet, *it, key), *it);
+  }
+  if (descending) {
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
+  } else {
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  for (size_t q = 0; q < keyed.size(); ++q) {
+    numbering.Add(keyed[q].second, q > 0 && keyed[q].first == keyed[q - 1].first);
+  }
+}
+
+// Fixed-width columns: the records sorted by key for locality, then runs of equal keys grouped
+// into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a symbol
+// of its own. A date's key is its day number, so that a day past the end of its month is the same
+// symbol as the day it carries into. Keys of up to 64 bits are radix sorted.
 template <typename T, typename R, typename Iterator, typename Key>
 void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                 Key key) {
-  const TypeTraits& field = dataSet.field();
-  const bool descending = field.sortDirection() == 1;
   using K = decltype(key(T{}));
-  constexpr bool kFloating = std::is_floating_point_v<K>;
-  const uint64_t f = symbols.firstValueIndex;
-  uint64_t count = 0;
-  const size_t uniformSize = field.UniformQvdSymbolSize();
-  auto add = [&](R r, bool same) {
-    if (count > 0 && same) {
-      symbols.stored[r] = static_cast<R>(count - 1 + f);
-      return;
-    }
-    symbols.order[count] = r;
-    symbols.stored[r] = static_cast<R>(count + f);
-    if (uniformSize != 0) {
-      symbols.symbolBytes += uniformSize;
-    } else {
-      auto [value, size] = dataSet.ValueAt(r);
-      symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
-    }
-    ++count;
-  };
-  auto valueOf = [&](R r) {
-    T v;
-    memcpy(&v, dataSet.ValueAt(r).first, sizeof v);
-    return key(v);
-  };
+  const bool descending = dataSet.field().sortDirection() == 1;
+  SymbolNumbering<R> numbering(dataSet, symbols);
   if constexpr (sizeof(K) <= 8) {
-    // Keys relative to the smallest; when they and a record number fit one 64-bit word
-    // together, the words are sorted (half the bytes of key and record pairs).
-    const auto n = static_cast<size_t>(end - begin);
-    std::vector<uint64_t> keys(n);
-    uint64_t least = UINT64_MAX;
-    uint64_t most = 0;
-    for (size_t p = 0; p < n; ++p) {
-      uint64_t k = OrderKey(valueOf(begin[static_cast<std::ptrdiff_t>(p)]));
-      // Descending: the complement orders the other way; NaN stays last.
-      if (descending && !(kFloating && k == UINT64_MAX)) {
-        k = ~k;
-      }
-      keys[p] = k;
-      least = std::min(least, k);
-      most = std::max(most, k);
-    }
-    const unsigned keyBits = n == 0 ? 0 : BitWidth(most - least);
+    OrderKeys ordered = CollectOrderKeys<T>(begin, end, dataSet, key, descending);
+    const unsigned keyBits = begin == end ? 0 : BitWidth(ordered.most - ordered.least);
     const size_t records = symbols.stored.size();
     const unsigned recordBits = BitWidth(records == 0 ? 0 : records - 1);
-    auto isNan = [&](uint64_t relative) { return kFloating && relative + least == UINT64_MAX; };
     if (keyBits + recordBits <= 64 && recordBits < 64) {
-      for (size_t p = 0; p < n; ++p) {
-        keys[p] = (keys[p] - least) << recordBits |
-                  static_cast<uint64_t>(begin[static_cast<std::ptrdiff_t>(p)]);
-      }
-      RadixSort(keys, recordBits, recordBits + keyBits, [](uint64_t word) { return word; });
-      const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
-      constexpr size_t kAhead = 16;  // records visited in key order: load them ahead
-      for (size_t q = 0; q < n; ++q) {
-        if (q + kAhead < n) {
-          const auto ahead = static_cast<size_t>(keys[q + kAhead] & recordMask);
-          if (uniformSize == 0) {
-            dataSet.Prefetch(ahead);
-          }
-          __builtin_prefetch(&symbols.stored[ahead], 1);
-        }
-        const uint64_t k = keys[q] >> recordBits;
-        const bool same = q > 0 && k == (keys[q - 1] >> recordBits) && !isNan(k);
-        add(static_cast<R>(keys[q] & recordMask), same);
-      }
+      GroupPackedWords<K>(ordered, begin, keyBits, recordBits, numbering);
     } else {
-      std::vector<std::pair<uint64_t, R>> keyed(n);
-      for (size_t p = 0; p < n; ++p) {
-        keyed[p] = {keys[p] - least, begin[static_cast<std::ptrdiff_t>(p)]};
-      }
-      keys = {};
-      RadixSort(keyed, 0, keyBits, [](const std::pair<uint64_t, R>& e) { return e.first; });
-      for (size_t q = 0; q < n; ++q) {
-        const uint64_t k = keyed[q].first;
-        add(keyed[q].second, q > 0 && k == keyed[q - 1].first && !isNan(k));
-      }
+      GroupKeyRecordPairs<K>(ordered, begin, keyBits, numbering);
     }
   } else {
-    std::vector<std::pair<K, R>> keyed;
-    keyed.reserve(static_cast<size_t>(end - begin));
-    for (Iterator it = begin; it != end; ++it) {
-      keyed.emplace_back(valueOf(*it), *it);
-    }
-    if (descending) {
-      std::sort(keyed.begin(), keyed.end(),
-                [](const auto& a, const auto& b) { return a.first > b.first; });
-    } else {
-      std::sort(keyed.begin(), keyed.end(),
-                [](const auto& a, const auto& b) { return a.first < b.first; });
-    }
-    for (size_t q = 0; q < keyed.size(); ++q) {
-      add(keyed[q].second, q > 0 && keyed[q].first == keyed[q - 1].first);
-    }
+    GroupByComparison<T>(begin, end, dataSet, key, descending, numbering);
   }
-  symbols.symbolCount = count;
+  symbols.symbolCount = numbering.count();
 }
 
 // Strings: records with identical bytes always share a symbol, so the distinct byte strings are

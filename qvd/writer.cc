@@ -1,6 +1,7 @@
 #include "qvd/writer.h"
 
 #include <charconv>
+#include <numeric>
 
 #include "runtime/stats.h"
 
@@ -26,21 +27,26 @@ void UnsignedLine(BufferedFileOutput& output, const char* before, uint64_t numbe
   output.Write(after);
 }
 
-}  // namespace
-
-uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex) {
-  uint64_t largest = (noOfSymbols == 0 ? 0 : noOfSymbols - 1) + firstValueIndex;
-  uint64_t bits = 0;
-  while (largest != 0) {
-    ++bits;
-    largest >>= 1;
+// Each field's bit width in an index row; the last field takes the padding up to a whole byte.
+template <typename R>
+std::vector<uint64_t> RowBitWidths(const std::vector<FieldSymbols<R>>& fields) {
+  std::vector<uint64_t> widths(fields.size());
+  uint64_t totalBits = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const FieldSymbols<R>& f = fields[i];
+    widths[i] = QvdBitWidth(f.symbolCount + (f.nullSymbol ? 1 : 0), f.firstValueIndex);
+    totalBits += widths[i];
+    if (i + 1 == fields.size() && totalBits % 8 != 0) {
+      widths[i] += 8 - totalBits % 8;
+    }
   }
-  return bits;
+  return widths;
 }
 
+// The XML header with its closing CR LF and NUL. `recordByteSize` is the widths' sum in bytes.
 template <typename R>
-void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
-              uint64_t records) {
+void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+                 const std::vector<uint64_t>& widths, uint64_t recordByteSize, uint64_t records) {
   output.Write(
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
       "<QvdTableHeader>\n"
@@ -53,20 +59,6 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
       "  <StaleUtcTime></StaleUtcTime>\n"
       "  <TableName></TableName>\n"
       "  <Fields>\n");
-
-  // Widths; the last field takes the padding up to a whole byte.
-  std::vector<uint64_t> widths(fields.size());
-  uint64_t totalBits = 0;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSymbols<R>& f = fields[i];
-    widths[i] = QvdBitWidth(f.symbolCount + (f.nullSymbol ? 1 : 0), f.firstValueIndex);
-    totalBits += widths[i];
-    if (i + 1 == fields.size() && totalBits % 8 != 0) {
-      widths[i] += 8 - totalBits % 8;
-      totalBits += 8 - totalBits % 8;
-    }
-  }
-
   uint64_t bitOffset = 0;
   uint64_t symbolOffset = 0;
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -84,7 +76,6 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
     bitOffset += widths[i];
     symbolOffset += f.symbolBytes;
   }
-  const uint64_t recordByteSize = totalBits / 8;
   output.Write("  </Fields>\n  <Compression></Compression>\n");
   UnsignedLine(output, "  <RecordByteSize>", recordByteSize, "</RecordByteSize>\n");
   UnsignedLine(output, "  <NoOfRecords>", records, "</NoOfRecords>\n");
@@ -92,8 +83,11 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
   UnsignedLine(output, "  <Length>", recordByteSize * records, "</Length>\n");
   output.Write("</QvdTableHeader>");
   output.Write("\r\n\0", 3);
+}
 
-  // Symbol area: each field's null symbol, then its value symbols in ascending order.
+// Symbol area: each field's null symbol, then its value symbols in ascending order.
+template <typename R>
+void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields) {
   for (const FieldSymbols<R>& f : fields) {
     const TypeTraits& field = f.dataSet->field();
     if (f.nullSymbol) {
@@ -110,19 +104,24 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
       field.WriteQvdSymbol(output, value, size);
     }
   }
+}
 
-  // Index rows: each field's stored value at its bit offset, lowest bit first.
+// Index rows: each field's stored value at its bit offset, lowest bit first. A row is put
+// together in 64-bit words, then written as its recordByteSize bytes.
+template <typename R>
+void WriteIndexRows(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+                    const std::vector<uint64_t>& widths, uint64_t recordByteSize,
+                    uint64_t records) {
   struct Packed {
     const R* stored;
     uint64_t width;
   };
-  std::vector<Packed> packed;
+  std::vector<Packed> packed;  // fields of width 0 take no bits
   for (size_t i = 0; i < fields.size(); ++i) {
     if (widths[i] > 0) {
       packed.push_back({fields[i].stored.data(), widths[i]});
     }
   }
-  // A row is put together in 64-bit words, then written as its recordByteSize bytes.
   IntervalStats stats("rows");
   std::vector<uint64_t> row(static_cast<size_t>((recordByteSize + 7) / 8) + 1);
   std::vector<char> rowBytes(row.size() * 8);
@@ -152,6 +151,28 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
     stats.Tick();
   }
   stats.Success();
+}
+
+}  // namespace
+
+uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex) {
+  uint64_t largest = (noOfSymbols == 0 ? 0 : noOfSymbols - 1) + firstValueIndex;
+  uint64_t bits = 0;
+  while (largest != 0) {
+    ++bits;
+    largest >>= 1;
+  }
+  return bits;
+}
+
+template <typename R>
+void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+              uint64_t records) {
+  const std::vector<uint64_t> widths = RowBitWidths(fields);
+  const uint64_t recordByteSize = std::accumulate(widths.begin(), widths.end(), uint64_t{0}) / 8;
+  WriteHeader(output, fields, widths, recordByteSize, records);
+  WriteSymbols(output, fields);
+  WriteIndexRows(output, fields, widths, recordByteSize, records);
 }
 
 template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint8_t>>&, uint64_t);

@@ -5,7 +5,8 @@
 //   Amount    decimal(12,2)     nullable
 //   "Unit Price" double         separator=";" null="NULL"
 //
-// This module knows only the syntax; the descriptors are built from FieldSpec by the type layer.
+// This module knows only the syntax (tokens in data_definition_lexer.h, the text written back in
+// data_definition_render.h); the descriptors are built from FieldSpec by the type layer.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +40,5 @@ struct FieldSpec {
 // Parses `text`; on error returns "Data definition error at line L, column C: ...".
 std::optional<std::string> ParseDataDefinition(std::string_view text,
                                                std::vector<FieldSpec>& fields);
-
-// File form: one field per line, each ending in LF, names padded to a column. Inline form: the
-// fields joined by "; " with no line end.
-std::string RenderDataDefinition(const std::vector<FieldSpec>& fields, bool inlineForm);
 
 }  // namespace orv

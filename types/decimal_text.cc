@@ -30,6 +30,114 @@ Resolved Resolve(const DecimalTextSettings& s) {
   return r;
 }
 
+// Decimal text is read in three parts, each stopping at the byte that starts the next: the
+// integer digits (with grouping separators), the fraction after the decimal separator, and an
+// exponent after 'E' or 'e'. The scanners take the text from `i` on and leave `i` after what they
+// consumed; false means the text is malformed.
+struct DecimalDigits {
+  __int128 integer = 0;
+  char fraction[38];  // the first 38 fraction digits; later ones are checked, then dropped
+  size_t fractionLength = 0;
+  int exponent = 0;
+};
+
+enum class Part { kEnd, kFraction, kExponent };
+
+// Integer part: at most 38 digits.
+bool ScanInteger(std::string_view text, size_t& i, const Resolved& r, DecimalDigits& d,
+                 Part& next) {
+  next = Part::kEnd;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (r.groupingSeparator != 0 && c == r.groupingSeparator) {
+      continue;
+    }
+    if (c == r.decimalSeparator) {
+      next = Part::kFraction;
+      ++i;
+      return true;
+    }
+    if (c == 'E' || c == 'e') {
+      next = Part::kExponent;
+      ++i;
+      return true;
+    }
+    if (!IsDigit(c) || d.integer >= decimalPow10[37]) {
+      return false;
+    }
+    d.integer = d.integer * 10 + (c - '0');
+  }
+  return true;
+}
+
+// Fraction: the first 38 digits count, later ones must still be digits.
+bool ScanFraction(std::string_view text, size_t& i, DecimalDigits& d, Part& next) {
+  next = Part::kEnd;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == 'E' || c == 'e') {
+      next = Part::kExponent;
+      ++i;
+      return true;
+    }
+    if (!IsDigit(c)) {
+      return false;
+    }
+    if (d.fractionLength < sizeof d.fraction) {
+      d.fraction[d.fractionLength++] = c;
+    }
+  }
+  return true;
+}
+
+// Exponent: an optional sign and one or two digits; nothing after E or after the sign counts as
+// no exponent.
+bool ScanExponent(std::string_view text, size_t& i, DecimalDigits& d) {
+  if (i == text.size()) {
+    return true;
+  }
+  bool negative = false;
+  if (text[i] == '+' || text[i] == '-') {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int digits = 0;
+  int exponent = 0;
+  for (; i < text.size(); ++i) {
+    if (!IsDigit(text[i]) || ++digits > 2) {
+      return false;
+    }
+    exponent = exponent * 10 + (text[i] - '0');
+  }
+  d.exponent = negative ? -exponent : exponent;
+  return true;
+}
+
+// The digits as an integer of `scale` fraction digits: fraction digits move up into it (zeros
+// past the written ones) or integer digits are cut off; fails beyond the precision.
+std::optional<__int128> Scale(const DecimalDigits& d, const DecimalTextSettings& s) {
+  __int128 value = d.integer;
+  const int shift = d.exponent + s.scale;
+  if (shift > 0) {
+    const __int128 stepLimit = decimalPow10[s.precision - 1];
+    for (int k = 0; k < shift; ++k) {
+      if (value >= stepLimit) {
+        return std::nullopt;
+      }
+      int digit = static_cast<size_t>(k) < d.fractionLength ? d.fraction[k] - '0' : 0;
+      value = value * 10 + digit;
+    }
+    return value;
+  }
+  for (int k = 0; k < -shift; ++k) {
+    value /= 10;
+  }
+  if (value >= decimalPow10[s.precision]) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace
 
 std::optional<__int128> ParseDecimalText(std::string_view text, const DecimalTextSettings& s) {
@@ -49,93 +157,18 @@ std::optional<__int128> ParseDecimalText(std::string_view text, const DecimalTex
       return std::nullopt;
     }
   }
-
-  // Integer part: at most 38 digits.
-  __int128 value = 0;
-  bool inFraction = false;
-  bool inExponent = false;
-  for (; i < n; ++i) {
-    char c = text[i];
-    if (r.groupingSeparator != 0 && c == r.groupingSeparator) {
-      continue;
-    }
-    if (c == r.decimalSeparator) {
-      inFraction = true;
-      ++i;
-      break;
-    }
-    if (c == 'E' || c == 'e') {
-      inExponent = true;
-      ++i;
-      break;
-    }
-    if (!IsDigit(c) || value >= decimalPow10[37]) {
-      return std::nullopt;
-    }
-    value = value * 10 + (c - '0');
+  DecimalDigits d;
+  Part next;
+  if (!ScanInteger(text, i, r, d, next) ||
+      (next == Part::kFraction && !ScanFraction(text, i, d, next)) ||
+      (next == Part::kExponent && !ScanExponent(text, i, d))) {
+    return std::nullopt;
   }
-
-  // Fraction: the first 38 digits count, later ones must still be digits.
-  char fraction[38];
-  size_t fractionLength = 0;
-  if (inFraction) {
-    for (; i < n; ++i) {
-      char c = text[i];
-      if (c == 'E' || c == 'e') {
-        inExponent = true;
-        ++i;
-        break;
-      }
-      if (!IsDigit(c)) {
-        return std::nullopt;
-      }
-      if (fractionLength < sizeof fraction) {
-        fraction[fractionLength++] = c;
-      }
-    }
+  std::optional<__int128> value = Scale(d, s);
+  if (value && negative) {
+    *value = -*value;
   }
-
-  // Exponent: an optional sign and one or two digits; nothing after E or after the sign counts as
-  // no exponent.
-  int exponent = 0;
-  if (inExponent && i < n) {
-    bool negativeExponent = false;
-    if (text[i] == '+' || text[i] == '-') {
-      negativeExponent = text[i] == '-';
-      ++i;
-    }
-    int digits = 0;
-    for (; i < n; ++i) {
-      if (!IsDigit(text[i]) || ++digits > 2) {
-        return std::nullopt;
-      }
-      exponent = exponent * 10 + (text[i] - '0');
-    }
-    if (negativeExponent) {
-      exponent = -exponent;
-    }
-  }
-
-  const __int128 limit = decimalPow10[s.precision];
-  int shift = exponent + s.scale;
-  if (shift > 0) {
-    const __int128 stepLimit = decimalPow10[s.precision - 1];
-    for (int k = 0; k < shift; ++k) {
-      if (value >= stepLimit) {
-        return std::nullopt;
-      }
-      int digit = static_cast<size_t>(k) < fractionLength ? fraction[k] - '0' : 0;
-      value = value * 10 + digit;
-    }
-  } else {
-    for (int k = 0; k < -shift; ++k) {
-      value /= 10;
-    }
-    if (value >= limit) {
-      return std::nullopt;
-    }
-  }
-  return negative ? -value : value;
+  return value;
 }
 
 size_t FormatDecimalText(__int128 value, const DecimalTextSettings& s, char* out) {

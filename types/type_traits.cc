@@ -262,6 +262,69 @@ bool SeparatorHere(IFileInput& input, const char* separator, size_t length) {
   return length == 1 || (HaveTwo(input) && input.BufferPos()[1] == separator[1]);
 }
 
+// The status of a token that input ends in before its separator: only the last field may lack
+// one, and only when that is allowed.
+int CutOffAtEnd(bool lastField) {
+  return lastField && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
+}
+
+// What ends an unquoted token: the field separator, and for a field other than the last the
+// record separator too (unless the two are the same), which makes the record short. The
+// references are to the descriptor's members, read where they are used as the members would be.
+struct TokenEnds {
+  const char* separator;
+  const size_t& separatorLength;
+  const char* recordSeparator;
+  const size_t& recordSeparatorLength;
+  bool checkRecord;
+  const bool& lastField;
+};
+
+// The first byte in [p, e) that is s0, or r0 when `checkRecord`; e when there is none.
+inline const char* FindEnd(const char* p, const char* e, char s0, char r0, bool checkRecord) {
+  if (checkRecord) {
+    while (p != e && *p != s0 && *p != r0) {
+      ++p;
+    }
+    return p;
+  }
+  const void* found = memchr(p, s0, static_cast<size_t>(e - p));
+  return found == nullptr ? e : static_cast<const char*>(found);
+}
+
+// Appends the token's bytes to `token` a buffer at a time and consumes its separator.
+int ReadUnquotedToken(IFileInput& input, const TokenEnds& ends, std::string& token) {
+  const char s0 = ends.separator[0];
+  const char r0 = ends.recordSeparator[0];
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        return input.status() != kInputEnd ? input.status() : CutOffAtEnd(ends.lastField);
+      }
+      continue;
+    }
+    const char* q = FindEnd(p, e, s0, r0, ends.checkRecord);
+    token.append(p, q);
+    input.Advance(static_cast<size_t>(q - p));
+    if (q == e) {
+      continue;
+    }
+    const char c = *q;
+    if (c == s0 && SeparatorHere(input, ends.separator, ends.separatorLength)) {
+      input.Advance(ends.separatorLength);
+      return kStatusOk;
+    }
+    if (ends.checkRecord && c == r0 &&
+        SeparatorHere(input, ends.recordSeparator, ends.recordSeparatorLength)) {
+      return kStatusBad;
+    }
+    token.push_back(c);  // a first separator byte without its second
+    input.Advance(1);
+  }
+}
+
 }  // namespace
 
 int TypeTraits::readParseToken(IFileInput& input) {
@@ -275,59 +338,17 @@ int TypeTraits::readParseToken(IFileInput& input) {
     if (status != kInputEnd) {
       return status;
     }
-    if (firstField_) {
-      return kStatusEnd;
-    }
-    return lastField_ && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
+    return firstField_ ? kStatusEnd : CutOffAtEnd(lastField_);
   }
   if (quoting_ && first == quote_) {
     return ReadQuotedToken(input);
   }
-  const char s0 = separator_[0];
   const bool checkRecord =
       !lastField_ && recordSeparatorLength_ > 0 &&
       std::string_view(recordSeparator_, recordSeparatorLength_) != separator();
-  const char r0 = recordSeparator_[0];
-  for (;;) {
-    const char* p = input.BufferPos();
-    const char* e = input.BufferEnd();
-    if (p == e) {
-      if (!input.Refill(1)) {
-        if (input.status() != kInputEnd) {
-          return input.status();
-        }
-        return lastField_ && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk
-                                                                            : kStatusBad;
-      }
-      continue;
-    }
-    const char* q = p;
-    if (checkRecord) {
-      while (q != e && *q != s0 && *q != r0) {
-        ++q;
-      }
-    } else {
-      q = static_cast<const char*>(memchr(p, s0, static_cast<size_t>(e - p)));
-      if (q == nullptr) {
-        q = e;
-      }
-    }
-    scratch_.append(p, q);
-    input.Advance(static_cast<size_t>(q - p));
-    if (q == e) {
-      continue;
-    }
-    const char c = *q;
-    if (c == s0 && SeparatorHere(input, separator_, separatorLength_)) {
-      input.Advance(separatorLength_);
-      return kStatusOk;
-    }
-    if (checkRecord && c == r0 && SeparatorHere(input, recordSeparator_, recordSeparatorLength_)) {
-      return kStatusBad;
-    }
-    scratch_.push_back(c);
-    input.Advance(1);
-  }
+  const TokenEnds ends{separator_,  separatorLength_, recordSeparator_, recordSeparatorLength_,
+                       checkRecord, lastField_};
+  return ReadUnquotedToken(input, ends, scratch_);
 }
 
 int TypeTraits::ReadQuotedToken(IFileInput& input) {

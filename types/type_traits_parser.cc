@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "runtime/data_definition_render.h"
 #include "runtime/logger.h"
 #include "types/date.h"
 #include "types/date_time.h"

@@ -97,9 +97,9 @@ TEST(SymbolCollector, ByteOrderWithoutCollation) {
   EXPECT_EQ(symbols.symbolBytes, 5u + 3 * 3);
 }
 
-// Random columns of every fixed-width type, in narrow ranges (key and record share a word) and
-// wide ones: each record's symbol prints as its value, symbols follow the field's direction
-// strictly, and equal values share one symbol.
+// Random columns of every fixed-width type, in narrow ranges (key and record share a word), wide
+// ones and wider than 64 bits: each record's symbol prints as its value, symbols follow the field's
+// direction strictly, and equal values share one symbol.
 TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   struct Case {
     const char* definition;
@@ -131,6 +131,10 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
        },
        false},
       {"a date", [&](auto& r) { return "2020-01-" + std::to_string(10 + pick(r, 0, 18)); }, false},
+      // More than 18 digits: keys of 128 bits, compared rather than radix sorted.
+      {"a decimal(30,4) descending",
+       [&](auto& r) { return std::to_string(pick(r, -99999, 99999)) + "0000000000000000000.5"; },
+       true},
   };
   std::mt19937_64 random(7);
   for (const Case& c : cases) {

@@ -121,6 +121,89 @@ TEST(DataDefinition, ParsesAndRendersOnlyWhatDiffersFromTheDefaults) {
   }
 }
 
+// Each refusal of the parser with the place it names: the token the complaint is about.
+TEST(DataDefinition, RefusesMalformedFieldsAtTheOffendingToken) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"1x int", "1, column 1: expected a field name, found '1'."},
+      {"a-b int", "1, column 1: bad field name 'a-b' (quote it)."},
+      {"\"  \" int", "1, column 1: empty field name."},
+      {"x", "1, column 2: expected a type, found end of text."},
+      {"x int(3)", "1, column 6: type 'int' takes no parameters."},
+      {"x string(0)", "1, column 10: string size must be at least 1."},
+      {"x string(size)", "1, column 10: expected size, found 'size'."},
+      {"x date(\"\")", "1, column 8: empty format."},
+      {"x date(5)", "1, column 8: expected a quoted format, found '5'."},
+      {"x decimal(10,11)", "1, column 14: decimal scale must not exceed the precision."},
+      {"x decimal(4294967296)", "1, column 11: precision out of range: '4294967296'."},
+      {"x decimal(100000001)", "1, column 11: precision out of range: '100000001'."},
+      {"x decimal(5", "1, column 12: expected ')', found end of text."},
+      {"x decimal(5;", "1, column 12: expected ')', found ';'."},
+      {"x int 5", "1, column 7: expected an option, found '5'."},
+      {"x int\r\n y int(3)", "2, column 7: type 'int' takes no parameters."},
+      {"x int separator", "1, column 16: expected '=', found end of text."},
+      {"x int separator=5",
+       "1, column 17: expected quoted text or none after separator=, found '5'."},
+      {"x int separator=\",;,\"", "1, column 17: a separator has one or two bytes (or is none)."},
+      {"x int separator=\"\"", "1, column 17: a separator has one or two bytes (or is none)."},
+      {"x int quote=\"ab\"", "1, column 12: a quote is one byte."},
+      {"x int null", "1, column 11: expected '=', found end of text."},
+      {"x int null=NULL", "1, column 12: expected quoted text after null=, found 'NULL'."},
+      {"x int null=\n", "1, column 12: expected quoted text after null=, found end of line."},
+      {"x int time", "1, column 7: option 'time' is for datetime fields only."},
+      {"x date interval", "1, column 8: option 'interval' is for datetime fields only."},
+      {"x datetime time interval",
+       "1, column 17: a datetime field is either time or interval, not both."},
+      {"x int qvd-format=\"D\"",
+       "1, column 7: option 'qvd-format' is for date and datetime fields only."},
+      {"x int qvd-format=D", "1, column 18: expected quoted text after qvd-format=, found 'D'."},
+      {"x int collation=\"sv\"", "1, column 7: option 'collation' is for string fields only."},
+      {"x int nulable", "1, column 7: unknown option 'nulable'."},
+      {"x int nullable!", "1, column 15: unexpected character '!'."},
+      {"x string null=\"a\\q\"", "1, column 15: bad escape in quoted text."},
+      {"x string null=\"abc", "1, column 15: unterminated quoted text."},
+  };
+  for (const auto& [text, error] : rows) {
+    std::vector<FieldSpec> fields;
+    EXPECT_EQ(ParseDataDefinition(text, fields),
+              std::string("Data definition error at line ") + error)
+        << text;
+  }
+}
+
+TEST(DataDefinition, ReadsEveryOptionIntoTheField) {
+  std::vector<FieldSpec> fields;
+  ASSERT_EQ(ParseDataDefinition("a datetime(\"%H\") null=\"-\" null=\"N\" separator=none "
+                                "quote=\"'\" interval qvd-format=\"hh\" descending;;\n"
+                                "b string(4) nullable separator=\"|;\" collation=\"sv\"\n"
+                                "c decimal(9)",
+                                fields),
+            std::nullopt);
+  FieldSpec a;
+  a.name = "a";
+  a.type = "datetime";
+  a.format = "%H";
+  a.nullable = true;
+  a.nullTokens = {"-", "N"};
+  a.separator = "";
+  a.quote = '\'';
+  a.interval = true;
+  a.qvdFormat = "hh";
+  a.descending = true;
+  FieldSpec b;
+  b.name = "b";
+  b.type = "string";
+  b.size = 4;
+  b.nullable = true;
+  b.separator = "|;";
+  b.collation = "sv";
+  FieldSpec c;
+  c.name = "c";
+  c.type = "decimal";
+  c.precision = 9;
+  c.scale = 0;
+  EXPECT_EQ(fields, (std::vector<FieldSpec>{a, b, c}));
+}
+
 TEST(DataDefinition, LayoutNeedsFieldsWithUniqueNames) {
   std::pair<const char*, std::optional<std::string>> rows[] = {
       {"", "Data definition has no fields."},

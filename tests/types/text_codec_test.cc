@@ -105,6 +105,9 @@ TEST(DecimalText, ParsesScaledAndTruncated) {
       {5, 2, "1,5", {}},        {5, 2, "1.5 ", {}},
       {5, 2, ".5", 50},         {3, 3, "0.999", 999},
       {3, 3, "1", {}},          {18, 4, "-12345678901234.5678", -123456789012345678LL},
+      {5, 2, "1.e1", 1000},     {5, 2, "1.5e", 150},
+      {5, 2, "+5", 500},        {5, 2, "5e100", {}},
+      {5, 2, "5e-2", 5},        {5, 2, "\t-5E+01", -5000},
   };
   for (const Row& row : rows) {
     std::optional<__int128> got = ParseDecimalText(row.text, {row.precision, row.scale});
@@ -114,6 +117,10 @@ TEST(DecimalText, ParsesScaledAndTruncated) {
   const std::string nines(38, '9');
   EXPECT_TRUE((ParseDecimalText(nines, {38, 0}) == decimalPow10[38] - 1));
   EXPECT_FALSE((ParseDecimalText(nines + "9", {38, 0}).has_value()));
+  // Fraction digits past the 38th are dropped, but must still be digits.
+  const std::string ones = "0." + std::string(40, '1');
+  EXPECT_TRUE((ParseDecimalText(ones, {38, 38}) == (decimalPow10[38] - 1) / 9));
+  EXPECT_FALSE((ParseDecimalText(ones + "x", {38, 38}).has_value()));
 }
 
 TEST(DecimalText, GroupingAndSeparatorsBothWays) {
