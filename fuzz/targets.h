@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "inspect/table_peek.h"
 #include "inspect/type_inference.h"
 #include "qvd/header_parser.h"
 #include "qvd/pack_down.h"
@@ -151,7 +150,7 @@ inline void QvdReader(const uint8_t* data, size_t size) {
       fields.size() > 64) {
     return;
   }
-  TablePeekOptions inferred;
+  InspectedLayoutOptions inferred;
   inferred.allAsString = size % 2 == 0;
   inferred.nullText = "";
   TypeTraitsCollection layout;

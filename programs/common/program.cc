@@ -37,4 +37,10 @@ Status OpenOutputFile(const std::optional<std::string>& path, OwnedFile& owned, 
   return Status::Ok();
 }
 
+void PrintHelp(const char* text) {
+  fputs(text, stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
 }  // namespace orv
