@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "inspect/type_inference.h"
+#include "programs/feedout/feed_out.h"
+#include "programs/packdown/pack_down.h"
 #include "qvd/header_parser.h"
-#include "qvd/pack_down.h"
 #include "qvd/reader.h"
-#include "qvx/qvx_writer.h"
 #include "runtime/data_definition.h"
 #include "runtime/input.h"
 #include "runtime/logger.h"

@@ -93,13 +93,12 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
   return kExitSuccess;
 }
 
-bool CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput) {
+Status CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput) {
   if (allowMissingSeparator && !textInput) {
-    g_Logger.Fail(
+    return Status::Invalid(
         "--allow-missing-separator-at-eof option can be used with --text-input option only.");
-    return false;
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace orv
