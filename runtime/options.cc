@@ -22,35 +22,60 @@ int HasArg(ArgumentKind kind) {
   return no_argument;
 }
 
+// getopt_long's form of the table: the short-option string (":" first, so that a missing argument
+// is told from an unknown option) and the long options, whose value is the short letter or, for
+// a long-only option, kLongOnlyBase plus the row.
+struct GetoptTables {
+  std::string shortOptions = ":";
+  std::vector<option> longOptions;
+};
+
+GetoptTables MakeGetoptTables(std::span<const OptionSpec> options) {
+  GetoptTables tables;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const OptionSpec& spec = options[i];
+    int value = spec.shortName != 0 ? spec.shortName : kLongOnlyBase + static_cast<int>(i);
+    if (spec.longName != nullptr) {
+      tables.longOptions.push_back({spec.longName, HasArg(spec.argument), nullptr, value});
+    }
+    if (spec.shortName != 0) {
+      tables.shortOptions.push_back(spec.shortName);
+      if (spec.argument == ArgumentKind::kRequired) {
+        tables.shortOptions.push_back(':');
+      } else if (spec.argument == ArgumentKind::kOptional) {
+        tables.shortOptions.append("::");
+      }
+    }
+  }
+  tables.longOptions.push_back({nullptr, 0, nullptr, 0});
+  return tables;
+}
+
+// The row of getopt's result `c`; options.size() when there is none.
+size_t RowOf(std::span<const OptionSpec> options, int c) {
+  if (c >= kLongOnlyBase) {
+    return static_cast<size_t>(c - kLongOnlyBase);
+  }
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (options[i].shortName == c) {
+      return i;
+    }
+  }
+  return options.size();
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
                      const std::function<bool(size_t, const char*)>& onOption,
                      std::vector<std::string>& positionals) {
-  std::string shortOptions = ":";
-  std::vector<option> longOptions;
-  for (size_t i = 0; i < options.size(); ++i) {
-    const OptionSpec& option = options[i];
-    int value = option.shortName != 0 ? option.shortName : kLongOnlyBase + static_cast<int>(i);
-    if (option.longName != nullptr) {
-      longOptions.push_back({option.longName, HasArg(option.argument), nullptr, value});
-    }
-    if (option.shortName != 0) {
-      shortOptions.push_back(option.shortName);
-      if (option.argument == ArgumentKind::kRequired) {
-        shortOptions.push_back(':');
-      } else if (option.argument == ArgumentKind::kOptional) {
-        shortOptions.append("::");
-      }
-    }
-  }
-  longOptions.push_back({nullptr, 0, nullptr, 0});
-
+  const GetoptTables tables = MakeGetoptTables(options);
   opterr = 0;
   optind = 0;  // full reinitialisation, so that a process may parse more than once
   for (;;) {
     const int before = optind == 0 ? 1 : optind;  // 0 asks for reinitialisation
-    int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
+    int c =
+        getopt_long(argc, argv, tables.shortOptions.c_str(), tables.longOptions.data(), nullptr);
     if (c == -1) {
       break;
     }
@@ -64,21 +89,7 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
       g_Logger.Fail("Option '%s' requires an argument.", word);
       return kExitFailure;
     }
-    if (c == '?') {
-      g_Logger.Fail("Unrecognized option: '%s'.", word);
-      return kExitFailure;
-    }
-    size_t index = options.size();
-    if (c >= kLongOnlyBase) {
-      index = static_cast<size_t>(c - kLongOnlyBase);
-    } else {
-      for (size_t i = 0; i < options.size(); ++i) {
-        if (options[i].shortName == c) {
-          index = i;
-          break;
-        }
-      }
-    }
+    const size_t index = c == '?' ? options.size() : RowOf(options, c);
     if (index >= options.size()) {
       g_Logger.Fail("Unrecognized option: '%s'.", word);
       return kExitFailure;
