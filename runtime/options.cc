@@ -33,16 +33,16 @@ struct GetoptTables {
 GetoptTables MakeGetoptTables(std::span<const OptionSpec> options) {
   GetoptTables tables;
   for (size_t i = 0; i < options.size(); ++i) {
-    const OptionSpec& spec = options[i];
-    int value = spec.shortName != 0 ? spec.shortName : kLongOnlyBase + static_cast<int>(i);
-    if (spec.longName != nullptr) {
-      tables.longOptions.push_back({spec.longName, HasArg(spec.argument), nullptr, value});
+    const OptionSpec& row = options[i];
+    int value = row.shortName != 0 ? row.shortName : kLongOnlyBase + static_cast<int>(i);
+    if (row.longName != nullptr) {
+      tables.longOptions.push_back({row.longName, HasArg(row.argument), nullptr, value});
     }
-    if (spec.shortName != 0) {
-      tables.shortOptions.push_back(spec.shortName);
-      if (spec.argument == ArgumentKind::kRequired) {
+    if (row.shortName != 0) {
+      tables.shortOptions.push_back(row.shortName);
+      if (row.argument == ArgumentKind::kRequired) {
         tables.shortOptions.push_back(':');
-      } else if (spec.argument == ArgumentKind::kOptional) {
+      } else if (row.argument == ArgumentKind::kOptional) {
         tables.shortOptions.append("::");
       }
     }

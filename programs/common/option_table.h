@@ -22,7 +22,7 @@ enum class OptionLog {
 
 template <typename Options>
 struct ProgramOption {
-  OptionSpec spec;
+  OptionSpec form;
   // `argument` is null when none was given. A failed status ends the parse; its message is the
   // FAIL line.
   Status (*apply)(Options& options, const char* argument);
@@ -30,7 +30,7 @@ struct ProgramOption {
 };
 
 // The table-independent part of ParseOptionTable: `apply(row, argument)` for each option.
-int ParseOptionRows(int argc, char** argv, std::span<const OptionSpec> specs,
+int ParseOptionRows(int argc, char** argv, std::span<const OptionSpec> forms,
                     const std::function<Status(size_t, const char*)>& apply,
                     std::vector<std::string>& positionals);
 
@@ -39,20 +39,20 @@ int ParseOptionRows(int argc, char** argv, std::span<const OptionSpec> specs,
 template <typename Options>
 int ParseOptionTable(int argc, char** argv, std::span<const ProgramOption<Options>> table,
                      Options& options, std::vector<std::string>& positionals) {
-  std::vector<OptionSpec> specs;
-  specs.reserve(table.size());
+  std::vector<OptionSpec> forms;
+  forms.reserve(table.size());
   for (const ProgramOption<Options>& row : table) {
-    specs.push_back(row.spec);
+    forms.push_back(row.form);
   }
   auto apply = [&](size_t index, const char* argument) {
     const ProgramOption<Options>& row = table[index];
     Status status = row.apply(options, argument);
     if (status.ok() && row.log == OptionLog::kArgument) {
-      g_Logger.Info(row.spec.longName, argument != nullptr ? argument : "");
+      g_Logger.Info(row.form.longName, argument != nullptr ? argument : "");
     }
     return status;
   };
-  return ParseOptionRows(argc, argv, specs, apply, positionals);
+  return ParseOptionRows(argc, argv, forms, apply, positionals);
 }
 
 }  // namespace orv

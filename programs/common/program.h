@@ -76,8 +76,6 @@ class Program : public Tool {
     return status;
   }
 
-  const Options& options() const { return options_; }
-
  protected:
   // `help`: the usage text of a program that has one, printed when HelpAsked().
   Program(const char* name, int argc, char** argv, std::span<const ProgramOption<Options>> table,
