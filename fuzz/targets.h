@@ -13,12 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "inspect/table_peek.h"
 #include "inspect/type_inference.h"
+#include "programs/feedout/feed_out.h"
+#include "programs/packdown/pack_down.h"
 #include "qvd/header_parser.h"
-#include "qvd/pack_down.h"
 #include "qvd/table_reader.h"
-#include "qvx/qvx_writer.h"
 #include "runtime/data_definition.h"
 #include "runtime/input.h"
 #include "runtime/logger.h"
@@ -152,7 +151,7 @@ inline void QvdReader(const uint8_t* data, size_t size) {
       fields.size() > 64) {
     return;
   }
-  TablePeekOptions inferred;
+  InspectedLayoutOptions inferred;
   inferred.allAsString = size % 2 == 0;
   inferred.nullText = "";
   TypeTraitsCollection inspected;

@@ -100,7 +100,7 @@ std::string XmlReport(const QvdTableMetadata* table, const std::vector<QvdFieldM
 }
 
 std::string DataDefinitionReport(const std::vector<QvdFieldMetadata>& fields,
-                                 const TablePeekOptions& options) {
+                                 const InspectedLayoutOptions& options) {
   TypeTraitsCollection layout;
   BuildInspectedLayout(fields, options, layout);
   return ToString(layout, options.inlineForm);

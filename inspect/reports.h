@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "inspect/table_peek.h"
 #include "format/qvd_format.h"
+#include "inspect/type_inference.h"
 
 namespace orv {
 
@@ -16,6 +16,6 @@ std::string XmlReport(const QvdTableMetadata* table, const std::vector<QvdFieldM
                       bool realAsDecimal);
 // The layout inferred from the fields, as data-definition text.
 std::string DataDefinitionReport(const std::vector<QvdFieldMetadata>& fields,
-                                 const TablePeekOptions& options);
+                                 const InspectedLayoutOptions& options);
 
 }  // namespace orv

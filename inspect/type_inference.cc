@@ -19,7 +19,7 @@ constexpr const char* kReportTexts[] = {"int32",     "double", "decimal",  "date
                                         "timestamp", "time",   "interval", "string"};
 
 std::unique_ptr<TypeTraits> MakeDescriptor(InspectedType type, const std::string& name,
-                                           const TablePeekOptions& options) {
+                                           const InspectedLayoutOptions& options) {
   switch (type) {
     case InspectedType::kInt32:
       return std::make_unique<IntegralTypeTraits<int>>(name);
@@ -87,7 +87,7 @@ InspectedType InferFieldType(const QvdFieldMetadata& field, bool realAsDecimal) 
 }
 
 void BuildInspectedLayout(const std::vector<QvdFieldMetadata>& fields,
-                          const TablePeekOptions& options, TypeTraitsCollection& layout) {
+                          const InspectedLayoutOptions& options, TypeTraitsCollection& layout) {
   for (const QvdFieldMetadata& metadata : fields) {
     InspectedType type = options.allAsString ? InspectedType::kString
                                              : InferFieldType(metadata, options.realAsDecimal);

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "inspect/table_peek.h"
 #include "format/qvd_format.h"
 #include "types/type_traits.h"
 
@@ -23,6 +22,22 @@ enum class InspectedType : int {
   kString = 7,
 };
 
+// How an inferred layout is built and written: tablepeek's settings of its 'ord' output.
+struct InspectedLayoutOptions {
+  bool inlineForm = false;
+  bool allAsString = false;
+  bool realAsDecimal = false;
+  std::optional<uint64_t> decimalPrecision;
+  std::optional<uint64_t> decimalScale;
+  // A present '\0' means "none".
+  std::optional<char> fieldSeparator;
+  std::optional<char> recordSeparator;
+  std::optional<char> quote;
+  std::optional<std::string> nullText;
+  std::optional<std::string> dateFormat;
+  std::optional<std::string> dateTimeFormat;
+};
+
 // The type's text in the JSON and XML reports ("int32", "double", ...).
 const char* ReportText(InspectedType type);
 
@@ -33,6 +48,6 @@ InspectedType InferFieldType(const QvdFieldMetadata& field, bool realAsDecimal);
 // One prepared descriptor per QVD field, in header order, with the command line's type, text and
 // null settings.
 void BuildInspectedLayout(const std::vector<QvdFieldMetadata>& fields,
-                          const TablePeekOptions& options, TypeTraitsCollection& layout);
+                          const InspectedLayoutOptions& options, TypeTraitsCollection& layout);
 
 }  // namespace orv

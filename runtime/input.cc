@@ -112,6 +112,7 @@ bool IFileInput::Refill(size_t wanted) {
                         fillSize_ == 1 ? wanted - filled : capacity - filled);
     if (n < 0) {
       status_ = kInputError;
+      errorNumber_ = errno;
       break;
     }
     if (n == 0) {

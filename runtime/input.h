@@ -81,10 +81,13 @@ class IFileInput {
     return true;
   }
   int status() const { return status_; }
+  // The system's error number of the read that failed (status() kInputError); else 0.
+  int errorNumber() const { return errorNumber_; }
 
  protected:
   IFileInput(bool keepDebugDump) : keepDump_(keepDebugDump) {}
-  // Fills `buffer` with up to `capacity` new bytes; returns the count (0 at end), -1 on error.
+  // Fills `buffer` with up to `capacity` new bytes; returns the count (0 at end), -1 on error with
+  // errno set.
   virtual long FillBuffer(char* buffer, size_t capacity) = 0;
   // Skips n bytes without reading them when the source can; returns the count skipped or -1 when
   // it cannot.
@@ -106,6 +109,7 @@ class IFileInput {
   const char* end_ = nullptr;
   uint64_t bufferOffset_ = 0;  // bytes consumed before data_
   int status_ = kInputOk;
+  int errorNumber_ = 0;
   bool keepDump_;
   std::string dump_;                // record bytes from buffers already dropped
   const char* dumpMark_ = nullptr;  // record start within the current buffer

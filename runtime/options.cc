@@ -22,35 +22,60 @@ int HasArg(ArgumentKind kind) {
   return no_argument;
 }
 
+// getopt_long's form of the table: the short-option string (":" first, so that a missing argument
+// is told from an unknown option) and the long options, whose value is the short letter or, for
+// a long-only option, kLongOnlyBase plus the row.
+struct GetoptTables {
+  std::string shortOptions = ":";
+  std::vector<option> longOptions;
+};
+
+GetoptTables MakeGetoptTables(std::span<const OptionSpec> options) {
+  GetoptTables tables;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const OptionSpec& row = options[i];
+    int value = row.shortName != 0 ? row.shortName : kLongOnlyBase + static_cast<int>(i);
+    if (row.longName != nullptr) {
+      tables.longOptions.push_back({row.longName, HasArg(row.argument), nullptr, value});
+    }
+    if (row.shortName != 0) {
+      tables.shortOptions.push_back(row.shortName);
+      if (row.argument == ArgumentKind::kRequired) {
+        tables.shortOptions.push_back(':');
+      } else if (row.argument == ArgumentKind::kOptional) {
+        tables.shortOptions.append("::");
+      }
+    }
+  }
+  tables.longOptions.push_back({nullptr, 0, nullptr, 0});
+  return tables;
+}
+
+// The row of getopt's result `c`; options.size() when there is none.
+size_t RowOf(std::span<const OptionSpec> options, int c) {
+  if (c >= kLongOnlyBase) {
+    return static_cast<size_t>(c - kLongOnlyBase);
+  }
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (options[i].shortName == c) {
+      return i;
+    }
+  }
+  return options.size();
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
                      const std::function<bool(size_t, const char*)>& onOption,
                      std::vector<std::string>& positionals) {
-  std::string shortOptions = ":";
-  std::vector<option> longOptions;
-  for (size_t i = 0; i < options.size(); ++i) {
-    const OptionSpec& option = options[i];
-    int value = option.shortName != 0 ? option.shortName : kLongOnlyBase + static_cast<int>(i);
-    if (option.longName != nullptr) {
-      longOptions.push_back({option.longName, HasArg(option.argument), nullptr, value});
-    }
-    if (option.shortName != 0) {
-      shortOptions.push_back(option.shortName);
-      if (option.argument == ArgumentKind::kRequired) {
-        shortOptions.push_back(':');
-      } else if (option.argument == ArgumentKind::kOptional) {
-        shortOptions.append("::");
-      }
-    }
-  }
-  longOptions.push_back({nullptr, 0, nullptr, 0});
-
+  const GetoptTables tables = MakeGetoptTables(options);
   opterr = 0;
   optind = 0;  // full reinitialisation, so that a process may parse more than once
   for (;;) {
     const int before = optind == 0 ? 1 : optind;  // 0 asks for reinitialisation
-    int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
+    int c =
+        getopt_long(argc, argv, tables.shortOptions.c_str(), tables.longOptions.data(), nullptr);
     if (c == -1) {
       break;
     }
@@ -64,21 +89,7 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
       g_Logger.Fail("Option '%s' requires an argument.", word);
       return kExitFailure;
     }
-    if (c == '?') {
-      g_Logger.Fail("Unrecognized option: '%s'.", word);
-      return kExitFailure;
-    }
-    size_t index = options.size();
-    if (c >= kLongOnlyBase) {
-      index = static_cast<size_t>(c - kLongOnlyBase);
-    } else {
-      for (size_t i = 0; i < options.size(); ++i) {
-        if (options[i].shortName == c) {
-          index = i;
-          break;
-        }
-      }
-    }
+    const size_t index = c == '?' ? options.size() : RowOf(options, c);
     if (index >= options.size()) {
       g_Logger.Fail("Unrecognized option: '%s'.", word);
       return kExitFailure;
@@ -93,13 +104,12 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
   return kExitSuccess;
 }
 
-bool CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput) {
+Status CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput) {
   if (allowMissingSeparator && !textInput) {
-    g_Logger.Fail(
+    return Status::Invalid(
         "--allow-missing-separator-at-eof option can be used with --text-input option only.");
-    return false;
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace orv

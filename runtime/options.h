@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/status.h"
+
 namespace orv {
 
 enum class ArgumentKind { kNone, kRequired, kOptional };
@@ -29,7 +31,6 @@ int ParseCommandLine(int argc, char** argv, std::span<const OptionSpec> options,
                      std::vector<std::string>& positionals);
 
 // The programs that read records: --allow-missing-separator-at-eof only goes with text input.
-// False after a FAIL line.
-bool CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput);
+Status CheckMissingSeparatorOption(bool allowMissingSeparator, bool textInput);
 
 }  // namespace orv

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "types/type_traits.h"
 #include "types/compare.h"
+#include "types/type_traits.h"
 
 namespace orv {
 
@@ -157,8 +157,8 @@ class PrimitiveTypeTraits : public TypeTraits {
   }
 
  private:
-  // The flag byte of a nullable field, then the value; a failure after the first byte of the
-  // field is a truncated record.
+  // The flag byte of a nullable field, then the value; the input ending after the first byte of
+  // the field is a truncated record, a read error stays one.
   int ReadStream(IFileInput& input, S& v, bool& isNull) {
     const bool flagged = nullable();
     if (flagged) {
@@ -169,7 +169,7 @@ class PrimitiveTypeTraits : public TypeTraits {
       isNull = false;
     }
     if (int status = ReadStreamValue(input, v); status != kInputOk) {
-      return flagged || status == kInputTruncated ? kStatusBad : status;
+      return status == kInputError || (!flagged && status == kInputEnd) ? status : kStatusBad;
     }
     return kStatusOk;
   }

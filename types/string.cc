@@ -62,15 +62,16 @@ void StringTypeTraits::WriteToBuffer(char*& out, bool recordFormat) const {
 // --- Binary record stream ------------------------------------------------------------------------
 
 int StringTypeTraits::ReadStreamValue(IFileInput& input, bool afterFlag) {
-  auto fail = [afterFlag](int status) {
-    return afterFlag || status == kInputTruncated ? kStatusBad : status;
+  // The input ending after the field's first byte is a truncated record; a read error stays one.
+  auto fail = [](int status, bool partWay) {
+    return status == kInputError || (!partWay && status == kInputEnd) ? status : kStatusBad;
   };
   size_t length = fixedSize_;
   bool lengthRead = false;
   if (fixedSize_ == 0) {
     uint32_t streamLength;
     if (int status = input.Read(&streamLength, sizeof streamLength); status != kInputOk) {
-      return fail(status);
+      return fail(status, afterFlag);
     }
     length = streamLength;
     lengthRead = true;
@@ -83,7 +84,7 @@ int StringTypeTraits::ReadStreamValue(IFileInput& input, bool afterFlag) {
     size_t step = std::min(kChunk, length - at);
     data_.resize(at + step);
     if (int status = input.Read(data_.data() + at, step); status != kInputOk) {
-      return afterFlag || lengthRead || at > 0 ? kStatusBad : fail(status);
+      return fail(status, afterFlag || lengthRead || at > 0);
     }
   }
   return kStatusOk;

@@ -436,20 +436,14 @@ void TypeTraitsCollection::Prepare() {
   }
 }
 
-void ReportReadFailure(const TypeTraits& field, uint64_t record, bool text, const IFileInput& input,
-                       const std::string& debugFile) {
-  const auto number = static_cast<unsigned long>(record);
-  if (text) {
-    g_Logger.Fail("Field reading failed: '%s' (record no. %lu), \"%s\" is not '%s'.",
-                  field.GetFullName().c_str(), number, Shorten(field.parseToken()).c_str(),
-                  field.GetTypeName().c_str());
-  } else {
-    g_Logger.Fail("Field reading failed: '%s' (record no. %lu).", field.GetFullName().c_str(),
-                  number);
+Status ReportReadFailure(const TypeTraits& field, uint64_t record, bool text) {
+  std::string message =
+      "Field reading failed: '" + field.GetFullName() + "' (record no. " + std::to_string(record);
+  if (!text) {
+    return Status::Damaged(message + ").");
   }
-  if (!debugFile.empty() && !input.LogDebugDump(debugFile)) {
-    g_Logger.Warning("Can't write debug file: '%s'.", debugFile.c_str());
-  }
+  return Status::Invalid(message + "), \"" + Shorten(field.parseToken()) + "\" is not '" +
+                         field.GetTypeName() + "'.");
 }
 
 std::optional<std::string> CheckPresenceAndUniqueness(const TypeTraitsCollection& fields) {

@@ -22,6 +22,7 @@
 #include "runtime/generator.h"
 #include "runtime/input.h"
 #include "runtime/output.h"
+#include "runtime/status.h"
 
 U_NAMESPACE_BEGIN
 class Collator;
@@ -307,10 +308,9 @@ class TypeTraitsCollection {
 // Logs one WARNING per field, on its first value whose printed text would break the text stream.
 void FindAndLogOutputErrors(const TypeTraitsCollection& fields, OutputErrorContext& context);
 
-// The FAIL line of a record that cannot be read (naming the field, the 1-based record number and,
-// for text, the token and the type), then the record's bytes into `debugFile` when one is named.
-void ReportReadFailure(const TypeTraits& field, uint64_t record, bool text, const IFileInput& input,
-                       const std::string& debugFile);
+// The failure of a record that cannot be read: its message names the field, the 1-based record
+// number and, for text, the token and the type.
+Status ReportReadFailure(const TypeTraits& field, uint64_t record, bool text);
 
 // Refuses an empty layout and duplicate field names.
 std::optional<std::string> CheckPresenceAndUniqueness(const TypeTraitsCollection& fields);

@@ -141,31 +141,33 @@ std::optional<std::string> TypeTraitsParser::LoadAndParseFields(const std::strin
   return ParseInlineFields(text, fields);
 }
 
-bool LoadLayout(TypeTraitsCollection& layout, const std::vector<std::string>& positionals) {
+Status CompleteLayout(TypeTraitsCollection& layout, const std::vector<std::string>& positionals) {
   if (!positionals.empty() && layout.empty()) {
     if (std::optional<std::string> error =
             TypeTraitsParser::LoadAndParseFields(positionals[0], layout)) {
-      g_Logger.Fail("%s", error->c_str());
-      return false;
+      return Status::Invalid(*error);
     }
   }
   g_Logger.Info("fields", std::to_string(layout.size()));
   if (std::optional<std::string> error = CheckPresenceAndUniqueness(layout)) {
-    g_Logger.Fail("%s", error->c_str());
-    return false;
+    return Status::Invalid(*error);
   }
-  return true;
+  return Status::Ok();
 }
 
-bool CheckFormatSupport(const TypeTraitsCollection& layout, bool (TypeTraits::*supports)() const) {
+Status CheckLayoutSupport(const TypeTraitsCollection& layout,
+                          bool (TypeTraits::*supports)() const) {
   for (const auto& field : layout) {
     if (!((*field).*supports)()) {
-      g_Logger.Fail("'%s' field data type is not supported: '%s'.", field->GetFullName().c_str(),
-                    field->GetTypeName().c_str());
-      return false;
+      std::string message = "'";
+      message.append(field->GetFullName())
+          .append("' field data type is not supported: '")
+          .append(field->GetTypeName())
+          .append("'.");
+      return Status::Unsupported(std::move(message));
     }
   }
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace orv

@@ -24,11 +24,11 @@ struct TypeTraitsParser {
 
 // The layout steps every program takes after its options: load the data-definition file named by
 // the first positional argument when no inline list filled the layout, log the field count, and
-// refuse an empty layout or duplicate names. False after a FAIL line.
-bool LoadLayout(TypeTraitsCollection& layout, const std::vector<std::string>& positionals);
+// refuse an empty layout or duplicate names.
+Status CompleteLayout(TypeTraitsCollection& layout, const std::vector<std::string>& positionals);
 // Refuses the first field whose type has no form in the target format (`supports`, e.g.
-// &TypeTraits::SupportsQvd). False after a FAIL line.
-bool CheckFormatSupport(const TypeTraitsCollection& layout, bool (TypeTraits::*supports)() const);
+// &TypeTraits::SupportsQvd).
+Status CheckLayoutSupport(const TypeTraitsCollection& layout, bool (TypeTraits::*supports)() const);
 
 // The descriptor of one field definition; null with `error` set when it cannot be built.
 std::unique_ptr<TypeTraits> BuildTypeTraits(const FieldSpec& spec, std::string* error);

@@ -2,6 +2,7 @@
 
 #include "runtime/logger.h"
 #include "runtime/options.h"
+#include "types/type_traits_parser.h"
 
 namespace orv {
 
@@ -34,6 +35,19 @@ Status OpenOutputFile(const std::optional<std::string>& path, OwnedFile& owned, 
     return Status::IoError("Can't open output file: '" + *path + "'.");
   }
   file = owned.get();
+  return Status::Ok();
+}
+
+void PrintHelp(const char* text) {
+  fputs(text, stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+Status AddInlineFields(TypeTraitsCollection& layout, const char* text) {
+  if (std::optional<std::string> error = TypeTraitsParser::ParseInlineFields(text, layout)) {
+    return Status::Invalid(*error);
+  }
   return Status::Ok();
 }
 

@@ -2,10 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
-#include "programs/common/program.h"
-#include "runtime/logger.h"
 #include "runtime/settings.h"
 #include "types/type_traits_parser.h"
 
@@ -13,150 +10,125 @@ namespace orv {
 
 namespace {
 
-enum OptionId {
-  kInput,
-  kOutput,
-  kDataDefinition,
-  kTextOutput,
-  kTextOutputDos,
-  kTextOutputMac,
-  kNullAsString,
-  kFirstRecord,
-  kFilter,
-  kLowMemory,
-  kGuessUniform,
-  kMatchFields,
-  kUnbuffered,
-};
+using Options = DrawOffOptions;
 
-constexpr OptionSpec kOptions[] = {
-    {"input", 'i', ArgumentKind::kRequired},
-    {"output", 'o', ArgumentKind::kRequired},
-    {"data-definition", 'd', ArgumentKind::kRequired},
-    {"text-output", 'y', ArgumentKind::kNone},
-    {"text-output-dos-eol", 'a', ArgumentKind::kNone},
-    {"text-output-mac-eol", 'b', ArgumentKind::kNone},
-    {"null-as-string", 'n', ArgumentKind::kOptional},
-    {"first-record", 0, ArgumentKind::kRequired},
-    {"filter", 0, ArgumentKind::kRequired},
-    {"low-memory", 0, ArgumentKind::kNone},
-    {"guess-uniform-symbol-size", 0, ArgumentKind::kNone},
-    {"match-fields", 'm', ArgumentKind::kNone},
-    {"unbuffered", 0, ArgumentKind::kNone},
+// -a and -b: text output whose records end in CR LF (mode 1) or CR (mode 2).
+Status SetEndOfLine(Options& options, int mode) {
+  options.read.conversion.textOutput = true;
+  (mode == 1 ? options.dosEol : options.macEol) = true;
+  g_TypeTraitsOptions.endOfLineMode = mode;
+  return Status::Ok();
+}
+
+// Record numbers count from 1; the INFO line shows the number as read.
+Status SetFirstRecord(Options& options, const char* argument) {
+  const uint64_t number = strtoull(argument, nullptr, 10);
+  g_Logger.Info("first-record", std::to_string(number));
+  if (number == 0) {
+    return Status::Invalid("Invalid first record no.: '0'.");
+  }
+  options.read.firstRecord = number - 1;
+  return Status::Ok();
+}
+
+// Sets a flag of the options.
+template <bool Options::*flag>
+Status Set(Options& options, const char*) {
+  options.*flag = true;
+  return Status::Ok();
+}
+template <bool TableReadOptions::*flag>
+Status SetRead(Options& options, const char*) {
+  options.read.*flag = true;
+  return Status::Ok();
+}
+
+constexpr ProgramOption<Options> kOptions[] = {
+    {{"input", 'i', ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.inputPath = a;
+       return Status::Ok();
+     }},
+    {{"output", 'o', ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.outputPath = a;
+       return Status::Ok();
+     }},
+    {{"data-definition", 'd', ArgumentKind::kRequired},
+     [](Options& o, const char* a) { return AddInlineFields(o.layout, a); },
+     OptionLog::kQuiet},
+    {{"text-output", 'y', ArgumentKind::kNone},
+     [](Options& o, const char*) {
+       o.read.conversion.textOutput = true;
+       return Status::Ok();
+     }},
+    {{"text-output-dos-eol", 'a', ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetEndOfLine(o, 1); }},
+    {{"text-output-mac-eol", 'b', ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetEndOfLine(o, 2); }},
+    {{"null-as-string", 'n', ArgumentKind::kOptional},
+     [](Options& o, const char* a) {
+       o.read.conversion.nullText = a != nullptr ? a : "";
+       return Status::Ok();
+     }},
+    {{"first-record", 0, ArgumentKind::kRequired}, SetFirstRecord, OptionLog::kQuiet},
+    {{"filter", 0, ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.read.filter = a;
+       return Status::Ok();
+     }},
+    {{"low-memory", 0, ArgumentKind::kNone}, SetRead<&TableReadOptions::lowMemory>},
+    {{"guess-uniform-symbol-size", 0, ArgumentKind::kNone},
+     SetRead<&TableReadOptions::guessUniformSymbolSize>},
+    {{"match-fields", 'm', ArgumentKind::kNone}, SetRead<&TableReadOptions::matchFields>},
+    {{"unbuffered", 0, ArgumentKind::kNone}, Set<&Options::unbuffered>},
 };
 
 }  // namespace
 
+ReadQvd::ReadQvd(int argc, char** argv) : Program("drawoff", argc, argv, kOptions) {}
+
 ReadQvd::~ReadQvd() = default;
 
-bool ReadQvd::OnOption(size_t id, const char* argument) {
-  const std::string text = argument != nullptr ? argument : "";
-  switch (static_cast<OptionId>(id)) {
-    case kInput:
-      inputPath = text;
-      break;
-    case kOutput:
-      outputPath = text;
-      break;
-    case kDataDefinition:
-      if (std::optional<std::string> error = TypeTraitsParser::ParseInlineFields(text, layout)) {
-        g_Logger.Fail("%s", error->c_str());
-        return false;
-      }
-      return true;
-    case kTextOutput:
-      read.conversion.textOutput = true;
-      break;
-    case kTextOutputDos:
-    case kTextOutputMac:
-      read.conversion.textOutput = true;
-      (id == kTextOutputDos ? dosEol : macEol) = true;
-      g_TypeTraitsOptions.endOfLineMode = id == kTextOutputDos ? 1 : 2;
-      break;
-    case kNullAsString:
-      read.conversion.nullText = text;
-      break;
-    case kFirstRecord: {
-      const uint64_t number = strtoull(text.c_str(), nullptr, 10);
-      g_Logger.Info("first-record", std::to_string(number));
-      if (number == 0) {
-        g_Logger.Fail("Invalid first record no.: '%lu'.", 0ul);
-        return false;
-      }
-      read.firstRecord = number - 1;
-      return true;
-    }
-    case kFilter:
-      read.filter = text;
-      break;
-    case kLowMemory:
-      read.lowMemory = true;
-      break;
-    case kGuessUniform:
-      read.guessUniformSymbolSize = true;
-      break;
-    case kMatchFields:
-      read.matchFields = true;
-      break;
-    case kUnbuffered:
-      unbuffered = true;
-      break;
+Status ReadQvd::CheckOptions(const std::vector<std::string>& positionals) {
+  ORV_RETURN_IF_ERROR(CompleteLayout(options_.layout, positionals));
+  ORV_RETURN_IF_ERROR(CheckLayoutSupport(options_.layout, &TypeTraits::SupportsQvd));
+  if (options_.dosEol && options_.macEol) {
+    return Status::Invalid(
+        "--text-output-dos-eol can't be used with --text-output-mac-eol option.");
   }
-  g_Logger.Info(kOptions[id].longName, text);
-  return true;
+  options_.layout.Prepare();
+  return Status::Ok();
 }
 
-int ReadQvd::ParseOptions(int argc, char** argv) {
-  std::vector<std::string> positionals;
-  auto onOption = [this](size_t id, const char* argument) { return OnOption(id, argument); };
-  if (ParseCommandLine(argc, argv, kOptions, onOption, positionals) != kExitSuccess) {
-    return kExitFailure;
-  }
-  if (!LoadLayout(layout, positionals)) {
-    return kExitFailure;
-  }
-  if (!CheckFormatSupport(layout, &TypeTraits::SupportsQvd)) {
-    return kExitFailure;
-  }
-  if (dosEol && macEol) {
-    g_Logger.Fail("--text-output-dos-eol can't be used with --text-output-mac-eol option.");
-    return kExitFailure;
-  }
-  layout.Prepare();
-  return kExitSuccess;
-}
-
-int ReadQvd::Run() {
-  const Status status = Decode();
-  if (status.ok()) {
-    g_Logger.Succ("%s", "");
-  }
-  return Finish(status);
+int ReadQvd::RunSteps() {
+  return Finish(Decode());
 }
 
 // The table is opened (header, binding, symbol tables) before the output, so that a file that
 // can't be read leaves no output behind.
 Status ReadQvd::Decode() {
-  if (read.lowMemory && !inputPath) {
+  TableReadOptions& read = options_.read;
+  if (read.lowMemory && !options_.inputPath) {
     return Status::Invalid("Unspecified input file.");
   }
   OwnedFile ownedInput;
   FILE* file = stdin;
-  ORV_RETURN_IF_ERROR(OpenInputFile(inputPath, ownedInput, file));
+  ORV_RETURN_IF_ERROR(OpenInputFile(options_.inputPath, ownedInput, file));
   if (read.lowMemory && fseeko(file, 0, SEEK_SET) != 0) {
     return Status::Invalid("Input file is not seekable.");
   }
-  read.path = inputPath;
+  read.path = options_.inputPath;
   read.fieldSubset = fieldSubset();
   read.conversion.checkOutput = read.conversion.textOutput && g_Options.checkOutputErrors;
-  std::unique_ptr<IFileInput> input = createInput(file, unbuffered, false);
-  QvdTableReader reader(layout, read);
+  std::unique_ptr<IFileInput> input = createInput(file, options_.unbuffered, false);
+  QvdTableReader reader(options_.layout, read);
   ORV_RETURN_IF_ERROR(reader.Open(*input));
 
   OwnedFile ownedOutput;
   FILE* outFile = stdout;
-  ORV_RETURN_IF_ERROR(OpenOutputFile(outputPath, ownedOutput, outFile));
-  std::unique_ptr<BufferedFileOutput> output = createOutput(outFile, unbuffered);
+  ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, outFile));
+  std::unique_ptr<BufferedFileOutput> output = createOutput(outFile, options_.unbuffered);
   IntervalStats& stats = initOutputStats();
   const Status status = reader.ReadRows(*input, *output, stats);
   writtenRecords_ = reader.writtenRecords();

@@ -4,27 +4,15 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "programs/common/program.h"
 #include "qvd/table_reader.h"
-#include "runtime/status.h"
-#include "runtime/tool.h"
 #include "types/type_traits.h"
 
 namespace orv {
 
-class ReadQvd : public Tool {
- public:
-  ReadQvd(int argc, char** argv) : Tool("drawoff", argc, argv) {}
-  ~ReadQvd() override;
-
-  int ParseOptions(int argc, char** argv) override;
-  int Run() override;
-
- private:
-  // Takes one option; false after a FAIL line.
-  bool OnOption(size_t id, const char* argument);
-  Status Decode();
-
+struct DrawOffOptions {
   TypeTraitsCollection layout;
   std::optional<std::string> inputPath;
   std::optional<std::string> outputPath;
@@ -32,6 +20,19 @@ class ReadQvd : public Tool {
   bool dosEol = false;
   bool macEol = false;
   TableReadOptions read;
+};
+
+class ReadQvd : public Program<DrawOffOptions> {
+ public:
+  ReadQvd(int argc, char** argv);
+  ~ReadQvd() override;
+
+ protected:
+  Status CheckOptions(const std::vector<std::string>& positionals) override;
+  int RunSteps() override;
+
+ private:
+  Status Decode();
 };
 
 // The program: options, then the run; returns the exit status.

@@ -30,8 +30,8 @@ QvdFieldMetadata Field(const std::string& name, Tags tags, NumberType numberType
   return field;
 }
 
-std::string Rendered(const std::vector<QvdFieldMetadata>& fields, const TablePeekOptions& options,
-                     bool inlineForm = true) {
+std::string Rendered(const std::vector<QvdFieldMetadata>& fields,
+                     const InspectedLayoutOptions& options, bool inlineForm = true) {
   TypeTraitsCollection layout;
   BuildInspectedLayout(fields, options, layout);
   return ToString(layout, inlineForm);
@@ -77,7 +77,7 @@ TEST(InferFieldType, FirstMatchingHintDecidesReportTextAndTypeWord) {
                  std::to_string(row.numberType ? static_cast<int>(*row.numberType) : -1) +
                  (row.realAsDecimal ? " / real-as-decimal" : ""));
     EXPECT_STREQ(ReportText(InferFieldType(field, row.realAsDecimal)), row.reportText);
-    TablePeekOptions options;
+    InspectedLayoutOptions options;
     options.realAsDecimal = row.realAsDecimal;
     EXPECT_EQ(Rendered({field}, options), row.layout);
   }
@@ -96,7 +96,7 @@ TEST(InferredLayout, RealAsDecimalPrecisionIsCappedAndScaleKeptWithinIt) {
       {(1ull << 32) + 7, (1ull << 32) + 3, "r decimal(38,38)"},
   };
   for (const Row& row : rows) {
-    TablePeekOptions options;
+    InspectedLayoutOptions options;
     options.realAsDecimal = true;
     options.decimalPrecision = row.precision;
     options.decimalScale = row.scale;
@@ -109,7 +109,7 @@ TEST(InferredLayout, NullBiasOrNullTextMakesFieldsNullable) {
   const std::vector<QvdFieldMetadata> fields = {
       Field("a", {"$numeric", "$integer"}, kNone, qvd::kNullBias), Field("b", {"$text"}),
       Field("c", {"$numeric"}, kNone, -1)};
-  TablePeekOptions options;
+  InspectedLayoutOptions options;
   EXPECT_EQ(Rendered(fields, options), "a int nullable; b string; c double");
   options.nullText = "\\N";
   EXPECT_EQ(Rendered(fields, options),
@@ -119,7 +119,7 @@ TEST(InferredLayout, NullBiasOrNullTextMakesFieldsNullable) {
 }
 
 TEST(InferredLayout, NamesLoseSurroundingBlanksOnlyThenAreNormalized) {
-  TablePeekOptions options;
+  InspectedLayoutOptions options;
   EXPECT_EQ(Rendered({Field("  Id ", {}), Field(" Unit  Price", {}), Field("\tTab\x01 ", {}),
                       Field("Größe  ", {})},
                      options),
@@ -145,7 +145,7 @@ TEST(InferredLayout, RecordSeparatorReplacesTheFieldSeparatorOfTheLastField) {
                                              Field("b", {"$numeric", "$integer"}),
                                              Field("c", {"$numeric", "$integer"})};
   for (const Row& row : rows) {
-    TablePeekOptions options;
+    InspectedLayoutOptions options;
     options.fieldSeparator = row.field;
     options.recordSeparator = row.record;
     EXPECT_EQ(Rendered({all.begin(), all.begin() + static_cast<long>(row.count)}, options),
@@ -157,7 +157,7 @@ TEST(InferredLayout, DateFormatsAndQuoteReachTheirFields) {
   const std::vector<QvdFieldMetadata> fields = {
       Field("d", {"$numeric", "$date"}), Field("ts", {"$numeric", "$timestamp"}),
       Field("t", {"$numeric"}, kTime), Field("iv", {"$numeric"}, kInterval), Field("s", {"$text"})};
-  TablePeekOptions options;
+  InspectedLayoutOptions options;
   options.dateFormat = "%d.%m.%Y";
   options.dateTimeFormat = "%Y-%m-%d %H:%M";
   options.quote = '\'';

@@ -1,0 +1,58 @@
+// A program's command line as one table. Each row is an option's form (long name, short letter,
+// argument kind), what it does to the program's options, and whether the table logs it; parsing,
+// the INFO line of each option in command-line order and the FAIL line of a refused option are
+// written here once for every program.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "runtime/logger.h"
+#include "runtime/options.h"
+#include "runtime/status.h"
+
+namespace orv {
+
+enum class OptionLog {
+  kArgument,  // after the action, an INFO line of the long name and the argument ("" without one)
+  kQuiet,     // no line from the table: the action logs what it must
+};
+
+template <typename Options>
+struct ProgramOption {
+  OptionSpec form;
+  // `argument` is null when none was given. A failed status ends the parse; its message is the
+  // FAIL line.
+  Status (*apply)(Options& options, const char* argument);
+  OptionLog log = OptionLog::kArgument;
+};
+
+// The table-independent part of ParseOptionTable: `apply(row, argument)` for each option.
+int ParseOptionRows(int argc, char** argv, std::span<const OptionSpec> forms,
+                    const std::function<Status(size_t, const char*)>& apply,
+                    std::vector<std::string>& positionals);
+
+// Applies the options of the command line to `options` in command-line order and collects the
+// positional arguments; kExitSuccess, or kExitFailure after the one FAIL line.
+template <typename Options>
+int ParseOptionTable(int argc, char** argv, std::span<const ProgramOption<Options>> table,
+                     Options& options, std::vector<std::string>& positionals) {
+  std::vector<OptionSpec> forms;
+  forms.reserve(table.size());
+  for (const ProgramOption<Options>& row : table) {
+    forms.push_back(row.form);
+  }
+  auto apply = [&](size_t index, const char* argument) {
+    const ProgramOption<Options>& row = table[index];
+    Status status = row.apply(options, argument);
+    if (status.ok() && row.log == OptionLog::kArgument) {
+      g_Logger.Info(row.form.longName, argument != nullptr ? argument : "");
+    }
+    return status;
+  };
+  return ParseOptionRows(argc, argv, forms, apply, positionals);
+}
+
+}  // namespace orv

@@ -1,0 +1,205 @@
+#include "programs/packdown/pack_down.h"
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "programs/common/program.h"
+#include "programs/common/record_reader.h"
+#include "qvd/symbol_collector.h"
+#include "qvd/writer.h"
+#include "runtime/output.h"
+#include "runtime/settings.h"
+#include "types/flow_data_set.h"
+#include "types/type_traits_parser.h"
+
+namespace orv {
+
+namespace {
+
+struct PackDownOptions {
+  RecordInputOptions records;
+  std::optional<std::string> inputPath;
+  std::optional<std::string> outputPath;
+  std::optional<std::string> nullText;
+  bool dosEol = false;
+  bool macEol = false;
+  bool skipBom = false;
+};
+
+using Options = PackDownOptions;
+
+// -a and -b: text input whose records end in CR LF (mode 1) or CR (mode 2).
+Status SetEndOfLine(Options& options, int mode) {
+  options.records.textInput = true;
+  (mode == 1 ? options.dosEol : options.macEol) = true;
+  g_TypeTraitsOptions.endOfLineMode = mode;
+  return Status::Ok();
+}
+
+constexpr ProgramOption<Options> kOptions[] = {
+    {{"input", 'i', ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.inputPath = a;
+       return Status::Ok();
+     }},
+    {{"output", 'o', ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.outputPath = a;
+       return Status::Ok();
+     }},
+    {{"data-definition", 'd', ArgumentKind::kRequired},
+     [](Options& o, const char* a) { return AddInlineFields(o.records.layout, a); },
+     OptionLog::kQuiet},
+    {{"text-input", 'x', ArgumentKind::kNone},
+     [](Options& o, const char*) {
+       o.records.textInput = true;
+       return Status::Ok();
+     }},
+    {{"text-input-dos-eol", 'a', ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetEndOfLine(o, 1); }},
+    {{"text-input-mac-eol", 'b', ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetEndOfLine(o, 2); }},
+    {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
+     [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
+    {{"skip-bom", 's', ArgumentKind::kNone},
+     [](Options& o, const char*) {
+       o.skipBom = true;
+       return Status::Ok();
+     }},
+    {{"null-as-string", 'n', ArgumentKind::kOptional},
+     [](Options& o, const char* a) {
+       o.nullText = a != nullptr ? a : "";
+       return Status::Ok();
+     }},
+    {{"unbuffered", 0, ArgumentKind::kNone},
+     [](Options& o, const char*) {
+       o.records.unbuffered = true;
+       return Status::Ok();
+     }},
+    {{"debug-file", 0, ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.records.debugFile = a;
+       return Status::Ok();
+     }},
+    {{nullptr, 'e', ArgumentKind::kNone},  // accepted and ignored
+     [](Options&, const char*) { return Status::Ok(); },
+     OptionLog::kQuiet},
+};
+
+// A QVD text symbol ends at its first 0x00: such a value would corrupt the file.
+Status ZeroByteRefusal(const TypeTraits& field, uint64_t record) {
+  return Status::Unsupported("Field '" + field.GetFullName() +
+                             "' holds a 0x00 byte, which a QVD text symbol can't store (record "
+                             "no. " +
+                             std::to_string(record) + ").");
+}
+
+class PackDown : public Program<PackDownOptions> {
+ public:
+  PackDown(int argc, char** argv) : Program("packdown", argc, argv, kOptions) {}
+
+ protected:
+  Status CheckOptions(const std::vector<std::string>& positionals) override;
+  int RunSteps() override;
+
+ private:
+  int ReadRecords();
+  Status ReadColumns(IFileInput& input, RecordReader& reader);
+  template <typename R>
+  int CollectAndWrite();
+
+  std::vector<std::unique_ptr<FlowDataSet>> dataSets_;
+  uint64_t records_ = 0;
+};
+
+Status PackDown::CheckOptions(const std::vector<std::string>& positionals) {
+  RecordInputOptions& records = options_.records;
+  ORV_RETURN_IF_ERROR(CompleteLayout(records.layout, positionals));
+  if (options_.dosEol && options_.macEol) {
+    return Status::Invalid("--text-input-dos-eol can't be used with --text-input-mac-eol option.");
+  }
+  ORV_RETURN_IF_ERROR(PrepareRecordInput(records, &TypeTraits::SupportsQvd));
+  for (const auto& field : records.layout) {
+    dataSets_.push_back(FlowDataSet::Create(*field, records.textInput));
+  }
+  return Status::Ok();
+}
+
+int PackDown::RunSteps() {
+  ScopedTimeProfiler profiler("packdown");
+  if (const int status = ReadRecords(); status != kExitSuccess) {
+    return status;
+  }
+  const uint64_t n = records_;
+  return n <= UINT8_MAX    ? CollectAndWrite<uint8_t>()
+         : n <= UINT16_MAX ? CollectAndWrite<uint16_t>()
+         : n <= UINT32_MAX ? CollectAndWrite<uint32_t>()
+                           : CollectAndWrite<uint64_t>();
+}
+
+int PackDown::ReadRecords() {
+  ScopedTimeProfiler profiler("input processing");
+  const RecordInputOptions& records = options_.records;
+  OwnedFile ownedInput;
+  FILE* file = stdin;
+  if (Status opened = OpenInputFile(options_.inputPath, ownedInput, file); !opened.ok()) {
+    return Finish(opened);
+  }
+  std::unique_ptr<IFileInput> input =
+      IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(), options_.skipBom);
+  RecordReader reader(*input, records);
+  const Status status = ReadColumns(*input, reader);
+  records_ = reader.records();
+  return reader.Finish(status);
+}
+
+// Every record into the column stores.
+Status PackDown::ReadColumns(IFileInput& input, RecordReader& reader) {
+  const TypeTraitsCollection& layout = options_.records.layout;
+  std::vector<bool> isString(layout.size());
+  for (size_t i = 0; i < layout.size(); ++i) {
+    isString[i] = layout[i].AsString() != nullptr;
+  }
+  auto readValue = [&](size_t i) {
+    const int status = dataSets_[i]->ReadValue(input);
+    const TypeTraits& field = layout[i];
+    if (status == kStatusOk && isString[i] && !field.IsNull() &&
+        memchr(field.value(), 0, field.valueLength()) != nullptr) [[unlikely]] {
+      return reader.Refuse(ZeroByteRefusal(field, reader.records() + 1));
+    }
+    return status;
+  };
+  return reader.ReadAll(readValue, [] { return true; });
+}
+
+template <typename R>
+int PackDown::CollectAndWrite() {
+  std::vector<FieldSymbols<R>> symbols;
+  {
+    ScopedTimeProfiler profiler("data processing");
+    symbols.reserve(dataSets_.size());
+    for (const auto& dataSet : dataSets_) {
+      symbols.push_back(CollectSymbols<R>(*dataSet, records_, options_.nullText));
+    }
+  }
+  return TimedStep("output processing", [&] {
+    OwnedFile ownedOutput;
+    FILE* file = stdout;
+    ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, file));
+    std::unique_ptr<BufferedFileOutput> output =
+        IFileOutput::Create(file, options_.records.unbuffered);
+    WriteQvd(*output, symbols, records_);
+    return output->flush() ? Status::Ok() : Status::IoError("Error writing output.");
+  });
+}
+
+}  // namespace
+
+int PackDownMain(int argc, char** argv) {
+  return PackDown(argc, argv).Start();
+}
+
+}  // namespace orv
