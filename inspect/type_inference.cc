@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "qvd/field_binding.h"
 #include "runtime/settings.h"
 #include "runtime/text_util.h"
 #include "types/date.h"
@@ -88,15 +89,12 @@ InspectedType InferFieldType(const QvdFieldMetadata& field, bool realAsDecimal) 
 
 void BuildInspectedLayout(const std::vector<QvdFieldMetadata>& fields,
                           const InspectedLayoutOptions& options, TypeTraitsCollection& layout) {
-  for (const QvdFieldMetadata& metadata : fields) {
+  const std::vector<std::string> names = LayoutFieldNames(fields);
+  for (size_t j = 0; j < fields.size(); ++j) {
+    const QvdFieldMetadata& metadata = fields[j];
     InspectedType type = options.allAsString ? InspectedType::kString
                                              : InferFieldType(metadata, options.realAsDecimal);
-    std::string_view name = metadata.fieldName;
-    size_t begin = name.find_first_not_of(' ');
-    name = begin == std::string_view::npos
-               ? std::string_view()
-               : name.substr(begin, name.find_last_not_of(' ') - begin + 1);
-    std::unique_ptr<TypeTraits> field = MakeDescriptor(type, NormalizeName(name), options);
+    std::unique_ptr<TypeTraits> field = MakeDescriptor(type, names[j], options);
     if (options.fieldSeparator) {
       field->SetSeparator(SeparatorSetting(*options.fieldSeparator));
     }

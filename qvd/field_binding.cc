@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "runtime/text_util.h"
 
@@ -18,6 +19,33 @@ Status CheckFieldCount(size_t layoutFields, size_t fileFields, bool matchFields,
   return Status::Ok();
 }
 
+std::vector<std::string> LayoutFieldNames(const std::vector<QvdFieldMetadata>& fields) {
+  std::vector<std::string> names(fields.size());
+  std::unordered_set<std::string> taken;
+  // Names that are valid as they are come first, whatever their position.
+  for (size_t j = 0; j < fields.size(); ++j) {
+    const std::string& name = fields[j].fieldName;
+    if (!name.empty() && trim(NormalizeName(name)) == name && taken.insert(name).second) {
+      names[j] = name;
+    }
+  }
+  for (size_t j = 0; j < fields.size(); ++j) {
+    if (!names[j].empty()) {
+      continue;
+    }
+    std::string base(trim(NormalizeName(fields[j].fieldName)));
+    if (base.empty()) {
+      base = "field_" + std::to_string(j + 1);
+    }
+    std::string name = base;
+    for (size_t k = 2; !taken.insert(name).second; ++k) {
+      name = base + "_" + std::to_string(k);
+    }
+    names[j] = std::move(name);
+  }
+  return names;
+}
+
 Status BindFields(const TypeTraitsCollection& layout, const std::vector<QvdFieldMetadata>& fields,
                   bool matchFields, FieldBinding& binding) {
   const size_t q = fields.size();
@@ -28,28 +56,16 @@ Status BindFields(const TypeTraitsCollection& layout, const std::vector<QvdField
     }
     return Status::Ok();
   }
-  // Names to positions, the first field of a name winning; the normalised form is needed only
-  // when a name is not found as it is.
+  std::vector<std::string> names = LayoutFieldNames(fields);
   std::unordered_map<std::string_view, size_t> byName;
-  std::unordered_map<std::string, size_t> byNormalName;
   for (size_t j = 0; j < q; ++j) {
-    byName.emplace(fields[j].fieldName, j);
+    byName.emplace(names[j], j);
   }
   for (size_t k = 0; k < layout.size(); ++k) {
     const std::string& name = layout[k].name();
     auto found = byName.find(name);
     if (found == byName.end()) {
-      if (byNormalName.empty()) {
-        for (size_t j = 0; j < q; ++j) {
-          byNormalName.emplace(trim(NormalizeName(fields[j].fieldName)), j);
-        }
-      }
-      auto normal = byNormalName.find(name);
-      if (normal == byNormalName.end()) {
-        return Status::Invalid("Unrecognized field name: '" + name + "'.");
-      }
-      binding[normal->second] = k;
-      continue;
+      return Status::Invalid("Unrecognized field name: '" + name + "'.");
     }
     binding[found->second] = k;
   }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "format/qvd_format.h"
@@ -19,8 +20,15 @@ using FieldBinding = std::vector<std::optional<size_t>>;
 // fewer fields than the file when bound by name, never more; otherwise the counts must agree.
 Status CheckFieldCount(size_t layoutFields, size_t fileFields, bool matchFields, bool fieldSubset);
 
-// Binds by position, or by name with `matchFields`. A layout's names are trimmed and normalised,
-// so a file's name with outer blanks or control bytes is also matched in that form.
+// The name each QVD field goes by in a layout: its own name when that is a valid layout name
+// (trimmed, no control bytes, valid UTF-8), else that normalised form (control bytes and invalid
+// bytes as '_', outer blanks trimmed), or "field_N" (N its 1-based position) for an empty one.
+// Names stay unique: a name that another field holds as it is, or that an earlier field took,
+// gets "_2", "_3", ... appended. tablepeek writes layouts with these names, and binding by name
+// resolves them the same way.
+std::vector<std::string> LayoutFieldNames(const std::vector<QvdFieldMetadata>& fields);
+
+// Binds by position, or by name with `matchFields` (the names of LayoutFieldNames).
 Status BindFields(const TypeTraitsCollection& layout, const std::vector<QvdFieldMetadata>& fields,
                   bool matchFields, FieldBinding& binding);
 
