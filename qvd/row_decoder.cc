@@ -160,11 +160,7 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
     const char* row = nullptr;
     ORV_RETURN_IF_ERROR(NextRow(input, row));
     record_ = i + 1;
-    const uint64_t tail = rows_.tailBytes();
-    if (!rows_.gathered() && static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
-                                 tail + (kAhead - 1) * recordByteSize_ + rows_.usedBytes() + 8) {
-      PrefetchRow(input.BufferPos() + tail + (kAhead - 1) * recordByteSize_);
-    }
+    PrefetchAhead(input);
     if (filterSlot_) {
       bool pass = false;
       ORV_RETURN_IF_ERROR(Passes(slots_[*filterSlot_].bits.SymbolOf(row), pass));
@@ -239,6 +235,17 @@ Status RowDecoder<Offset>::NextGatheredRow(IFileInput& input, const char*& row) 
   }
   row = rowCopy_.data();
   return Status::Ok();
+}
+
+// Rows name their symbols in any order: the symbols of a row a few rows ahead start loading, so
+// that their cache misses overlap with this row's work.
+template <typename Offset>
+void RowDecoder<Offset>::PrefetchAhead(const IFileInput& input) const {
+  const uint64_t ahead = rows_.tailBytes() + (kAhead - 1) * recordByteSize_;
+  if (!rows_.gathered() && static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
+                               ahead + rows_.usedBytes() + 8) {
+    PrefetchRow(input.BufferPos() + ahead);
+  }
 }
 
 template <typename Offset>

@@ -81,6 +81,7 @@ class RowDecoder final : public RowDecoderBase {
 
   Status NextRow(IFileInput& input, const char*& row);
   Status NextGatheredRow(IFileInput& input, const char*& row);
+  void PrefetchAhead(const IFileInput& input) const;
   void PrefetchRow(const char* row) const;
   Status Passes(int64_t s, bool& pass);
   Status DecodeRow(const char* row);

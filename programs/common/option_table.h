@@ -29,6 +29,20 @@ struct ProgramOption {
   OptionLog log = OptionLog::kArgument;
 };
 
+// Actions of the common rows: an option that sets a flag, and one that keeps its argument (or ""
+// for an optional argument left out). `member` may name a member of a member: SetFlag<&O::a,
+// &A::b>.
+template <auto... member>
+Status SetFlag(auto& options, const char*) {
+  (options.*....*member) = true;
+  return Status::Ok();
+}
+template <auto... member>
+Status SetText(auto& options, const char* argument) {
+  (options.*....*member) = argument != nullptr ? argument : "";
+  return Status::Ok();
+}
+
 // The table-independent part of ParseOptionTable: `apply(row, argument)` for each option.
 int ParseOptionRows(int argc, char** argv, std::span<const OptionSpec> forms,
                     const std::function<Status(size_t, const char*)>& apply,

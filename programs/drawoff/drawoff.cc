@@ -31,57 +31,28 @@ Status SetFirstRecord(Options& options, const char* argument) {
   return Status::Ok();
 }
 
-// Sets a flag of the options.
-template <bool Options::*flag>
-Status Set(Options& options, const char*) {
-  options.*flag = true;
-  return Status::Ok();
-}
-template <bool TableReadOptions::*flag>
-Status SetRead(Options& options, const char*) {
-  options.read.*flag = true;
-  return Status::Ok();
-}
-
 constexpr ProgramOption<Options> kOptions[] = {
-    {{"input", 'i', ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.inputPath = a;
-       return Status::Ok();
-     }},
-    {{"output", 'o', ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.outputPath = a;
-       return Status::Ok();
-     }},
+    {{"input", 'i', ArgumentKind::kRequired}, SetText<&Options::inputPath>},
+    {{"output", 'o', ArgumentKind::kRequired}, SetText<&Options::outputPath>},
     {{"data-definition", 'd', ArgumentKind::kRequired},
      [](Options& o, const char* a) { return AddInlineFields(o.layout, a); },
      OptionLog::kQuiet},
     {{"text-output", 'y', ArgumentKind::kNone},
-     [](Options& o, const char*) {
-       o.read.conversion.textOutput = true;
-       return Status::Ok();
-     }},
+     SetFlag<&Options::read, &TableReadOptions::conversion, &SymbolConversion::textOutput>},
     {{"text-output-dos-eol", 'a', ArgumentKind::kNone},
      [](Options& o, const char*) { return SetEndOfLine(o, 1); }},
     {{"text-output-mac-eol", 'b', ArgumentKind::kNone},
      [](Options& o, const char*) { return SetEndOfLine(o, 2); }},
     {{"null-as-string", 'n', ArgumentKind::kOptional},
-     [](Options& o, const char* a) {
-       o.read.conversion.nullText = a != nullptr ? a : "";
-       return Status::Ok();
-     }},
+     SetText<&Options::read, &TableReadOptions::conversion, &SymbolConversion::nullText>},
     {{"first-record", 0, ArgumentKind::kRequired}, SetFirstRecord, OptionLog::kQuiet},
-    {{"filter", 0, ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.read.filter = a;
-       return Status::Ok();
-     }},
-    {{"low-memory", 0, ArgumentKind::kNone}, SetRead<&TableReadOptions::lowMemory>},
+    {{"filter", 0, ArgumentKind::kRequired}, SetText<&Options::read, &TableReadOptions::filter>},
+    {{"low-memory", 0, ArgumentKind::kNone}, SetFlag<&Options::read, &TableReadOptions::lowMemory>},
     {{"guess-uniform-symbol-size", 0, ArgumentKind::kNone},
-     SetRead<&TableReadOptions::guessUniformSymbolSize>},
-    {{"match-fields", 'm', ArgumentKind::kNone}, SetRead<&TableReadOptions::matchFields>},
-    {{"unbuffered", 0, ArgumentKind::kNone}, Set<&Options::unbuffered>},
+     SetFlag<&Options::read, &TableReadOptions::guessUniformSymbolSize>},
+    {{"match-fields", 'm', ArgumentKind::kNone},
+     SetFlag<&Options::read, &TableReadOptions::matchFields>},
+    {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::unbuffered>},
 };
 
 }  // namespace

@@ -20,23 +20,11 @@ constexpr ProgramOption<Options> kOptions[] = {
     {{"data-definition", 'd', ArgumentKind::kRequired},
      [](Options& o, const char* a) { return AddInlineFields(o.layout, a); },
      OptionLog::kQuiet},
-    {{"text-input", 'x', ArgumentKind::kNone},
-     [](Options& o, const char*) {
-       o.textInput = true;
-       return Status::Ok();
-     }},
+    {{"text-input", 'x', ArgumentKind::kNone}, SetFlag<&Options::textInput>},
     {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
      [](Options& o, const char*) { return AllowMissingSeparator(o); }},
-    {{"unbuffered", 0, ArgumentKind::kNone},
-     [](Options& o, const char*) {
-       o.unbuffered = true;
-       return Status::Ok();
-     }},
-    {{"debug-file", 0, ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.debugFile = a;
-       return Status::Ok();
-     }},
+    {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::unbuffered>},
+    {{"debug-file", 0, ArgumentKind::kRequired}, SetText<&Options::debugFile>},
 };
 
 class FeedOut : public Program<RecordInputOptions> {

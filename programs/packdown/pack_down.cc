@@ -40,50 +40,25 @@ Status SetEndOfLine(Options& options, int mode) {
 }
 
 constexpr ProgramOption<Options> kOptions[] = {
-    {{"input", 'i', ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.inputPath = a;
-       return Status::Ok();
-     }},
-    {{"output", 'o', ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.outputPath = a;
-       return Status::Ok();
-     }},
+    {{"input", 'i', ArgumentKind::kRequired}, SetText<&Options::inputPath>},
+    {{"output", 'o', ArgumentKind::kRequired}, SetText<&Options::outputPath>},
     {{"data-definition", 'd', ArgumentKind::kRequired},
      [](Options& o, const char* a) { return AddInlineFields(o.records.layout, a); },
      OptionLog::kQuiet},
     {{"text-input", 'x', ArgumentKind::kNone},
-     [](Options& o, const char*) {
-       o.records.textInput = true;
-       return Status::Ok();
-     }},
+     SetFlag<&Options::records, &RecordInputOptions::textInput>},
     {{"text-input-dos-eol", 'a', ArgumentKind::kNone},
      [](Options& o, const char*) { return SetEndOfLine(o, 1); }},
     {{"text-input-mac-eol", 'b', ArgumentKind::kNone},
      [](Options& o, const char*) { return SetEndOfLine(o, 2); }},
     {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
      [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
-    {{"skip-bom", 's', ArgumentKind::kNone},
-     [](Options& o, const char*) {
-       o.skipBom = true;
-       return Status::Ok();
-     }},
-    {{"null-as-string", 'n', ArgumentKind::kOptional},
-     [](Options& o, const char* a) {
-       o.nullText = a != nullptr ? a : "";
-       return Status::Ok();
-     }},
+    {{"skip-bom", 's', ArgumentKind::kNone}, SetFlag<&Options::skipBom>},
+    {{"null-as-string", 'n', ArgumentKind::kOptional}, SetText<&Options::nullText>},
     {{"unbuffered", 0, ArgumentKind::kNone},
-     [](Options& o, const char*) {
-       o.records.unbuffered = true;
-       return Status::Ok();
-     }},
+     SetFlag<&Options::records, &RecordInputOptions::unbuffered>},
     {{"debug-file", 0, ArgumentKind::kRequired},
-     [](Options& o, const char* a) {
-       o.records.debugFile = a;
-       return Status::Ok();
-     }},
+     SetText<&Options::records, &RecordInputOptions::debugFile>},
     {{nullptr, 'e', ArgumentKind::kNone},  // accepted and ignored
      [](Options&, const char*) { return Status::Ok(); },
      OptionLog::kQuiet},
