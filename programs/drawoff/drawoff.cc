@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "programs/common/output_checks.h"
 #include "runtime/settings.h"
 #include "types/type_traits_parser.h"
 
@@ -77,7 +78,7 @@ int ReadQvd::RunSteps() {
 }
 
 // The table is opened (header, binding, symbol tables) before the output, so that a file that
-// can't be read leaves no output behind.
+// can't be read leaves no output behind; an output that is the input file is refused first.
 Status ReadQvd::Decode() {
   TableReadOptions& read = options_.read;
   if (read.lowMemory && !options_.inputPath) {
@@ -86,6 +87,7 @@ Status ReadQvd::Decode() {
   OwnedFile ownedInput;
   FILE* file = stdin;
   ORV_RETURN_IF_ERROR(OpenInputFile(options_.inputPath, ownedInput, file));
+  ORV_RETURN_IF_ERROR(RefuseInputAsOutput(file, options_.outputPath, stdout));
   if (read.lowMemory && fseeko(file, 0, SEEK_SET) != 0) {
     return Status::Invalid("Input file is not seekable.");
   }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "programs/common/output_checks.h"
 #include "programs/common/program.h"
 #include "programs/common/record_reader.h"
 #include "qvx/qvx_writer.h"
@@ -47,6 +48,9 @@ class FeedOut : public Program<RecordInputOptions> {
 
 int FeedOut::RunSteps() {
   ScopedTimeProfiler profiler("feedout");
+  if (Status refused = RefuseInputAsOutput(in_, std::nullopt, out_); !refused.ok()) {
+    return Finish(refused);
+  }
   const TypeTraitsCollection& layout = options_.layout;
   std::unique_ptr<IFileInput> input =
       IFileInput::Create(in_, options_.unbuffered, !options_.debugFile.empty(), false);

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "programs/common/output_checks.h"
 #include "programs/common/program.h"
 #include "programs/common/record_reader.h"
+#include "programs/common/replacing_output.h"
 #include "qvd/symbol_collector.h"
 #include "qvd/writer.h"
 #include "runtime/output.h"
@@ -82,12 +84,14 @@ class PackDown : public Program<PackDownOptions> {
 
  private:
   int ReadRecords();
+  Status PrepareOutput(FILE* input);
   Status ReadColumns(IFileInput& input, RecordReader& reader);
   template <typename R>
   int CollectAndWrite();
 
   std::vector<std::unique_ptr<FlowDataSet>> dataSets_;
   uint64_t records_ = 0;
+  ReplacingOutput output_;
 };
 
 Status PackDown::CheckOptions(const std::vector<std::string>& positionals) {
@@ -123,12 +127,22 @@ int PackDown::ReadRecords() {
   if (Status opened = OpenInputFile(options_.inputPath, ownedInput, file); !opened.ok()) {
     return Finish(opened);
   }
+  if (Status ready = PrepareOutput(file); !ready.ok()) {
+    return Finish(ready);
+  }
   std::unique_ptr<IFileInput> input =
       IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(), options_.skipBom);
   RecordReader reader(*input, records);
   const Status status = ReadColumns(*input, reader);
   records_ = reader.records();
   return reader.Finish(status);
+}
+
+// The output is checked, and its temporary file made, before the input is read: a refusal costs no
+// reading, and a directory where the file can't be made fails at once.
+Status PackDown::PrepareOutput(FILE* input) {
+  ORV_RETURN_IF_ERROR(RefuseInputAsOutput(input, options_.outputPath, stdout));
+  return output_.Prepare(options_.outputPath);
 }
 
 // Every record into the column stores.
@@ -161,13 +175,15 @@ int PackDown::CollectAndWrite() {
     }
   }
   return TimedStep("output processing", [&] {
-    OwnedFile ownedOutput;
     FILE* file = stdout;
-    ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, file));
+    ORV_RETURN_IF_ERROR(output_.Open(file));
     std::unique_ptr<BufferedFileOutput> output =
         IFileOutput::Create(file, options_.records.unbuffered);
     WriteQvd(*output, symbols, records_);
-    return output->flush() ? Status::Ok() : Status::IoError("Error writing output.");
+    if (!output->flush()) {
+      return Status::IoError("Error writing output.");
+    }
+    return output_.Commit();
   });
 }
 

@@ -1,6 +1,7 @@
 #include "programs/tablepeek/table_peek.h"
 
 #include "inspect/reports.h"
+#include "programs/common/output_checks.h"
 #include "qvd/header_parser.h"
 #include "runtime/input.h"
 
@@ -22,13 +23,14 @@ Status WriteTag(const QvdTableMetadata& table, const std::string& name,
 
 }  // namespace
 
+// The refusals come first, and the output is opened only once the answer is ready, so that a
+// header that can't be read or a request that fails leaves an existing output file as it was.
 Status TablePeek::Peek() {
   OwnedFile ownedInput;
-  OwnedFile ownedOutput;
   FILE* in = in_;
-  FILE* out = out_;
   ORV_RETURN_IF_ERROR(OpenInputFile(options_.inputPath, ownedInput, in));
-  ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, out));
+  ORV_RETURN_IF_ERROR(RefuseInputAsOutput(in, options_.outputPath, out_));
+  ORV_RETURN_IF_ERROR(RefuseQvdOverwrite(options_.outputPath));
   std::unique_ptr<IFileInput> input = IFileInput::Create(in, options_.unbuffered, false, false);
   std::string header;
   uint64_t dataStart = 0;
@@ -37,8 +39,16 @@ Status TablePeek::Peek() {
   if (std::optional<std::string> error = ReadQvdHeader(*input, header, dataStart, table, fields)) {
     return Status::Damaged(*error);
   }
+  std::string answer;
+  {
+    BufferedFileOutput sink(&answer);
+    ORV_RETURN_IF_ERROR(WriteAnswer(header, table, fields, sink));
+  }
+  OwnedFile ownedOutput;
+  FILE* out = out_;
+  ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, out));
   BufferedFileOutput output(out, options_.unbuffered);
-  ORV_RETURN_IF_ERROR(WriteAnswer(header, table, fields, output));
+  output.Write(answer);
   if (!output.flush()) {
     return Status::IoError("Error writing output.");
   }
