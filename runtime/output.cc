@@ -1,5 +1,7 @@
 #include "runtime/output.h"
 
+#include <cerrno>
+
 namespace orv {
 
 BufferedFileOutput::BufferedFileOutput(FILE* file, bool unbuffered)
@@ -21,15 +23,22 @@ bool BufferedFileOutput::flush() {
   }
   if (used_ > 0) {
     if (fwrite(buffer_.get(), 1, used_, file_) != used_) {
-      failed_ = true;
+      Fail();
     }
     written_ += used_;
     used_ = 0;
   }
   if (fflush(file_) != 0) {
-    failed_ = true;
+    Fail();
   }
   return !failed_;
+}
+
+void BufferedFileOutput::Fail() {
+  if (!failed_) {
+    error_ = errno;
+  }
+  failed_ = true;
 }
 
 void BufferedFileOutput::WriteSlow(const char* data, size_t n) {
@@ -41,7 +50,7 @@ void BufferedFileOutput::WriteSlow(const char* data, size_t n) {
   }
   if (n >= kBufferSize) {
     if (fwrite(data, 1, n, file_) != n) {
-      failed_ = true;
+      Fail();
     }
     written_ += n;
     return;

@@ -85,6 +85,8 @@ class BufferedFileOutput {
   // Writes the buffer to the file and flushes the file; false once any write has failed.
   bool flush();
   bool failed() const { return failed_; }
+  // The system's error number of the first write that failed (EPIPE: the reader went away).
+  int error() const { return error_; }
   // The bytes written since the last flush or Discard; Discard drops them unwritten.
   std::string_view buffered() const { return {buffer_.get(), used_}; }
   void Discard() { used_ = 0; }
@@ -92,6 +94,7 @@ class BufferedFileOutput {
   uint64_t BytesWritten() const { return written_ + used_; }
 
  private:
+  void Fail();
   void WriteSlow(const char* data, size_t n);
   // Copies n bytes (half <= n <= 2 × half, half a multiple of W) as blocks of W from both ends.
   template <size_t W>
@@ -110,6 +113,7 @@ class BufferedFileOutput {
   std::string* sink_ = nullptr;
   bool unbuffered_;
   bool failed_ = false;
+  int error_ = 0;
   std::unique_ptr<char[]> buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;

@@ -142,6 +142,11 @@ std::optional<std::string> TypeTraitsParser::LoadAndParseFields(const std::strin
 }
 
 Status CompleteLayout(TypeTraitsCollection& layout, const std::vector<std::string>& positionals) {
+  // With -d a positional argument is not read: a user who meant it as the input must hear so.
+  for (size_t i = layout.empty() ? 1 : 0; i < positionals.size(); ++i) {
+    g_Logger.Warning("Argument '%s' is ignored: the layout comes from %s; name the input with -i.",
+                     positionals[i].c_str(), layout.empty() ? "the first argument" : "-d");
+  }
   if (!positionals.empty() && layout.empty()) {
     if (std::optional<std::string> error =
             TypeTraitsParser::LoadAndParseFields(positionals[0], layout)) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/logger.h"
@@ -40,6 +41,18 @@ Status SetFlag(auto& options, const char*) {
 template <auto... member>
 Status SetText(auto& options, const char* argument) {
   (options.*....*member) = argument != nullptr ? argument : "";
+  return Status::Ok();
+}
+
+// A file option: "-" stands for standard input or output, as leaving the option out does.
+template <auto... member>
+Status SetPath(auto& options, const char* argument) {
+  auto& path = (options.*....*member);
+  if (std::string_view(argument) == "-") {
+    path.reset();
+  } else {
+    path = argument;
+  }
   return Status::Ok();
 }
 

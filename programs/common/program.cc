@@ -1,5 +1,7 @@
 #include "programs/common/program.h"
 
+#include <cerrno>
+
 #include "runtime/logger.h"
 #include "runtime/options.h"
 #include "types/type_traits_parser.h"
@@ -42,6 +44,17 @@ void PrintHelp(const char* text) {
   fputs(text, stdout);
   fputc('\n', stdout);
   fflush(stdout);
+}
+
+Status FlushOutput(BufferedFileOutput& output) {
+  if (output.flush()) {
+    return Status::Ok();
+  }
+  if (output.error() == EPIPE) {
+    g_Logger.Info("output closed", "the reader of the output went away");
+    return Status::Ok();
+  }
+  return Status::IoError("Error writing output.");
 }
 
 Status AddInlineFields(TypeTraitsCollection& layout, const char* text) {

@@ -18,6 +18,7 @@
 
 #include "programs/common/option_table.h"
 #include "runtime/logger.h"
+#include "runtime/output.h"
 #include "runtime/stats.h"
 #include "runtime/status.h"
 #include "runtime/tool.h"
@@ -50,6 +51,10 @@ Status OpenInputFile(const std::optional<std::string>& path, OwnedFile& owned, F
 // Opens `path` for writing (created or emptied) into `owned` and points `file` at it; without a
 // path `file` stays as the caller set it (standard output).
 Status OpenOutputFile(const std::optional<std::string>& path, OwnedFile& owned, FILE*& file);
+
+// Flushes a run's output. A reader that went away (a closed pipe: `drawoff ... | head`) ends the
+// run quietly, as a success with one INFO line; any other write error is "Error writing output.".
+Status FlushOutput(BufferedFileOutput& output);
 
 // Adds the fields of an inline data definition (-d) to the layout.
 Status AddInlineFields(TypeTraitsCollection& layout, const char* text);

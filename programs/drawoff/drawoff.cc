@@ -33,8 +33,8 @@ Status SetFirstRecord(Options& options, const char* argument) {
 }
 
 constexpr ProgramOption<Options> kOptions[] = {
-    {{"input", 'i', ArgumentKind::kRequired}, SetText<&Options::inputPath>},
-    {{"output", 'o', ArgumentKind::kRequired}, SetText<&Options::outputPath>},
+    {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
+    {{"output", 'o', ArgumentKind::kRequired}, SetPath<&Options::outputPath>},
     {{"data-definition", 'd', ArgumentKind::kRequired},
      [](Options& o, const char* a) { return AddInlineFields(o.layout, a); },
      OptionLog::kQuiet},
@@ -106,9 +106,7 @@ Status ReadQvd::Decode() {
   const Status status = reader.ReadRows(*input, *output, stats);
   writtenRecords_ = reader.writtenRecords();
   ORV_RETURN_IF_ERROR(status);
-  if (!output->flush()) {
-    return Status::IoError("Error writing output.");
-  }
+  ORV_RETURN_IF_ERROR(FlushOutput(*output));
   stats.Success();
   return Status::Ok();
 }

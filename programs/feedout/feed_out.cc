@@ -1,6 +1,7 @@
 #include "programs/feedout/feed_out.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,48 +16,75 @@ namespace orv {
 
 namespace {
 
-using Options = RecordInputOptions;
-
-constexpr ProgramOption<Options> kOptions[] = {
-    {{"data-definition", 'd', ArgumentKind::kRequired},
-     [](Options& o, const char* a) { return AddInlineFields(o.layout, a); },
-     OptionLog::kQuiet},
-    {{"text-input", 'x', ArgumentKind::kNone}, SetFlag<&Options::textInput>},
-    {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
-     [](Options& o, const char*) { return AllowMissingSeparator(o); }},
-    {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::unbuffered>},
-    {{"debug-file", 0, ArgumentKind::kRequired}, SetText<&Options::debugFile>},
+struct FeedOutOptions {
+  RecordInputOptions records;
+  std::optional<std::string> inputPath;
+  std::optional<std::string> outputPath;
 };
 
-class FeedOut : public Program<RecordInputOptions> {
+using Options = FeedOutOptions;
+using Records = RecordInputOptions;
+
+constexpr ProgramOption<Options> kOptions[] = {
+    {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
+    {{"output", 'o', ArgumentKind::kRequired}, SetPath<&Options::outputPath>},
+    {{"data-definition", 'd', ArgumentKind::kRequired},
+     [](Options& o, const char* a) { return AddInlineFields(o.records.layout, a); },
+     OptionLog::kQuiet},
+    {{"text-input", 'x', ArgumentKind::kNone}, SetFlag<&Options::records, &Records::textInput>},
+    {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
+     [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
+    {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::records, &Records::unbuffered>},
+    {{"debug-file", 0, ArgumentKind::kRequired}, SetText<&Options::records, &Records::debugFile>},
+};
+
+class FeedOut : public Program<FeedOutOptions> {
  public:
   FeedOut(int argc, char** argv, FILE* in, FILE* out)
       : Program("feedout", argc, argv, kOptions), in_(in), out_(out) {}
 
  protected:
   Status CheckOptions(const std::vector<std::string>& positionals) override {
-    ORV_RETURN_IF_ERROR(CompleteLayout(options_.layout, positionals));
-    return PrepareRecordInput(options_, &TypeTraits::SupportsQvx);
+    ORV_RETURN_IF_ERROR(CompleteLayout(options_.records.layout, positionals));
+    return PrepareRecordInput(options_.records, &TypeTraits::SupportsQvx);
   }
 
   int RunSteps() override;
 
  private:
+  int WriteRecords(FILE* in, FILE* out);
+
   FILE* in_;
   FILE* out_;
 };
 
 int FeedOut::RunSteps() {
   ScopedTimeProfiler profiler("feedout");
-  if (Status refused = RefuseInputAsOutput(in_, std::nullopt, out_); !refused.ok()) {
-    return Finish(refused);
+  OwnedFile ownedInput;
+  OwnedFile ownedOutput;
+  FILE* in = in_;
+  FILE* out = out_;
+  Status opened = OpenInputFile(options_.inputPath, ownedInput, in);
+  if (opened.ok()) {
+    opened = RefuseInputAsOutput(in, options_.outputPath, out_);
   }
-  const TypeTraitsCollection& layout = options_.layout;
+  if (opened.ok()) {
+    opened = OpenOutputFile(options_.outputPath, ownedOutput, out);
+  }
+  if (!opened.ok()) {
+    return Finish(opened);
+  }
+  return WriteRecords(in, out);
+}
+
+int FeedOut::WriteRecords(FILE* in, FILE* out) {
+  const RecordInputOptions& records = options_.records;
+  const TypeTraitsCollection& layout = records.layout;
   std::unique_ptr<IFileInput> input =
-      IFileInput::Create(in_, options_.unbuffered, !options_.debugFile.empty(), false);
-  BufferedFileOutput output(out_, options_.unbuffered);
+      IFileInput::Create(in, records.unbuffered, !records.debugFile.empty(), false);
+  BufferedFileOutput output(out, records.unbuffered);
   WriteQvxTableHeader(output, layout);
-  RecordReader reader(*input, options_);
+  RecordReader reader(*input, records);
   auto writeRecord = [&] {
     for (const auto& field : layout) {
       field->WriteQvx(output);
@@ -65,8 +93,8 @@ int FeedOut::RunSteps() {
   };
   int status = reader.Finish(
       reader.ReadAll([&](size_t i) { return reader.ReadField(layout[i]); }, writeRecord));
-  if (!output.flush() && status == kExitSuccess) {
-    status = Finish(Status::IoError("Error writing output."));
+  if (const Status flushed = FlushOutput(output); status == kExitSuccess) {
+    status = Finish(flushed);
   }
   return status;
 }

@@ -42,8 +42,8 @@ Status SetEndOfLine(Options& options, int mode) {
 }
 
 constexpr ProgramOption<Options> kOptions[] = {
-    {{"input", 'i', ArgumentKind::kRequired}, SetText<&Options::inputPath>},
-    {{"output", 'o', ArgumentKind::kRequired}, SetText<&Options::outputPath>},
+    {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
+    {{"output", 'o', ArgumentKind::kRequired}, SetPath<&Options::outputPath>},
     {{"data-definition", 'd', ArgumentKind::kRequired},
      [](Options& o, const char* a) { return AddInlineFields(o.records.layout, a); },
      OptionLog::kQuiet},
@@ -180,9 +180,7 @@ int PackDown::CollectAndWrite() {
     std::unique_ptr<BufferedFileOutput> output =
         IFileOutput::Create(file, options_.records.unbuffered);
     WriteQvd(*output, symbols, records_);
-    if (!output->flush()) {
-      return Status::IoError("Error writing output.");
-    }
+    ORV_RETURN_IF_ERROR(FlushOutput(*output));
     return output_.Commit();
   });
 }

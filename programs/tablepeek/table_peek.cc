@@ -49,10 +49,7 @@ Status TablePeek::Peek() {
   ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, out));
   BufferedFileOutput output(out, options_.unbuffered);
   output.Write(answer);
-  if (!output.flush()) {
-    return Status::IoError("Error writing output.");
-  }
-  return Status::Ok();
+  return FlushOutput(output);
 }
 
 Status TablePeek::WriteAnswer(const std::string& header, const QvdTableMetadata& table,

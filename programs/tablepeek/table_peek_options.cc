@@ -205,13 +205,18 @@ Status ValidateTablePeekOptions(const TablePeekOptions& o) {
 }
 
 Status TablePeek::CheckOptions(const std::vector<std::string>& positionals) {
+  // "-" stands for standard input or output.
   if (!positionals.empty()) {
-    options_.inputPath = positionals[0];
     g_Logger.Info("input file", positionals[0]);
+    if (positionals[0] != "-") {
+      options_.inputPath = positionals[0];
+    }
   }
   if (positionals.size() > 1) {
-    options_.outputPath = positionals[1];
     g_Logger.Info("output file", positionals[1]);
+    if (positionals[1] != "-") {
+      options_.outputPath = positionals[1];
+    }
   }
   return ValidateTablePeekOptions(options_);
 }
