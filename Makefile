@@ -2,7 +2,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-release test-asan demo bench fuzz format clean
+.PHONY: all deps build test test-release test-asan demo bench fuzz format clean install
 
 all: build
 
@@ -60,6 +60,21 @@ fuzz: deps
 	    -print_final_stats=1 build-fuzz/corpus/$$n fuzz/corpus/$$n $$extra 2>&1 | \
 	    grep -E '^(stat::number_of_executed_units|==.*ERROR|SUMMARY)' || true; \
 	done
+
+# The four programs into $(DESTDIR)$(PREFIX)/bin, a man page each, made from its --help and
+# --version by help2man, into $(DESTDIR)$(PREFIX)/share/man/man1.
+PREFIX ?= /usr/local
+PROGRAMS = drawoff packdown feedout tablepeek
+install: build
+	@install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1 build/man
+	@for p in $(PROGRAMS); do \
+	  case $$p in drawoff) n="QVD file to records";; packdown) n="records to a QVD file";; \
+	    feedout) n="records to a QVX file";; tablepeek) n="a QVD file's header as text, JSON, XML or a layout";; esac; \
+	  install -m 755 build/bin/$$p $(DESTDIR)$(PREFIX)/bin/$$p && \
+	  help2man --no-info --name="$$n" --output=build/man/$$p.1 build/bin/$$p && \
+	  install -m 644 build/man/$$p.1 $(DESTDIR)$(PREFIX)/share/man/man1/$$p.1 || exit 1; \
+	done
+	@echo "installed $(PROGRAMS) into $(DESTDIR)$(PREFIX)"
 
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i

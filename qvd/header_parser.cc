@@ -402,6 +402,10 @@ QvdHeaderResult ParseQvdHeader(xmlDocPtr document, QvdTableMetadata& table,
 std::optional<std::string> ReadQvdHeader(IFileInput& input, std::string& headerText,
                                          uint64_t& dataStart, QvdTableMetadata& table,
                                          std::vector<QvdFieldMetadata>& fields, HeaderUse use) {
+  // A gzip stream starts 1f 8b: say so, rather than that its header doesn't parse.
+  if (input.Ensure(2) && input.BufferPos()[0] == '\x1f' && input.BufferPos()[1] == '\x8b') {
+    return "Input is gzip-compressed; decompress it first, e.g. with 'gzip -dc FILE.gz'.";
+  }
   if (!ReadHeaderBytes(input, headerText)) {
     return "Error reading QVD table header.";
   }

@@ -66,7 +66,8 @@ inline constexpr size_t kMaxQvdHeaderBytes = size_t{256} << 20;
 
 // Reads the header from `input` (every byte before the first 0x00, at most kMaxQvdHeaderBytes)
 // and parses it. On failure
-// returns the FAIL message: "Error reading QVD table header." or "Error parsing QVD table header.".
+// returns the FAIL message: "Error reading QVD table header." or "Error parsing QVD table header."
+// (or, for a gzip stream, how to decompress it).
 // `dataStart` receives the position after the 0x00; `headerText` the bytes read.
 // kReadData refuses a header that lacks an element the rows need (QvdHeaderResult::missing);
 // kInspect reads any QVD header.

@@ -61,7 +61,7 @@ Status RowDecoder<Offset>::LoadTable(IFileInput& input, size_t j, LargeBuffer& s
   }
   auto table = std::make_unique<SymbolTable<Offset>>(field);
   const bool guess = options_.guessUniformSymbolSize;
-  if (!options_.lowMemory || setup_.filterField == j) {
+  if (!options_.lowMemory || IsFilterField(j)) {
     ORV_RETURN_IF_ERROR(table->LoadInMemory(input, guess, spare));
   } else {
     ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path));
@@ -91,7 +91,7 @@ void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer& spare) {
   g_Logger.Debug("symbol outputs made",
                  field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
                      (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
-  if (setup_.filterField != j) {
+  if (!IsFilterField(j)) {
     tables_[j]->Release(spare);
   }
 }
@@ -106,8 +106,10 @@ void RowDecoder<Offset>::BuildSlots() {
     const QvdFieldMetadata& field = fields_[j];
     const bool cached =
         !outputs_[j] && field.noOfSymbols <= std::max<uint64_t>(1024, rowsToRead_ / 4);
-    if (setup_.filterField == j) {
-      filterSlot_ = slots_.size();
+    for (const auto& [filterField, filter] : *setup_.filters) {
+      if (filterField == j) {
+        filterSlots_.push_back({slots_.size(), filter});
+      }
     }
     slotOfLayout_[*l] = slots_.size();
     BitSlot bits = BitSlot::Of(field);
@@ -130,8 +132,8 @@ void RowDecoder<Offset>::BuildSlots() {
 template <typename Offset>
 Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& output,
                                     IntervalStats& stats) {
-  if (filterSlot_) {
-    setup_.filter->Reset(slots_[*filterSlot_].table->metadata().noOfSymbols);
+  for (const FilterSlot& filter : filterSlots_) {
+    filter.filter->Reset(slots_[filter.slot].table->metadata().noOfSymbols);
   }
   bool batched = SetUpBatches();
   uint64_t rowByRowUntil = 0;  // rows before it take the row-by-row path
@@ -161,9 +163,9 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
     ORV_RETURN_IF_ERROR(NextRow(input, row));
     record_ = i + 1;
     PrefetchAhead(input);
-    if (filterSlot_) {
+    if (!filterSlots_.empty()) {
       bool pass = false;
-      ORV_RETURN_IF_ERROR(Passes(slots_[*filterSlot_].bits.SymbolOf(row), pass));
+      ORV_RETURN_IF_ERROR(Passes(row, pass));
       if (!pass) {
         stats.Tick();
         if (recordByteSize_ == 0) {
@@ -272,15 +274,32 @@ void RowDecoder<Offset>::PrefetchRow(const char* row) const {
 }
 
 template <typename Offset>
-Status RowDecoder<Offset>::Passes(int64_t s, bool& pass) {
-  const int known = setup_.filter->Known(s);
+bool RowDecoder<Offset>::IsFilterField(size_t j) const {
+  return std::any_of(setup_.filters->begin(), setup_.filters->end(),
+                     [j](const auto& filter) { return filter.first == j; });
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::Passes(const char* row, bool& pass) {
+  for (const FilterSlot& filter : filterSlots_) {
+    ORV_RETURN_IF_ERROR(PassesFilter(filter, slots_[filter.slot].bits.SymbolOf(row), pass));
+    if (!pass) {
+      break;
+    }
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::PassesFilter(const FilterSlot& filter, int64_t s, bool& pass) {
+  const int known = filter.filter->Known(s);
   if (known >= 0) {
     pass = known == 1;
     return Status::Ok();
   }
-  const Slot& slot = slots_[*filterSlot_];
+  const Slot& slot = slots_[filter.slot];
   ORV_RETURN_IF_ERROR(Convert(slot, s));
-  pass = setup_.filter->Decide(s, *slot.field);
+  pass = filter.filter->Decide(s, *slot.field);
   return Status::Ok();
 }
 
@@ -371,7 +390,7 @@ void RowDecoder<Offset>::WriteRow(BufferedFileOutput& output) const {
 
 template <typename Offset>
 bool RowDecoder<Offset>::SetUpBatches() {
-  if (filterSlot_ || recordByteSize_ > 4096 ||
+  if (!filterSlots_.empty() || recordByteSize_ > 4096 ||
       !std::all_of(slots_.begin(), slots_.end(),
                    [](const Slot& slot) { return slot.outputs != nullptr; })) {
     return false;

@@ -26,8 +26,7 @@ struct DecoderSetup {
   const QvdTableMetadata* table;
   const std::vector<QvdFieldMetadata>* fields;
   const FieldBinding* binding;
-  std::optional<size_t> filterField;  // QVD field
-  RowFilter* filter;
+  const std::vector<std::pair<size_t, RowFilter*>>* filters;  // QVD field and filter
 };
 
 template <typename Offset>
@@ -69,6 +68,11 @@ class RowDecoder final : public RowDecoderBase {
     size_t stride;
     bool fixed;
   };
+  // The filters and the slots of their fields; a row must pass them all.
+  struct FilterSlot {
+    size_t slot;
+    RowFilter* filter;
+  };
 
   Status LoadTable(IFileInput& input, size_t j, LargeBuffer& spare);
   void MakeOutputs(size_t j, LargeBuffer& spare);
@@ -83,7 +87,9 @@ class RowDecoder final : public RowDecoderBase {
   Status NextGatheredRow(IFileInput& input, const char*& row);
   void PrefetchAhead(const IFileInput& input) const;
   void PrefetchRow(const char* row) const;
-  Status Passes(int64_t s, bool& pass);
+  bool IsFilterField(size_t j) const;
+  Status Passes(const char* row, bool& pass);
+  Status PassesFilter(const FilterSlot& filter, int64_t s, bool& pass);
   Status DecodeRow(const char* row);
   Status PieceFromOutputs(const Slot& slot, int64_t s, Piece& piece);
   Status PieceFromCache(size_t k, int64_t s, Piece& piece);
@@ -107,7 +113,7 @@ class RowDecoder final : public RowDecoderBase {
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
   std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field
   std::vector<Slot> slots_;                                   // bound fields in row order
-  std::optional<size_t> filterSlot_;
+  std::vector<FilterSlot> filterSlots_;                       // the filters and their fields' slots
   std::vector<size_t> slotOfLayout_;
   std::vector<Encoded> encoded_;  // per slot
   std::vector<Piece> pieces_;     // per layout field

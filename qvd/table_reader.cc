@@ -47,26 +47,30 @@ Status QvdTableReader::ReadHeader(IFileInput& input) {
   return CheckBitLayout(table_, fields_);
 }
 
-// The fields, then the filter: its field must be in the layout, and its value is read as a value
-// of that field.
+// The fields, then the filters: each filter's field must be in the layout, and its value is read
+// as a value of that field.
 Status QvdTableReader::Bind() {
   ORV_RETURN_IF_ERROR(
       CheckFieldCount(layout_.size(), fields_.size(), options_.matchFields, options_.fieldSubset));
-  FilterCondition condition;
-  std::optional<size_t> filterLayoutField;
-  if (options_.filter) {
-    ORV_RETURN_IF_ERROR(ParseFilterCondition(*options_.filter, condition));
-    if (std::optional<std::string> error = CheckExistence(layout_, {condition.fieldName})) {
-      return Status::Invalid(*error);
+  std::vector<FilterCondition> conditions(options_.filters.size());
+  std::vector<size_t> filterLayoutFields;
+  for (size_t f = 0; f < conditions.size(); ++f) {
+    ORV_RETURN_IF_ERROR(ParseFilterCondition(options_.filters[f], conditions[f]));
+    const std::optional<size_t> field = KeysToIndices(layout_, {conditions[f].fieldName})[0];
+    if (!field) {
+      return Status::Invalid("Filter field '" + conditions[f].fieldName +
+                             "' is not in the layout: a field must be in the layout (-d or the "
+                             "layout file) to filter on it.");
     }
-    filterLayoutField = *KeysToIndices(layout_, {condition.fieldName})[0];
+    filterLayoutFields.push_back(*field);
   }
   ORV_RETURN_IF_ERROR(BindFields(layout_, fields_, options_.matchFields, binding_));
-  if (filterLayoutField) {
-    auto found = std::find(binding_.begin(), binding_.end(), filterLayoutField);
-    filterField_ = static_cast<size_t>(found - binding_.begin());
-    filter_ = std::make_unique<RowFilter>();
-    ORV_RETURN_IF_ERROR(filter_->Bind(layout_[*filterLayoutField], condition));
+  for (size_t f = 0; f < conditions.size(); ++f) {
+    auto found = std::find(binding_.begin(), binding_.end(), filterLayoutFields[f]);
+    filters_.push_back(std::make_unique<RowFilter>());
+    filterFields_.emplace_back(static_cast<size_t>(found - binding_.begin()),
+                               filters_.back().get());
+    ORV_RETURN_IF_ERROR(filters_.back()->Bind(layout_[filterLayoutFields[f]], conditions[f]));
   }
   return CheckNullable(layout_, fields_, binding_);
 }
@@ -77,8 +81,7 @@ std::unique_ptr<RowDecoderBase> QvdTableReader::MakeDecoder() {
   for (const QvdFieldMetadata& field : fields_) {
     longest = std::max(longest, field.length);
   }
-  const DecoderSetup setup{&layout_,  &options_,    &table_,      &fields_,
-                           &binding_, filterField_, filter_.get()};
+  const DecoderSetup setup{&layout_, &options_, &table_, &fields_, &binding_, &filterFields_};
   if (longest <= uint64_t{1} << 8) {
     return std::make_unique<RowDecoder<uint8_t>>(setup);
   }

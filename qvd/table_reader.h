@@ -27,7 +27,7 @@ namespace orv {
 
 struct TableReadOptions {
   uint64_t firstRecord = 0;             // rows to skip
-  std::optional<std::string> filter;    // FIELD OP VALUE (see qvd/filter.h)
+  std::vector<std::string> filters;     // FIELD OP VALUE each (qvd/filter.h); a row passes all
   SymbolConversion conversion;          // null text, text or binary output, output checks
   bool lowMemory = false;               // symbol tables stay on disk (needs `path`)
   bool guessUniformSymbolSize = false;  // tables of numbers of one kind are not scanned
@@ -52,10 +52,10 @@ class QvdTableReader {
   QvdTableReader(const QvdTableReader&) = delete;
   QvdTableReader& operator=(const QvdTableReader&) = delete;
 
-  // Reads the header, binds the fields and the filter, loads the symbol tables that the layout
+  // Reads the header, binds the fields and the filters, loads the symbol tables that the layout
   // uses and skips to the first wanted row.
   Status Open(IFileInput& input);
-  // Writes one record per row (that passes the filter) to `output`, ticking `stats` per row. Stops
+  // Writes one record per row (that passes the filters) to `output`, ticking `stats` per row. Stops
   // early when the output fails, leaving the failure to the output's flush.
   Status ReadRows(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats);
 
@@ -73,8 +73,8 @@ class QvdTableReader {
   QvdTableMetadata table_;
   std::vector<QvdFieldMetadata> fields_;
   std::vector<std::optional<size_t>> binding_;  // layout field per QVD field
-  std::optional<size_t> filterField_;           // QVD field of the filter
-  std::unique_ptr<class RowFilter> filter_;
+  std::vector<std::unique_ptr<class RowFilter>> filters_;
+  std::vector<std::pair<size_t, RowFilter*>> filterFields_;  // QVD field and filter
   std::unique_ptr<RowDecoderBase> decoder_;
 };
 

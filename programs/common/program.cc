@@ -46,6 +46,20 @@ void PrintHelp(const char* text) {
   fflush(stdout);
 }
 
+void PrintVersion(const char* name) {
+  fprintf(stdout, "%s %s\n", name, ORV_VERSION);
+  fflush(stdout);
+}
+
+bool AsksFor(int argc, char** argv, std::string_view word) {
+  for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+    if (word == argv[i]) {
+      return true;
+    }
+  }
+  return false;
+}
+
 Status FlushOutput(BufferedFileOutput& output) {
   if (output.flush()) {
     return Status::Ok();

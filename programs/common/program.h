@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "programs/common/option_table.h"
@@ -62,10 +63,24 @@ Status AddInlineFields(TypeTraitsCollection& layout, const char* text);
 // Writes a usage text and its final newline to standard output.
 void PrintHelp(const char* text);
 
+// Writes "NAME VERSION" and a newline to standard output.
+void PrintVersion(const char* name);
+
+// Whether the command line asks for `word` (--help, --version) as an option of its own, before
+// any "--".
+bool AsksFor(int argc, char** argv, std::string_view word);
+
 template <typename Options>
 class Program : public Tool {
  public:
   int ParseOptions(int argc, char** argv) final {
+    // --version, and --help where the table has no row of its own for it, stand alone: the rest
+    // of the command line is neither checked nor logged.
+    versionAsked_ = AsksFor(argc, argv, "--version");
+    usageAsked_ = !HasRow("help") && AsksFor(argc, argv, "--help");
+    if (versionAsked_ || usageAsked_) {
+      return kExitSuccess;
+    }
     std::vector<std::string> positionals;
     if (ParseOptionTable(argc, argv, table_, options_, positionals) != kExitSuccess) {
       return kExitFailure;
@@ -74,8 +89,13 @@ class Program : public Tool {
   }
 
   int Run() final {
-    if (help_ != nullptr && HelpAsked()) {
-      PrintHelp(help_);  // the usage alone: no file is opened and no SUCC line written
+    // The usage or the version alone: no file is opened and no SUCC line written.
+    if (versionAsked_) {
+      PrintVersion(name_);
+      return kExitSuccess;
+    }
+    if (help_ != nullptr && (usageAsked_ || HelpAsked())) {
+      PrintHelp(help_);
       return kExitSuccess;
     }
     const int status = RunSteps();
@@ -86,13 +106,14 @@ class Program : public Tool {
   }
 
  protected:
-  // `help`: the usage text of a program that has one, printed when HelpAsked().
+  // `help`: the usage text, printed for --help.
   Program(const char* name, int argc, char** argv, std::span<const ProgramOption<Options>> table,
           const char* help = nullptr)
-      : Tool(name, argc, argv), table_(table), help_(help) {}
+      : Tool(name, argc, argv), name_(name), table_(table), help_(help) {}
 
   // The rules over the whole command line once every option was applied.
   virtual Status CheckOptions(const std::vector<std::string>& positionals) = 0;
+  // For a program whose table has a row for --help: whether it was given.
   virtual bool HelpAsked() const { return false; }
   // The work; kExitSuccess, or kExitFailure after the one FAIL line (see Finish and TimedStep).
   virtual int RunSteps() = 0;
@@ -100,8 +121,20 @@ class Program : public Tool {
   Options options_;
 
  private:
+  bool HasRow(std::string_view longName) const {
+    for (const ProgramOption<Options>& row : table_) {
+      if (row.form.longName != nullptr && longName == row.form.longName) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  const char* name_;
   std::span<const ProgramOption<Options>> table_;
   const char* help_;
+  bool versionAsked_ = false;
+  bool usageAsked_ = false;
 };
 
 }  // namespace orv

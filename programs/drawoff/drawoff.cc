@@ -32,6 +32,34 @@ Status SetFirstRecord(Options& options, const char* argument) {
   return Status::Ok();
 }
 
+// The usage that --help prints: every option, one line each.
+const char kUsage[] =
+    "Usage: drawoff [OPTION]... [LAYOUT_FILE]\n"
+    "Writes a QVD file's rows as records of a layout: the binary record stream, or delimited "
+    "text.\n"
+    "\n"
+    "  -i, --input=PATH              the QVD file (default or -: standard input)\n"
+    "  -o, --output=PATH             the output file (default or -: standard output)\n"
+    "  -d, --data-definition=TEXT    the layout inline, fields separated by ';'\n"
+    "  -y, --text-output             delimited text instead of the binary record stream\n"
+    "  -a, --text-output-dos-eol     delimited text, records ending in CR LF\n"
+    "  -b, --text-output-mac-eol     delimited text, records ending in CR\n"
+    "  -n, --null-as-string[=TEXT]   a text symbol equal to TEXT reads as null (attach TEXT: "
+    "-nNULL)\n"
+    "      --first-record=N          start at row N (1-based)\n"
+    "      --filter=COND             keep rows where FIELD OP VALUE, OP one of == != <= < >= >;\n"
+    "                                repeated, a row must pass every filter\n"
+    "  -m, --match-fields            bind layout fields to QVD fields by name, not by position\n"
+    "      --low-memory              keep symbol tables in the file (needs -i)\n"
+    "      --guess-uniform-symbol-size  trust a numeric table whose length fits its first symbol\n"
+    "      --unbuffered              read and write without holding data back\n"
+    "      --help                    print this help and exit\n"
+    "      --version                 print the program name and version and exit\n"
+    "\n"
+    "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
+    "with\n"
+    "one FAIL line on standard error.";
+
 constexpr ProgramOption<Options> kOptions[] = {
     {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
     {{"output", 'o', ArgumentKind::kRequired}, SetPath<&Options::outputPath>},
@@ -47,7 +75,11 @@ constexpr ProgramOption<Options> kOptions[] = {
     {{"null-as-string", 'n', ArgumentKind::kOptional},
      SetText<&Options::read, &TableReadOptions::conversion, &SymbolConversion::nullText>},
     {{"first-record", 0, ArgumentKind::kRequired}, SetFirstRecord, OptionLog::kQuiet},
-    {{"filter", 0, ArgumentKind::kRequired}, SetText<&Options::read, &TableReadOptions::filter>},
+    {{"filter", 0, ArgumentKind::kRequired},
+     [](Options& o, const char* a) {
+       o.read.filters.emplace_back(a);
+       return Status::Ok();
+     }},
     {{"low-memory", 0, ArgumentKind::kNone}, SetFlag<&Options::read, &TableReadOptions::lowMemory>},
     {{"guess-uniform-symbol-size", 0, ArgumentKind::kNone},
      SetFlag<&Options::read, &TableReadOptions::guessUniformSymbolSize>},
@@ -58,7 +90,7 @@ constexpr ProgramOption<Options> kOptions[] = {
 
 }  // namespace
 
-ReadQvd::ReadQvd(int argc, char** argv) : Program("drawoff", argc, argv, kOptions) {}
+ReadQvd::ReadQvd(int argc, char** argv) : Program("drawoff", argc, argv, kOptions, kUsage) {}
 
 ReadQvd::~ReadQvd() = default;
 

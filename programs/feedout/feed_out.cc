@@ -25,6 +25,25 @@ struct FeedOutOptions {
 using Options = FeedOutOptions;
 using Records = RecordInputOptions;
 
+// The usage that --help prints: every option, one line each.
+const char kUsage[] =
+    "Usage: feedout [OPTION]... [LAYOUT_FILE]\n"
+    "Writes records of a layout, from the binary record stream or delimited text, to a QVX file.\n"
+    "\n"
+    "  -i, --input=PATH              the records (default or -: standard input)\n"
+    "  -o, --output=PATH             the QVX file (default or -: standard output)\n"
+    "  -d, --data-definition=TEXT    the layout inline, fields separated by ';'\n"
+    "  -x, --text-input              delimited text instead of the binary record stream\n"
+    "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
+    "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
+    "      --unbuffered              read and write without holding data back\n"
+    "      --help                    print this help and exit\n"
+    "      --version                 print the program name and version and exit\n"
+    "\n"
+    "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
+    "with\n"
+    "one FAIL line on standard error.";
+
 constexpr ProgramOption<Options> kOptions[] = {
     {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
     {{"output", 'o', ArgumentKind::kRequired}, SetPath<&Options::outputPath>},
@@ -41,7 +60,7 @@ constexpr ProgramOption<Options> kOptions[] = {
 class FeedOut : public Program<FeedOutOptions> {
  public:
   FeedOut(int argc, char** argv, FILE* in, FILE* out)
-      : Program("feedout", argc, argv, kOptions), in_(in), out_(out) {}
+      : Program("feedout", argc, argv, kOptions, kUsage), in_(in), out_(out) {}
 
  protected:
   Status CheckOptions(const std::vector<std::string>& positionals) override {

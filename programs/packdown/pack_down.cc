@@ -41,6 +41,31 @@ Status SetEndOfLine(Options& options, int mode) {
   return Status::Ok();
 }
 
+// The usage that --help prints: every option, one line each.
+const char kUsage[] =
+    "Usage: packdown [OPTION]... [LAYOUT_FILE]\n"
+    "Writes records of a layout, from the binary record stream or delimited text, to a QVD file.\n"
+    "\n"
+    "  -i, --input=PATH              the records (default or -: standard input)\n"
+    "  -o, --output=PATH             the QVD file (default or -: standard output); replaced only\n"
+    "                                once it is whole\n"
+    "  -d, --data-definition=TEXT    the layout inline, fields separated by ';'\n"
+    "  -x, --text-input              delimited text instead of the binary record stream\n"
+    "  -a, --text-input-dos-eol      delimited text, records ending in CR LF\n"
+    "  -b, --text-input-mac-eol      delimited text, records ending in CR\n"
+    "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
+    "  -s, --skip-bom                skip a UTF-8 byte-order mark at the start\n"
+    "  -n, --null-as-string[=TEXT]   store nulls as the text symbol TEXT (attach TEXT: -nNULL)\n"
+    "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
+    "      --unbuffered              read and write without holding data back\n"
+    "  -e                            accepted and ignored\n"
+    "      --help                    print this help and exit\n"
+    "      --version                 print the program name and version and exit\n"
+    "\n"
+    "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
+    "with\n"
+    "one FAIL line on standard error.";
+
 constexpr ProgramOption<Options> kOptions[] = {
     {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
     {{"output", 'o', ArgumentKind::kRequired}, SetPath<&Options::outputPath>},
@@ -76,7 +101,7 @@ Status ZeroByteRefusal(const TypeTraits& field, uint64_t record) {
 
 class PackDown : public Program<PackDownOptions> {
  public:
-  PackDown(int argc, char** argv) : Program("packdown", argc, argv, kOptions) {}
+  PackDown(int argc, char** argv) : Program("packdown", argc, argv, kOptions, kUsage) {}
 
  protected:
   Status CheckOptions(const std::vector<std::string>& positionals) override;

@@ -124,8 +124,12 @@ TEST_F(DrawoffTest, RefusesBadOptionsAndLayouts) {
        "Unexpected number of fields in QVD table: 3."},
       {"", "-i {qvd} -m -d 'a int; x string'", "Unrecognized field name: 'x'."},
       {"", "-i {qvd} --filter=a=5" + all, "Filter condition parsing failed."},
-      {"", "-i {qvd} --filter=x==1" + all, "Field doesn't exist: 'x'."},
-      {"", "-i {qvd} '--filter=x>=1<2'" + all, "Field doesn't exist: 'x>=1'."},
+      {"", "-i {qvd} --filter=x==1" + all,
+       "Filter field 'x' is not in the layout: a field must be in the layout (-d or the layout "
+       "file) to filter on it."},
+      {"", "-i {qvd} '--filter=x>=1<2'" + all,
+       "Filter field 'x>=1' is not in the layout: a field must be in the layout (-d or the layout "
+       "file) to filter on it."},
       {"", "-i {qvd} --filter=a==abc" + all, "Error reading filter value: 'abc,'."},
       {"", "-i {qvd} -d 'a int; b string; c int'",
        "Incompatible types, field 'c' must be nullable."},

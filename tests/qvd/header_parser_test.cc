@@ -244,6 +244,8 @@ TEST(ReadQvdHeader, FailureMessages) {
       {"<!DOCTYPE QvdTableHeader [<!ENTITY a \"aaaa\">]><QvdTableHeader/>\0"s,
        "Error parsing QVD table header."},
       {"<!DOCTYPE QvdTableHeader><QvdTableHeader/>\0"s, "Error parsing QVD table header."},
+      {"\x1f\x8b\x08\0\0\0"s,
+       "Input is gzip-compressed; decompress it first, e.g. with 'gzip -dc FILE.gz'."},
   };
   for (const auto& [bytes, message] : cases) {
     EXPECT_EQ(Read(bytes).error, message) << bytes;

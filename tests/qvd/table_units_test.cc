@@ -322,7 +322,7 @@ TEST(QvdTableReader, FiltersAndSkipsRows) {
                           1, std::string("\x00\x05\x0A\x00\x05", 5));
   TableReadOptions options;
   options.conversion.textOutput = true;
-  options.filter = "n!=2";
+  options.filters = {"n!=2"};
   options.firstRecord = 1;
   EXPECT_EQ(Read(table.Bytes(), "n int; s string", options).records, "3,c\n1,a\n");
 }
@@ -349,12 +349,34 @@ TEST(QvdTableReader, SkipsTheBytesBetweenFarApartFields) {
             "Error reading field data: 'far'.");
 }
 
+TEST(QvdTableReader, ARowMustPassEveryFilter) {
+  testing::QvdTable table({{"n", 0, 2, 0, IntSymbol(1) + IntSymbol(2) + IntSymbol(3), 3},
+                           {"s", 2, 2, 0, TextSymbol("a") + TextSymbol("b") + TextSymbol("c"), 3}},
+                          1, std::string("\x00\x05\x0A\x00\x06", 5));
+  struct Case {
+    std::vector<std::string> filters;
+    std::string records;
+  };
+  const Case cases[] = {
+      {{"n>=2"}, "2,b\n3,c\n3,b\n"},
+      {{"n>=2", "s!=c"}, "2,b\n3,b\n"},
+      {{"n>=2", "n<3"}, "2,b\n"},  // two filters on one field: a range
+      {{"n>=2", "s==a"}, ""},
+  };
+  for (const Case& c : cases) {
+    TableReadOptions options;
+    options.conversion.textOutput = true;
+    options.filters = c.filters;
+    EXPECT_EQ(Read(table.Bytes(), "n int; s string", options).records, c.records);
+  }
+}
+
 TEST(QvdTableReader, RowsOfNoBytesAreDecidedOnce) {
   // Rows of no bytes are all the same row: a filter that rejects it ends the run at once.
   testing::QvdTable table({{"c", 0, 0, 0, IntSymbol(7), 1}}, 0, "");
   table.noOfRecords = uint64_t{1} << 60;
   TableReadOptions options;
-  options.filter = "c==8";
+  options.filters = {"c==8"};
   const ReadResult result = Read(table.Bytes(), "c int", options);
   EXPECT_EQ(result.message, "");
   EXPECT_EQ(result.records, "");
