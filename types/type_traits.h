@@ -259,7 +259,6 @@ class TypeTraits {
   std::unique_ptr<Generator> generator_;
 
  private:
-  int ReadQuotedToken(IFileInput& input);
   int ReadFixedToken(IFileInput& input);
 
   std::string name_;
@@ -280,7 +279,8 @@ class TypeTraits {
   std::vector<std::string> nullTokens_;
   std::string outputNullToken_;
   std::string outputNullTokenDoubled_;
-  bool textMayBreak_ = true;  // an unquoted field whose text can hold a separator byte
+  bool textMayBreak_ = true;      // an unquoted field whose text can hold a separator byte
+  size_t tokenLimit_ = SIZE_MAX;  // the longest text token the field takes, null tokens included
 };
 
 // The record layout: owning descriptor pointers in field order.
