@@ -16,8 +16,8 @@ const std::string& DateTimeTypeTraits<datetime>::EffectiveFormat() const {
 
 int DateTimeTypeTraits<datetime>::Parse(IFileInput& input, size_t& size, bool recordFormat) {
   const char* format = EffectiveFormat().c_str();
-  return ParseWith(input, size, recordFormat, [this, format](std::string_view, long& v) {
-    std::optional<int64_t> parsed = ParseDateTimeText(scratch_.c_str(), format);
+  return ParseWith(input, size, recordFormat, [format](std::string_view token, long& v) {
+    std::optional<int64_t> parsed = ParseDateTimeText(token, format);
     if (!parsed) {
       return false;
     }

@@ -42,6 +42,8 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  // As a date's: up to 32 bytes for each byte of the format.
+  size_t MaxTokenLength() const override { return kTokenPadding + 32 * EffectiveFormat().size(); }
 
   // --- QVX values ---
   void WriteQvxHeader(BufferedFileOutput& output) const override;

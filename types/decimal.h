@@ -4,6 +4,7 @@
 
 #include "runtime/values.h"
 #include "types/decimal_text.h"
+#include "types/floating_point.h"
 #include "types/primitive_type_traits.h"
 
 namespace orv {
@@ -49,6 +50,9 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   void WriteQvdHeader(BufferedFileOutput& output) const override;
   // Digits, the sign and both separators.
   std::string TextAlphabet() const override;
+  // As a double written out in full (extra fraction digits are read, then dropped), with
+  // grouping separators and an exponent.
+  size_t MaxTokenLength() const override { return kTokenPadding + kLongestFullDoubleText + 12 + 4; }
 
   DecimalTextSettings TextSettings() const {
     return {precision_, scale_, decimalSeparator_, groupingSeparator_, grouping_};

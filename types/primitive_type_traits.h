@@ -135,7 +135,7 @@ class PrimitiveTypeTraits : public TypeTraits {
   }
 
   // The text conversion shared by the leaf classes: reads a token, recognises null, converts the
-  // rest with `convert(token, value) -> bool`.
+  // rest with `convert(token, value) -> bool`. The token is followed by a 0x00.
   template <typename Convert>
   int ParseWith(IFileInput& input, size_t& size, bool recordFormat, Convert convert) {
     if (int status = readParseToken(input); status != kStatusOk) {

@@ -48,6 +48,7 @@ void TypeTraits::AddNullToken(std::string_view token) {
     outputNullTokenDoubled_ = DoubleQuotes(outputNullToken_, quote_);
   }
   nullTokens_.emplace_back(token);
+  tokenLimit_ = std::max(tokenLimit_, token.size());
 }
 
 void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view recordSeparator) {
@@ -66,6 +67,11 @@ void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view record
   std::copy_n(chosen.begin(), separatorLength_, separator_);
   recordSeparatorLength_ = std::min<size_t>(recordSeparator.size(), 2);
   std::copy_n(recordSeparator.begin(), recordSeparatorLength_, recordSeparator_);
+
+  tokenLimit_ = MaxTokenLength();
+  for (const std::string& token : nullTokens_) {
+    tokenLimit_ = std::max(tokenLimit_, token.size());
+  }
 
   textMayBreak_ = !quoting_;
   const std::string alphabet = TextAlphabet();

@@ -48,6 +48,9 @@ inline constexpr int kStatusEnd = kInputEnd;        // end of input at the start
 inline constexpr int kStatusBad = kInputTruncated;  // bad or truncated value
 inline constexpr int kStatusError = kInputError;    // the input could not be read
 
+// Bytes a text token may hold beyond its type's longest text: leading blanks and leading zeros.
+inline constexpr size_t kTokenPadding = 256;
+
 // Three-way comparison results.
 enum CompareResult : int {
   kFirstBefore = 0,
@@ -188,6 +191,10 @@ class TypeTraits {
   virtual std::string_view FormatText(const void* value, size_t length, char* scratch) const = 0;
   // The bytes that the type's printed text may contain; empty when it may contain any byte.
   virtual std::string TextAlphabet() const { return {}; }
+  // The longest text token that can hold a value of the type, with room for what its parser
+  // skips (kTokenPadding); SIZE_MAX when there is no such length. The tokenizer refuses a longer
+  // token (unless it is a null token) as soon as it has read past this length.
+  virtual size_t MaxTokenLength() const { return SIZE_MAX; }
   // True when the current value, printed, would contain the field's separator or the record
   // separator outside quotes, so that the text could not be read back.
   virtual bool FindOutputErrors() const;
