@@ -234,8 +234,9 @@ void GroupByComparison(Iterator begin, Iterator end, const FlowDataSet& dataSet,
 
 // Fixed-width columns: the records sorted by key for locality, then runs of equal keys grouped
 // into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a symbol
-// of its own. A date's key is its day number, so that a day past the end of its month is the same
-// symbol as the day it carries into. Keys of up to 64 bits are radix sorted.
+// of its own. A date's key is its day number (a day past the end of its month, which readers
+// refuse, would share the symbol of the day it carries into). Keys of up to 64 bits are radix
+// sorted.
 template <typename T, typename R, typename Iterator, typename Key>
 void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                 Key key) {

@@ -61,6 +61,9 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   std::unique_ptr<Generator> MakeGenerator() const override;
 
  private:
+  // Makes an instant read from a symbol current when it is within datetime::InRange.
+  bool AcceptInstant(int64_t seconds, size_t& size);
+
   std::optional<std::string> format_;
   std::optional<std::string> qvdFormat_;
   bool time_ = false;

@@ -62,6 +62,9 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   std::unique_ptr<Generator> MakeGenerator() const override;
 
  private:
+  // Makes a value read from a symbol current when it fits the field's binary stream width.
+  bool AcceptStreamable(__int128 v, size_t& size);
+
   uint8_t precision_;
   uint8_t scale_;
   char decimalSeparator_ = 0;

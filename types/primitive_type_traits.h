@@ -6,8 +6,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "types/type_traits.h"
+#include "runtime/values.h"
 #include "types/compare.h"
+#include "types/type_traits.h"
 
 namespace orv {
 
@@ -53,17 +54,21 @@ class PrimitiveTypeTraits : public TypeTraits {
 
   // --- Binary record stream ---------------------------------------------------------------------
   size_t FixedStreamWidth() const override { return nullable() ? 0 : streamWidth_; }
-  void DecodeStreamValue(const char* in, char* out) const override {
+  bool DecodeStreamValue(const char* in, char* out) const override {
+    S v;
     if constexpr (std::is_same_v<S, __int128>) {
       if (streamWidth_ == 8) {
         int64_t low;
         memcpy(&low, in, sizeof low);
-        const __int128 v = low;
-        memcpy(out, &v, sizeof v);
-        return;
+        v = low;
+      } else {
+        memcpy(&v, in, sizeof v);
       }
+    } else {
+      memcpy(&v, in, sizeof v);
     }
-    memcpy(out, in, sizeof(S));
+    memcpy(out, &v, sizeof v);
+    return StreamValueValid(v);
   }
 
   int Read(IFileInput& input, size_t& size, bool recordFormat) override {
@@ -121,6 +126,22 @@ class PrimitiveTypeTraits : public TypeTraits {
  protected:
   // Bytes of a value in the binary stream; decimals of precision 18 or less take 8.
   size_t streamWidth_ = sizeof(S);
+  // Decimals: 10^precision, which no value's magnitude reaches.
+  S valueLimit_{};
+
+  // Whether bytes of the binary stream hold a value of the type: a day of the calendar, an instant
+  // on a day that a date can hold, a decimal within its precision. Others hold any bytes.
+  bool StreamValueValid(S v) const {
+    if constexpr (std::is_same_v<V, date>) {
+      return date::FromPacked(v).IsValid();
+    } else if constexpr (std::is_same_v<V, datetime>) {
+      return datetime::InRange(v);
+    } else if constexpr (std::is_same_v<V, decimal>) {
+      return v > -valueLimit_ && v < valueLimit_;
+    } else {
+      return true;
+    }
+  }
 
   int Status(int status) {
     setStatus(status);
@@ -171,7 +192,7 @@ class PrimitiveTypeTraits : public TypeTraits {
     if (int status = ReadStreamValue(input, v); status != kInputOk) {
       return flagged || status == kInputTruncated ? kStatusBad : status;
     }
-    return kStatusOk;
+    return StreamValueValid(v) ? kStatusOk : kStatusBad;
   }
 
   int ReadStreamValue(IFileInput& input, S& v) {

@@ -171,9 +171,10 @@ class TypeTraits {
   virtual int Read(IFileInput& input, size_t& size, bool recordFormat) = 0;
   // The bytes every value of the field takes in the binary stream, when they don't depend on the
   // value (no null flag, no length); else 0. Such a value's stored form comes from its stream
-  // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`).
+  // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`), which is false when the
+  // bytes hold no value of the type (a read failure, as Read reports it).
   virtual size_t FixedStreamWidth() const { return 0; }
-  virtual void DecodeStreamValue(const char* /*in*/, char* /*out*/) const {}
+  virtual bool DecodeStreamValue(const char* /*in*/, char* /*out*/) const { return false; }
   // Reads the next value straight into a record buffer, advancing `out`; sets `isNull`.
   virtual int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) = 0;
   virtual int ReadDiscard(IFileInput& input);
@@ -239,12 +240,13 @@ class TypeTraits {
   // Reads the next text token into the scratch string; returns a status word.
   int readParseToken(IFileInput& input);
   bool isParseTokenNull() const;
-  // Reads the flag byte of a nullable field from a binary stream (bit 0 set = null).
+  // Reads the flag byte of a nullable field from a binary stream: 0 present, 1 null; any other
+  // byte is a bad value (a stream read out of step with its records).
   static int readNullFlag(IFileInput& input, bool& isNull) {
     char flag = 0;
     int status = input.ReadByte(flag);
-    isNull = (flag & 1) != 0;
-    return status;
+    isNull = flag == 1;
+    return status == kInputOk && (flag & ~1) != 0 ? kStatusBad : status;
   }
   const std::string& parseToken() const { return scratch_; }
   // Steps over one field of a record buffer: the flag byte of a nullable field, then `width`
