@@ -14,15 +14,13 @@ namespace orv {
 
 namespace {
 
-// An unsigned key that orders as the value does. Doubles: -0.0 is 0.0, NaN the largest key.
+// An unsigned key that orders as the value does. Doubles: -0.0 just before 0.0, so that each keeps
+// a symbol of its own (the sign is part of the value a QVD symbol stores); NaN the largest key.
 template <typename K>
 uint64_t OrderKey(K v) {
   if constexpr (std::is_same_v<K, double>) {
     if (std::isnan(v)) {
       return UINT64_MAX;
-    }
-    if (v == 0) {
-      v = 0.0;
     }
     uint64_t bits;
     memcpy(&bits, &v, sizeof bits);
