@@ -67,7 +67,8 @@ class date {
   std::tuple<unsigned, unsigned, unsigned> tuple() const { return {year(), month(), day()}; }
   // A day of the calendar: month 1 to 12, a day of that month (every 16-bit year is a year).
   bool IsValid() const {
-    return month() >= 1 && month() <= 12 && day() >= 1 && day() <= DaysInMonth(year(), month());
+    return month() >= 1 && month() <= 12 && day() >= 1 &&
+           (day() <= 28 || day() <= DaysInMonth(year(), month()));
   }
 
   int64_t EpochDays() const { return DaysFromCivil(year(), month(), day()); }

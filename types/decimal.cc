@@ -21,7 +21,7 @@ DecimalTypeTraits<__int128, long, decimal>::DecimalTypeTraits(std::string_view n
   precision_ = static_cast<uint8_t>(p);
   scale_ = static_cast<uint8_t>(s);
   streamWidth_ = precision_ <= 18 ? 8 : 16;
-  valueLimit_ = decimalPow10[precision_];
+  valueMagnitude_ = decimalPow10[precision_] - 1;
 }
 
 std::string DecimalTypeTraits<__int128, long, decimal>::GetTypeName() const {

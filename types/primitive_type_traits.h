@@ -126,8 +126,8 @@ class PrimitiveTypeTraits : public TypeTraits {
  protected:
   // Bytes of a value in the binary stream; decimals of precision 18 or less take 8.
   size_t streamWidth_ = sizeof(S);
-  // Decimals: 10^precision, which no value's magnitude reaches.
-  S valueLimit_{};
+  // Decimals: 10^precision - 1, the largest magnitude of a value.
+  S valueMagnitude_{};
 
   // Whether bytes of the binary stream hold a value of the type: a day of the calendar, an instant
   // on a day that a date can hold, a decimal within its precision. Others hold any bytes.
@@ -137,7 +137,10 @@ class PrimitiveTypeTraits : public TypeTraits {
     } else if constexpr (std::is_same_v<V, datetime>) {
       return datetime::InRange(v);
     } else if constexpr (std::is_same_v<V, decimal>) {
-      return v > -valueLimit_ && v < valueLimit_;
+      // One comparison: -m .. m maps onto 0 .. 2m, every other value beyond.
+      using U = unsigned __int128;
+      return static_cast<U>(v) + static_cast<U>(valueMagnitude_) <=
+             2 * static_cast<U>(valueMagnitude_);
     } else {
       return true;
     }

@@ -123,7 +123,9 @@ int ReadQuoted(IFileInput& input, char quote, const TokenEnds& ends, std::string
 
 namespace orv {
 
-int TypeTraits::readParseToken(IFileInput& input) {
+// Flattened: the token readers run once per value, and a call into them costs as much as the
+// scan of a short token.
+[[gnu::flatten]] int TypeTraits::readParseToken(IFileInput& input) {
   scratch_.clear();
   if (separatorLength_ == 0) {
     return ReadFixedToken(input);
@@ -136,12 +138,9 @@ int TypeTraits::readParseToken(IFileInput& input) {
     }
     return firstField_ ? kStatusEnd : text_token::CutOffAtEnd(lastField_);
   }
-  const bool checkRecord =
-      !lastField_ && recordSeparatorLength_ > 0 &&
-      std::string_view(recordSeparator_, recordSeparatorLength_) != separator();
   const text_token::TokenEnds ends{
-      separator_,  separatorLength_, recordSeparator_, recordSeparatorLength_,
-      checkRecord, lastField_,       tokenLimit_};
+      separator_,       separatorLength_, recordSeparator_, recordSeparatorLength_,
+      recordEndsToken_, lastField_,       tokenLimit_};
   if (quoting_ && first == quote_) {
     return text_token::ReadQuoted(input, quote_, ends, scratch_);
   }

@@ -33,6 +33,7 @@ void TypeTraits::SetSeparator(std::optional<std::string> separator) {
     separatorLength_ = explicitSeparator_->size();
     std::copy(explicitSeparator_->begin(), explicitSeparator_->end(), separator_);
   }
+  UpdateRecordEndsToken();
 }
 
 void TypeTraits::SetQuote(std::optional<char> quote) {
@@ -67,6 +68,7 @@ void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view record
   std::copy_n(chosen.begin(), separatorLength_, separator_);
   recordSeparatorLength_ = std::min<size_t>(recordSeparator.size(), 2);
   std::copy_n(recordSeparator.begin(), recordSeparatorLength_, recordSeparator_);
+  UpdateRecordEndsToken();
 
   tokenLimit_ = MaxTokenLength();
   for (const std::string& token : nullTokens_) {

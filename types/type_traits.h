@@ -269,6 +269,10 @@ class TypeTraits {
 
  private:
   int ReadFixedToken(IFileInput& input);
+  void UpdateRecordEndsToken() {
+    recordEndsToken_ = !lastField_ && recordSeparatorLength_ > 0 &&
+                       std::string_view(recordSeparator_, recordSeparatorLength_) != separator();
+  }
 
   std::string name_;
   std::string typeWord_;
@@ -283,6 +287,9 @@ class TypeTraits {
   size_t recordSeparatorLength_ = 1;
   bool firstField_ = true;
   bool lastField_ = true;
+  // A field other than the last whose separator is not the record separator: meeting the record
+  // separator ends its token as a short record. Follows the separators.
+  bool recordEndsToken_ = false;
   bool quoting_ = false;
   char quote_ = '"';
   std::vector<std::string> nullTokens_;
