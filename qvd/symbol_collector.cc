@@ -14,15 +14,13 @@ namespace orv {
 
 namespace {
 
-// An unsigned key that orders as the value does. Doubles: -0.0 is 0.0, NaN the largest key.
+// An unsigned key that orders as the value does. Doubles: -0.0 just before 0.0, so that each keeps
+// a symbol of its own (the sign is part of the value a QVD symbol stores); NaN the largest key.
 template <typename K>
 uint64_t OrderKey(K v) {
   if constexpr (std::is_same_v<K, double>) {
     if (std::isnan(v)) {
       return UINT64_MAX;
-    }
-    if (v == 0) {
-      v = 0.0;
     }
     uint64_t bits;
     memcpy(&bits, &v, sizeof bits);
@@ -234,8 +232,9 @@ void GroupByComparison(Iterator begin, Iterator end, const FlowDataSet& dataSet,
 
 // Fixed-width columns: the records sorted by key for locality, then runs of equal keys grouped
 // into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a symbol
-// of its own. A date's key is its day number, so that a day past the end of its month is the same
-// symbol as the day it carries into. Keys of up to 64 bits are radix sorted.
+// of its own. A date's key is its day number (a day past the end of its month, which readers
+// refuse, would share the symbol of the day it carries into). Keys of up to 64 bits are radix
+// sorted.
 template <typename T, typename R, typename Iterator, typename Key>
 void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                 Key key) {

@@ -21,6 +21,13 @@ constexpr int64_t DaysFromCivil(int64_t year, unsigned month, int64_t day) {
   return era * 146097 + doe - 719468;
 }
 
+// Days in a month (1..12) of a proleptic Gregorian year.
+constexpr unsigned DaysInMonth(int64_t year, unsigned month) {
+  constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 struct CivilDate {
   int64_t year;
   unsigned month;
@@ -58,6 +65,11 @@ class date {
   unsigned month() const { return (packed_ >> 8) & 0xFFu; }
   unsigned day() const { return packed_ & 0xFFu; }
   std::tuple<unsigned, unsigned, unsigned> tuple() const { return {year(), month(), day()}; }
+  // A day of the calendar: month 1 to 12, a day of that month (every 16-bit year is a year).
+  bool IsValid() const {
+    return month() >= 1 && month() <= 12 && day() >= 1 &&
+           (day() <= 28 || day() <= DaysInMonth(year(), month()));
+  }
 
   int64_t EpochDays() const { return DaysFromCivil(year(), month(), day()); }
   // As EpochDays, with a month beyond 12 (or 0) carried into the years first, so that any packed
@@ -80,6 +92,13 @@ class date {
 // Seconds since 1970-01-01 00:00:00 UTC.
 class datetime {
  public:
+  // The instants whose day a date can hold: 0000-01-01 00:00:00 to 65535-12-31 23:59:59.
+  static constexpr int64_t kFirstEpochTime = DaysFromCivil(0, 1, 1) * 86400;
+  static constexpr int64_t kLastEpochTime = DaysFromCivil(65536, 1, 1) * 86400 - 1;
+  static constexpr bool InRange(int64_t seconds) {
+    return seconds >= kFirstEpochTime && seconds <= kLastEpochTime;
+  }
+
   datetime() = default;
   datetime(int64_t year, unsigned month, unsigned day, unsigned hour, unsigned minute,
            unsigned second)

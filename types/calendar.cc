@@ -4,35 +4,57 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace orv {
 
-std::optional<date> ParseDateText(const char* text, const char* format) {
+namespace {
+
+// Whether `format` matches the whole of `text`; a text with a 0x00 inside ends early.
+bool MatchWhole(std::string_view text, const char* format, tm& parts) {
+  return strptime(text.data(), format, &parts) == text.data() + text.size();
+}
+
+}  // namespace
+
+std::optional<date> ParseDateText(std::string_view text, const char* format) {
   tm parts{};
   parts.tm_mday = 1;  // a format without a day means the first of the month
-  if (strptime(text, format, &parts) == nullptr) {
+  if (!MatchWhole(text, format, parts)) {
     return std::nullopt;
   }
   int64_t year = int64_t{parts.tm_year} + 1900;
   if (year < 0 || year > 0xFFFF || parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday < 1 ||
-      parts.tm_mday > 31) {
-    return std::nullopt;
+      static_cast<unsigned>(parts.tm_mday) > DaysInMonth(year, parts.tm_mon + 1)) {
+    return std::nullopt;  // 2021-02-30 is no day, not 2021-03-02
   }
   return date(static_cast<unsigned>(year), static_cast<unsigned>(parts.tm_mon + 1),
               static_cast<unsigned>(parts.tm_mday));
 }
 
-std::optional<int64_t> ParseDateTimeText(const char* text, const char* format) {
+std::optional<int64_t> ParseDateTimeText(std::string_view text, const char* format) {
   tm parts{};
-  if (strptime(text, format, &parts) == nullptr) {
+  if (!MatchWhole(text, format, parts)) {
     return std::nullopt;
   }
-  // As timegm would, but without its -1 failure value: months and days out of range count on.
-  int64_t month = parts.tm_mon;
-  int64_t year = int64_t{parts.tm_year} + 1900 + (month >= 0 ? month / 12 : (month - 11) / 12);
-  month = ((month % 12) + 12) % 12;
-  int64_t days = DaysFromCivil(year, static_cast<unsigned>(month + 1), parts.tm_mday);
-  return days * 86400 + int64_t{parts.tm_hour} * 3600 + int64_t{parts.tm_min} * 60 + parts.tm_sec;
+  // A format without a day leaves day 0, the last day of the month before, as it has always been
+  // read. A day past its month's end and a leap second (strptime takes :60 and :61) are refused
+  // rather than carried into the next month or minute.
+  const int64_t year = int64_t{parts.tm_year} + 1900;
+  if (parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday < 0 ||
+      (parts.tm_mday > 0 &&
+       static_cast<unsigned>(parts.tm_mday) > DaysInMonth(year, parts.tm_mon + 1)) ||
+      parts.tm_hour < 0 || parts.tm_hour > 23 || parts.tm_min < 0 || parts.tm_min > 59 ||
+      parts.tm_sec < 0 || parts.tm_sec > 59) {
+    return std::nullopt;
+  }
+  const int64_t days = DaysFromCivil(year, static_cast<unsigned>(parts.tm_mon + 1), parts.tm_mday);
+  const int64_t seconds =
+      days * 86400 + int64_t{parts.tm_hour} * 3600 + int64_t{parts.tm_min} * 60 + parts.tm_sec;
+  if (!datetime::InRange(seconds)) {
+    return std::nullopt;
+  }
+  return seconds;
 }
 
 namespace {
@@ -46,8 +68,8 @@ char* Digits(char* out, unsigned value, int width) {
   return out + width;
 }
 
-// The ISO forms "%Y-%m-%d" and "%Y-%m-%d %H:%M:%S" without strftime, for years 1000 to 9999 (other
-// years take the general path, where %Y has no fixed width).
+// The ISO forms "%Y-%m-%d" and "%Y-%m-%d %H:%M:%S" without strftime, for years 0 to 9999 (other
+// years take the general path).
 bool IsIsoDate(const char* format) {
   return strcmp(format, "%Y-%m-%d") == 0;
 }
@@ -63,18 +85,44 @@ char* IsoDate(char* out, unsigned year, unsigned month, unsigned day) {
   return Digits(out, day, 2);
 }
 
+// strftime writes the %Y of a year below 1000 with fewer than four digits: for those years, the
+// format with each %Y replaced by the year's four digits (which need no escaping), in `copy`.
+const char* FourDigitYears(const char* format, int64_t year, std::string& copy) {
+  if (year < 0 || year > 999 || strstr(format, "%Y") == nullptr) {
+    return format;
+  }
+  char digits[4];
+  Digits(digits, static_cast<unsigned>(year), 4);
+  for (const char* p = format; *p != 0; ++p) {
+    if (p[0] == '%' && p[1] == 'Y') {
+      copy.append(digits, sizeof digits);
+      ++p;
+    } else {
+      copy.push_back(p[0]);
+      if (p[0] == '%' && p[1] != 0) {
+        copy.push_back(*++p);  // the conversion's letter, or the second % of %%
+      }
+    }
+  }
+  return copy.c_str();
+}
+
 }  // namespace
 
 size_t FormatDateText(date value, const char* format, char* out) {
-  if (value.year() >= 1000 && value.year() <= 9999 && value.month() <= 99 && value.day() <= 99 &&
-      IsIsoDate(format)) {
+  if (value.year() <= 9999 && value.month() <= 99 && value.day() <= 99 && IsIsoDate(format)) {
     return static_cast<size_t>(IsoDate(out, value.year(), value.month(), value.day()) - out);
   }
   tm parts{};
   parts.tm_year = static_cast<int>(value.year()) - 1900;
   parts.tm_mon = static_cast<int>(value.month()) - 1;
   parts.tm_mday = static_cast<int>(value.day());
-  return strftime(out, kTimeTextCapacity, format, &parts);
+  const int64_t days = value.EpochDays();
+  parts.tm_wday =
+      static_cast<int>(((days % 7) + 11) % 7);  // for %A and %a: 1970-01-01 was a Thursday
+  parts.tm_yday = static_cast<int>(days - DaysFromCivil(value.year(), 1, 1));
+  std::string copy;
+  return strftime(out, kTimeTextCapacity, FourDigitYears(format, value.year(), copy), &parts);
 }
 
 size_t FormatDateTimeText(int64_t seconds, const char* format, char* out) {
@@ -88,7 +136,7 @@ size_t FormatDateTimeText(int64_t seconds, const char* format, char* out) {
     return static_cast<size_t>(std::to_chars(out, out + kTimeTextCapacity, seconds).ptr - out);
   }
   CivilDate civil = CivilFromDays(days);
-  if (civil.year >= 1000 && civil.year <= 9999 && IsIsoDateTime(format)) {
+  if (civil.year >= 0 && civil.year <= 9999 && IsIsoDateTime(format)) {
     char* end = IsoDate(out, static_cast<unsigned>(civil.year), civil.month, civil.day);
     *end++ = ' ';
     end = Digits(end, static_cast<unsigned>(secondOfDay / 3600), 2);
@@ -110,7 +158,8 @@ size_t FormatDateTimeText(int64_t seconds, const char* format, char* out) {
   parts.tm_sec = static_cast<int>(secondOfDay % 60);
   parts.tm_wday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
   parts.tm_yday = static_cast<int>(days - DaysFromCivil(civil.year, 1, 1));
-  return strftime(out, kTimeTextCapacity, format, &parts);
+  std::string copy;
+  return strftime(out, kTimeTextCapacity, FourDigitYears(format, civil.year, copy), &parts);
 }
 
 }  // namespace orv

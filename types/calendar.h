@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "runtime/values.h"
 
@@ -11,11 +12,12 @@ namespace orv {
 
 inline constexpr size_t kTimeTextCapacity = 512;
 
-// `text` must be NUL-terminated. Year, month and day of the match; text after it is ignored.
-std::optional<date> ParseDateText(const char* text, const char* format);
-// Seconds since the epoch, UTC. Every instant strptime can describe converts, including -1
-// (1969-12-31 23:59:59).
-std::optional<int64_t> ParseDateTimeText(const char* text, const char* format);
+// The format must match the whole of `text`, which must be followed by a 0x00 (a std::string's
+// text, or a C string). Year, month and day of the match; fails for a day past its month's end.
+std::optional<date> ParseDateText(std::string_view text, const char* format);
+// Seconds since the epoch, UTC, including -1 (1969-12-31 23:59:59). Fails for a day past the end
+// of its month, a leap second and an instant outside datetime::InRange.
+std::optional<int64_t> ParseDateTimeText(std::string_view text, const char* format);
 
 // Write into `out` (kTimeTextCapacity bytes) and return the length.
 size_t FormatDateText(date value, const char* format, char* out);

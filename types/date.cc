@@ -14,8 +14,8 @@ const std::string& DateTypeTraits<date>::EffectiveFormat() const {
 
 int DateTypeTraits<date>::Parse(IFileInput& input, size_t& size, bool recordFormat) {
   const char* format = EffectiveFormat().c_str();
-  return ParseWith(input, size, recordFormat, [this, format](std::string_view, unsigned& v) {
-    std::optional<date> parsed = ParseDateText(scratch_.c_str(), format);
+  return ParseWith(input, size, recordFormat, [format](std::string_view token, unsigned& v) {
+    std::optional<date> parsed = ParseDateText(token, format);
     if (!parsed) {
       return false;
     }

@@ -38,6 +38,9 @@ class DateTypeTraits<date> : public PrimitiveTypeTraits<unsigned int, date> {
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  // Up to 32 bytes for each byte of the format (the longest conversions, "%c" and the names of
+  // days and months, take less).
+  size_t MaxTokenLength() const override { return kTokenPadding + 32 * EffectiveFormat().size(); }
 
   // --- QVX values ---
   void WriteQvxHeader(BufferedFileOutput& output) const override;

@@ -16,8 +16,8 @@ const std::string& DateTimeTypeTraits<datetime>::EffectiveFormat() const {
 
 int DateTimeTypeTraits<datetime>::Parse(IFileInput& input, size_t& size, bool recordFormat) {
   const char* format = EffectiveFormat().c_str();
-  return ParseWith(input, size, recordFormat, [this, format](std::string_view, long& v) {
-    std::optional<int64_t> parsed = ParseDateTimeText(scratch_.c_str(), format);
+  return ParseWith(input, size, recordFormat, [format](std::string_view token, long& v) {
+    std::optional<int64_t> parsed = ParseDateTimeText(token, format);
     if (!parsed) {
       return false;
     }
@@ -61,7 +61,7 @@ bool DateTimeTypeTraits<datetime>::ReadQvdSymbol(const char* symbol, size_t leng
   switch (s.kind) {
     case qvd::kSymbolInt:
     case qvd::kSymbolDualInt:
-      return AcceptSymbolValue((epoch + s.integer) * 86400, size);
+      return AcceptInstant((epoch + s.integer) * 86400, size);
     case qvd::kSymbolDouble:
     case qvd::kSymbolDualDouble: {
       double v = s.number;
@@ -70,11 +70,17 @@ bool DateTimeTypeTraits<datetime>::ReadQvdSymbol(const char* symbol, size_t leng
       }
       double whole = std::floor(v);
       auto seconds = static_cast<int64_t>((v - whole) * 86400.0 + 0.5);
-      return AcceptSymbolValue((epoch + static_cast<int64_t>(whole)) * 86400 + seconds, size);
+      return AcceptInstant((epoch + static_cast<int64_t>(whole)) * 86400 + seconds, size);
     }
     default:
       return false;
   }
+}
+
+bool DateTimeTypeTraits<datetime>::AcceptInstant(int64_t seconds, size_t& size) {
+  // Beyond the years a date holds, the binary stream would hold a value that packdown and feedout
+  // refuse, and text a year that can't be read back.
+  return datetime::InRange(seconds) && AcceptSymbolValue(seconds, size);
 }
 
 size_t DateTimeTypeTraits<datetime>::GetQvdSymbolSize(const void*, size_t) const {

@@ -42,6 +42,8 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   // --- Text ---
   int Parse(IFileInput& input, size_t& size, bool recordFormat) override;
   std::string_view FormatText(const void* value, size_t length, char* scratch) const override;
+  // As a date's: up to 32 bytes for each byte of the format.
+  size_t MaxTokenLength() const override { return kTokenPadding + 32 * EffectiveFormat().size(); }
 
   // --- QVX values ---
   void WriteQvxHeader(BufferedFileOutput& output) const override;
@@ -59,6 +61,9 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   std::unique_ptr<Generator> MakeGenerator() const override;
 
  private:
+  // Makes an instant read from a symbol current when it is within datetime::InRange.
+  bool AcceptInstant(int64_t seconds, size_t& size);
+
   std::optional<std::string> format_;
   std::optional<std::string> qvdFormat_;
   bool time_ = false;

@@ -21,6 +21,7 @@ DecimalTypeTraits<__int128, long, decimal>::DecimalTypeTraits(std::string_view n
   precision_ = static_cast<uint8_t>(p);
   scale_ = static_cast<uint8_t>(s);
   streamWidth_ = precision_ <= 18 ? 8 : 16;
+  valueMagnitude_ = decimalPow10[precision_] - 1;
 }
 
 std::string DecimalTypeTraits<__int128, long, decimal>::GetTypeName() const {
@@ -98,7 +99,7 @@ bool DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbol(const char* symbo
       if (__builtin_mul_overflow(static_cast<__int128>(s.integer), decimalPow10[scale_], &v)) {
         return false;
       }
-      return AcceptSymbolValue(v, size);
+      return AcceptStreamable(v, size);
     }
     case qvd::kSymbolDouble:
     case qvd::kSymbolDualDouble: {
@@ -113,21 +114,28 @@ bool DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbol(const char* symbo
       if (std::optional<__int128> parsed =
               ParseDecimalText(std::string_view(text, static_cast<size_t>(printed.ptr - text)),
                                {38, scale_, '.', 0, false})) {
-        return AcceptSymbolValue(*parsed, size);
+        return AcceptStreamable(*parsed, size);
       }
       // An exponent beyond two digits: tiny values scale to 0, huge ones don't fit.
       double scaled = static_cast<double>(decimalPow10[scale_]) * s.number;
       if (!(scaled > -kInt128Limit && scaled < kInt128Limit)) {
         return false;
       }
-      return AcceptSymbolValue(static_cast<__int128>(scaled), size);
+      return AcceptStreamable(static_cast<__int128>(scaled), size);
     }
     default: {
       std::optional<__int128> parsed =
           ParseDecimalText(s.text, {precision_, scale_, decimalSeparator_, 0, true});
-      return parsed && AcceptSymbolValue(*parsed, size);
+      return parsed && AcceptStreamable(*parsed, size);
     }
   }
+}
+
+bool DecimalTypeTraits<__int128, long, decimal>::AcceptStreamable(__int128 v, size_t& size) {
+  if (streamWidth_ == 8 && (v < INT64_MIN || v > INT64_MAX)) {
+    return false;  // its 8 stream bytes would hold another value
+  }
+  return AcceptSymbolValue(v, size);
 }
 
 size_t DecimalTypeTraits<__int128, long, decimal>::GetQvdSymbolSize(const void* data,

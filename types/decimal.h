@@ -4,6 +4,7 @@
 
 #include "runtime/values.h"
 #include "types/decimal_text.h"
+#include "types/floating_point.h"
 #include "types/primitive_type_traits.h"
 
 namespace orv {
@@ -49,6 +50,9 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   void WriteQvdHeader(BufferedFileOutput& output) const override;
   // Digits, the sign and both separators.
   std::string TextAlphabet() const override;
+  // As a double written out in full (extra fraction digits are read, then dropped), with
+  // grouping separators and an exponent.
+  size_t MaxTokenLength() const override { return kTokenPadding + kLongestFullDoubleText + 12 + 4; }
 
   DecimalTextSettings TextSettings() const {
     return {precision_, scale_, decimalSeparator_, groupingSeparator_, grouping_};
@@ -58,6 +62,9 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   std::unique_ptr<Generator> MakeGenerator() const override;
 
  private:
+  // Makes a value read from a symbol current when it fits the field's binary stream width.
+  bool AcceptStreamable(__int128 v, size_t& size);
+
   uint8_t precision_;
   uint8_t scale_;
   char decimalSeparator_ = 0;

@@ -11,24 +11,38 @@
 
 namespace orv {
 
-bool ParseDoubleText(const char* text, double& value) {
+namespace {
+
+// The end of the number read from `text` into `value`; null when nothing is read or the value
+// overflows (an underflow gives the nearest small value).
+const char* ReadDouble(const char* text, double& value) {
   char* end = nullptr;
   errno = 0;
   double v = strtod(text, &end);
-  if (end == text) {
-    return false;
+  if (end == text || (errno == ERANGE && std::isinf(v))) {
+    return nullptr;
   }
-  if (errno == ERANGE && std::isinf(v)) {
-    return false;  // overflow; an underflow gives the nearest small value
+  value = v;
+  return end;
+}
+
+}  // namespace
+
+bool ParseDoubleText(const char* text, double& value) {
+  return ReadDouble(text, value) != nullptr;
+}
+
+bool ParseDoubleToken(std::string_view token, double& value) {
+  double v;
+  if (ReadDouble(token.data(), v) != token.data() + token.size()) {
+    return false;  // a token with a 0x00 inside ends early too
   }
   value = v;
   return true;
 }
 
 int FloatingPointTypeTraits<double>::Parse(IFileInput& input, size_t& size, bool recordFormat) {
-  return ParseWith(input, size, recordFormat, [this](std::string_view, double& v) {
-    return ParseDoubleText(scratch_.c_str(), v);
-  });
+  return ParseWith(input, size, recordFormat, ParseDoubleToken);
 }
 
 std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, size_t,

@@ -5,6 +5,10 @@
 
 namespace orv {
 
+// A double written out in full takes at most "-0." and the 1074 fraction digits of the smallest
+// subnormal.
+inline constexpr size_t kLongestFullDoubleText = 3 + 1074;
+
 template <typename T>
 class FloatingPointTypeTraits;
 
@@ -33,6 +37,7 @@ class FloatingPointTypeTraits<double> : public PrimitiveTypeTraits<double, doubl
   bool ReadFromInteger(__int128 value, const void*& data, size_t& size) override;
   bool ReadFromInteger(unsigned __int128 value, const void*& data, size_t& size) override;
   std::string TextAlphabet() const override { return "+-.0123456789eEinfatyINFATY"; }
+  size_t MaxTokenLength() const override { return kTokenPadding + kLongestFullDoubleText; }
 
  protected:
   std::unique_ptr<Generator> MakeGenerator() const override;
@@ -40,7 +45,10 @@ class FloatingPointTypeTraits<double> : public PrimitiveTypeTraits<double, doubl
 
 // The longest prefix that reads as a number (decimal, hexadecimal, infinity, NaN) after leading
 // white space; the rest is ignored. Fails when nothing is read or the value overflows.
-// `text` must be NUL-terminated.
+// `text` must be NUL-terminated. QVD text symbols are read this way.
 bool ParseDoubleText(const char* text, double& value);
+// As ParseDoubleText, but the number must take the whole token: a text token is read this way.
+// The byte after the token must be a 0x00 (a std::string's text).
+bool ParseDoubleToken(std::string_view token, double& value);
 
 }  // namespace orv

@@ -21,12 +21,17 @@ int FlowDataSet::ReadValue(IFileInput& input) {
   // input or of a buffer the descriptor reads it, and reports what it finds.
   if (streamWidth_ != 0 &&
       input.BufferEnd() - input.BufferPos() >= static_cast<long>(streamWidth_)) {
-    const size_t at = count_++ * width_;
+    const size_t at = count_ * width_;
     if (values_.size() < at + width_) {
       values_.resize(std::max(at + width_, values_.size() * 2));
     }
-    field_.DecodeStreamValue(input.BufferPos(), values_.data() + at);
-    input.Advance(streamWidth_);
+    const bool valid = field_.DecodeStreamValue(input.BufferPos(), values_.data() + at);
+    input.Advance(streamWidth_);  // the bad value's bytes belong to the record's debug dump
+    if (!valid) {
+      memset(values_.data() + at, 0, width_);
+      return kStatusBad;
+    }
+    ++count_;
     return kStatusOk;
   }
   size_t size = 0;

@@ -27,7 +27,8 @@ bool ParseIntText(std::string_view text, int& value) {
       return false;
     }
   }
-  if (digits == 0 || magnitude > (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1)) {
+  if (digits == 0 || i != text.size() ||
+      magnitude > (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1)) {
     return false;
   }
   value =

@@ -35,13 +35,15 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
   bool ReadFromInteger(__int128 value, const void*& data, size_t& size) override;
   bool ReadFromInteger(unsigned __int128 value, const void*& data, size_t& size) override;
   std::string TextAlphabet() const override { return "+-0123456789"; }
+  // "-2147483648"
+  size_t MaxTokenLength() const override { return kTokenPadding + 11; }
 
  protected:
   std::unique_ptr<Generator> MakeGenerator() const override;
 };
 
-// Leading white space, an optional sign, decimal digits; the rest is ignored. Fails without a
-// digit and outside the 32-bit range.
+// Leading white space, an optional sign and decimal digits, nothing after them. Fails without a
+// digit, on any other byte and outside the 32-bit range.
 bool ParseIntText(std::string_view text, int& value);
 
 }  // namespace orv

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "runtime/values.h"
 #include "types/compare.h"
 #include "types/type_traits.h"
 
@@ -53,17 +54,21 @@ class PrimitiveTypeTraits : public TypeTraits {
 
   // --- Binary record stream ---------------------------------------------------------------------
   size_t FixedStreamWidth() const override { return nullable() ? 0 : streamWidth_; }
-  void DecodeStreamValue(const char* in, char* out) const override {
+  bool DecodeStreamValue(const char* in, char* out) const override {
+    S v;
     if constexpr (std::is_same_v<S, __int128>) {
       if (streamWidth_ == 8) {
         int64_t low;
         memcpy(&low, in, sizeof low);
-        const __int128 v = low;
-        memcpy(out, &v, sizeof v);
-        return;
+        v = low;
+      } else {
+        memcpy(&v, in, sizeof v);
       }
+    } else {
+      memcpy(&v, in, sizeof v);
     }
-    memcpy(out, in, sizeof(S));
+    memcpy(out, &v, sizeof v);
+    return StreamValueValid(v);
   }
 
   int Read(IFileInput& input, size_t& size, bool recordFormat) override {
@@ -121,6 +126,25 @@ class PrimitiveTypeTraits : public TypeTraits {
  protected:
   // Bytes of a value in the binary stream; decimals of precision 18 or less take 8.
   size_t streamWidth_ = sizeof(S);
+  // Decimals: 10^precision - 1, the largest magnitude of a value.
+  S valueMagnitude_{};
+
+  // Whether bytes of the binary stream hold a value of the type: a day of the calendar, an instant
+  // on a day that a date can hold, a decimal within its precision. Others hold any bytes.
+  bool StreamValueValid(S v) const {
+    if constexpr (std::is_same_v<V, date>) {
+      return date::FromPacked(v).IsValid();
+    } else if constexpr (std::is_same_v<V, datetime>) {
+      return datetime::InRange(v);
+    } else if constexpr (std::is_same_v<V, decimal>) {
+      // One comparison: -m .. m maps onto 0 .. 2m, every other value beyond.
+      using U = unsigned __int128;
+      return static_cast<U>(v) + static_cast<U>(valueMagnitude_) <=
+             2 * static_cast<U>(valueMagnitude_);
+    } else {
+      return true;
+    }
+  }
 
   int Status(int status) {
     setStatus(status);
@@ -135,7 +159,7 @@ class PrimitiveTypeTraits : public TypeTraits {
   }
 
   // The text conversion shared by the leaf classes: reads a token, recognises null, converts the
-  // rest with `convert(token, value) -> bool`.
+  // rest with `convert(token, value) -> bool`. The token is followed by a 0x00.
   template <typename Convert>
   int ParseWith(IFileInput& input, size_t& size, bool recordFormat, Convert convert) {
     if (int status = readParseToken(input); status != kStatusOk) {
@@ -171,7 +195,7 @@ class PrimitiveTypeTraits : public TypeTraits {
     if (int status = ReadStreamValue(input, v); status != kInputOk) {
       return status == kInputError || (!flagged && status == kInputEnd) ? status : kStatusBad;
     }
-    return kStatusOk;
+    return StreamValueValid(v) ? kStatusOk : kStatusBad;
   }
 
   int ReadStreamValue(IFileInput& input, S& v) {

@@ -101,6 +101,8 @@ class VariableStringTypeTraits : public StringTypeTraits {
       : StringTypeTraits(name, fixedSize) {}
 
   std::string GetTypeName() const override;
+  // string(N) takes N bytes at most; a variable string any number.
+  size_t MaxTokenLength() const override { return fixedSize_ == 0 ? SIZE_MAX : fixedSize_; }
   const VariableStringTypeTraits* AsVariableString() const override { return this; }
   VariableStringTypeTraits* AsVariableString() override { return this; }
 

@@ -33,6 +33,7 @@ void TypeTraits::SetSeparator(std::optional<std::string> separator) {
     separatorLength_ = explicitSeparator_->size();
     std::copy(explicitSeparator_->begin(), explicitSeparator_->end(), separator_);
   }
+  UpdateRecordEndsToken();
 }
 
 void TypeTraits::SetQuote(std::optional<char> quote) {
@@ -48,6 +49,7 @@ void TypeTraits::AddNullToken(std::string_view token) {
     outputNullTokenDoubled_ = DoubleQuotes(outputNullToken_, quote_);
   }
   nullTokens_.emplace_back(token);
+  tokenLimit_ = std::max(tokenLimit_, token.size());
 }
 
 void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view recordSeparator) {
@@ -66,6 +68,12 @@ void TypeTraits::ResolveSeparator(bool first, bool last, std::string_view record
   std::copy_n(chosen.begin(), separatorLength_, separator_);
   recordSeparatorLength_ = std::min<size_t>(recordSeparator.size(), 2);
   std::copy_n(recordSeparator.begin(), recordSeparatorLength_, recordSeparator_);
+  UpdateRecordEndsToken();
+
+  tokenLimit_ = MaxTokenLength();
+  for (const std::string& token : nullTokens_) {
+    tokenLimit_ = std::max(tokenLimit_, token.size());
+  }
 
   textMayBreak_ = !quoting_;
   const std::string alphabet = TextAlphabet();
@@ -236,187 +244,6 @@ void TypeTraits::Print(BufferedFileOutput& output, const char*& data, bool nulla
   }
   char scratch[512];
   PrintText(output, FormatText(value, length, scratch));
-}
-
-// --- Tokenizer -----------------------------------------------------------------------------------
-//
-// A token ends at the field's separator. A quoted field also takes a token that starts with the
-// quote character: it runs to the next single quote character (a doubled one stands for itself)
-// and the separator must follow it. A field other than the last that meets the record separator
-// first is a short record.
-
-namespace {
-
-// Makes two bytes available at the read position when the input has them.
-bool HaveTwo(IFileInput& input) {
-  while (input.BufferEnd() - input.BufferPos() < 2) {
-    if (!input.Refill(static_cast<size_t>(2 - (input.BufferEnd() - input.BufferPos())))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// True when the separator starts at the read position (its first byte already seen there).
-bool SeparatorHere(IFileInput& input, const char* separator, size_t length) {
-  return length == 1 || (HaveTwo(input) && input.BufferPos()[1] == separator[1]);
-}
-
-// The status of a token that input ends in before its separator: only the last field may lack
-// one, and only when that is allowed.
-int CutOffAtEnd(bool lastField) {
-  return lastField && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
-}
-
-// What ends an unquoted token: the field separator, and for a field other than the last the
-// record separator too (unless the two are the same), which makes the record short. The
-// references are to the descriptor's members, read where they are used as the members would be.
-struct TokenEnds {
-  const char* separator;
-  const size_t& separatorLength;
-  const char* recordSeparator;
-  const size_t& recordSeparatorLength;
-  bool checkRecord;
-  const bool& lastField;
-};
-
-// The first byte in [p, e) that is s0, or r0 when `checkRecord`; e when there is none.
-inline const char* FindEnd(const char* p, const char* e, char s0, char r0, bool checkRecord) {
-  if (checkRecord) {
-    while (p != e && *p != s0 && *p != r0) {
-      ++p;
-    }
-    return p;
-  }
-  const void* found = memchr(p, s0, static_cast<size_t>(e - p));
-  return found == nullptr ? e : static_cast<const char*>(found);
-}
-
-// Appends the token's bytes to `token` a buffer at a time and consumes its separator.
-int ReadUnquotedToken(IFileInput& input, const TokenEnds& ends, std::string& token) {
-  const char s0 = ends.separator[0];
-  const char r0 = ends.recordSeparator[0];
-  for (;;) {
-    const char* p = input.BufferPos();
-    const char* e = input.BufferEnd();
-    if (p == e) {
-      if (!input.Refill(1)) {
-        return input.status() != kInputEnd ? input.status() : CutOffAtEnd(ends.lastField);
-      }
-      continue;
-    }
-    const char* q = FindEnd(p, e, s0, r0, ends.checkRecord);
-    token.append(p, q);
-    input.Advance(static_cast<size_t>(q - p));
-    if (q == e) {
-      continue;
-    }
-    const char c = *q;
-    if (c == s0 && SeparatorHere(input, ends.separator, ends.separatorLength)) {
-      input.Advance(ends.separatorLength);
-      return kStatusOk;
-    }
-    if (ends.checkRecord && c == r0 &&
-        SeparatorHere(input, ends.recordSeparator, ends.recordSeparatorLength)) {
-      return kStatusBad;
-    }
-    token.push_back(c);  // a first separator byte without its second
-    input.Advance(1);
-  }
-}
-
-}  // namespace
-
-int TypeTraits::readParseToken(IFileInput& input) {
-  scratch_.clear();
-  if (separatorLength_ == 0) {
-    return ReadFixedToken(input);
-  }
-  char first = 0;
-  int status = input.PeekByte(first);
-  if (status != kInputOk) {
-    if (status != kInputEnd) {
-      return status;
-    }
-    return firstField_ ? kStatusEnd : CutOffAtEnd(lastField_);
-  }
-  if (quoting_ && first == quote_) {
-    return ReadQuotedToken(input);
-  }
-  const bool checkRecord =
-      !lastField_ && recordSeparatorLength_ > 0 &&
-      std::string_view(recordSeparator_, recordSeparatorLength_) != separator();
-  const TokenEnds ends{separator_,  separatorLength_, recordSeparator_, recordSeparatorLength_,
-                       checkRecord, lastField_};
-  return ReadUnquotedToken(input, ends, scratch_);
-}
-
-int TypeTraits::ReadQuotedToken(IFileInput& input) {
-  input.Advance(1);
-  for (;;) {
-    const char* p = input.BufferPos();
-    const char* e = input.BufferEnd();
-    if (p == e) {
-      if (!input.Refill(1)) {
-        return input.status() == kInputEnd ? kStatusBad : input.status();
-      }
-      continue;
-    }
-    const char* q = static_cast<const char*>(memchr(p, quote_, static_cast<size_t>(e - p)));
-    if (q == nullptr) {
-      scratch_.append(p, e);
-      input.Advance(static_cast<size_t>(e - p));
-      continue;
-    }
-    scratch_.append(p, q);
-    input.Advance(static_cast<size_t>(q - p));
-    if (HaveTwo(input) && input.BufferPos()[1] == quote_) {
-      scratch_.push_back(quote_);
-      input.Advance(2);
-      continue;
-    }
-    input.Advance(1);  // the closing quote
-    break;
-  }
-  char next = 0;
-  int status = input.PeekByte(next);
-  if (status != kInputOk) {
-    if (status != kInputEnd) {
-      return status;
-    }
-    return lastField_ && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
-  }
-  if (next == separator_[0] && SeparatorHere(input, separator_, separatorLength_)) {
-    input.Advance(separatorLength_);
-    return kStatusOk;
-  }
-  return kStatusBad;
-}
-
-int TypeTraits::ReadFixedToken(IFileInput& input) {
-  if (fixedSize_ == 0) {
-    return kStatusBad;
-  }
-  scratch_.resize(fixedSize_);
-  int status = input.Read(scratch_.data(), fixedSize_);
-  if (status == kInputOk) {
-    return kStatusOk;
-  }
-  scratch_.clear();
-  if (status == kInputEnd) {
-    return firstField_ ? kStatusEnd : kStatusBad;
-  }
-  return status == kInputTruncated ? kStatusBad : status;
-}
-
-bool TypeTraits::isParseTokenNull() const {
-  if (!nullable_) {
-    return false;
-  }
-  if (nullTokens_.empty()) {
-    return scratch_.empty();
-  }
-  return std::find(nullTokens_.begin(), nullTokens_.end(), scratch_) != nullTokens_.end();
 }
 
 // --- Record layout -------------------------------------------------------------------------------

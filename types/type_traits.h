@@ -49,6 +49,9 @@ inline constexpr int kStatusEnd = kInputEnd;        // end of input at the start
 inline constexpr int kStatusBad = kInputTruncated;  // bad or truncated value
 inline constexpr int kStatusError = kInputError;    // the input could not be read
 
+// Bytes a text token may hold beyond its type's longest text: leading blanks and leading zeros.
+inline constexpr size_t kTokenPadding = 256;
+
 // Three-way comparison results.
 enum CompareResult : int {
   kFirstBefore = 0,
@@ -169,9 +172,10 @@ class TypeTraits {
   virtual int Read(IFileInput& input, size_t& size, bool recordFormat) = 0;
   // The bytes every value of the field takes in the binary stream, when they don't depend on the
   // value (no null flag, no length); else 0. Such a value's stored form comes from its stream
-  // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`).
+  // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`), which is false when the
+  // bytes hold no value of the type (a read failure, as Read reports it).
   virtual size_t FixedStreamWidth() const { return 0; }
-  virtual void DecodeStreamValue(const char* /*in*/, char* /*out*/) const {}
+  virtual bool DecodeStreamValue(const char* /*in*/, char* /*out*/) const { return false; }
   // Reads the next value straight into a record buffer, advancing `out`; sets `isNull`.
   virtual int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) = 0;
   virtual int ReadDiscard(IFileInput& input);
@@ -189,6 +193,10 @@ class TypeTraits {
   virtual std::string_view FormatText(const void* value, size_t length, char* scratch) const = 0;
   // The bytes that the type's printed text may contain; empty when it may contain any byte.
   virtual std::string TextAlphabet() const { return {}; }
+  // The longest text token that can hold a value of the type, with room for what its parser
+  // skips (kTokenPadding); SIZE_MAX when there is no such length. The tokenizer refuses a longer
+  // token (unless it is a null token) as soon as it has read past this length.
+  virtual size_t MaxTokenLength() const { return SIZE_MAX; }
   // True when the current value, printed, would contain the field's separator or the record
   // separator outside quotes, so that the text could not be read back.
   virtual bool FindOutputErrors() const;
@@ -233,12 +241,13 @@ class TypeTraits {
   // Reads the next text token into the scratch string; returns a status word.
   int readParseToken(IFileInput& input);
   bool isParseTokenNull() const;
-  // Reads the flag byte of a nullable field from a binary stream (bit 0 set = null).
+  // Reads the flag byte of a nullable field from a binary stream: 0 present, 1 null; any other
+  // byte is a bad value (a stream read out of step with its records).
   static int readNullFlag(IFileInput& input, bool& isNull) {
     char flag = 0;
     int status = input.ReadByte(flag);
-    isNull = (flag & 1) != 0;
-    return status;
+    isNull = flag == 1;
+    return status == kInputOk && (flag & ~1) != 0 ? kStatusBad : status;
   }
   const std::string& parseToken() const { return scratch_; }
   // Steps over one field of a record buffer: the flag byte of a nullable field, then `width`
@@ -260,8 +269,11 @@ class TypeTraits {
   std::unique_ptr<Generator> generator_;
 
  private:
-  int ReadQuotedToken(IFileInput& input);
   int ReadFixedToken(IFileInput& input);
+  void UpdateRecordEndsToken() {
+    recordEndsToken_ = !lastField_ && recordSeparatorLength_ > 0 &&
+                       std::string_view(recordSeparator_, recordSeparatorLength_) != separator();
+  }
 
   std::string name_;
   std::string typeWord_;
@@ -276,12 +288,16 @@ class TypeTraits {
   size_t recordSeparatorLength_ = 1;
   bool firstField_ = true;
   bool lastField_ = true;
+  // A field other than the last whose separator is not the record separator: meeting the record
+  // separator ends its token as a short record. Follows the separators.
+  bool recordEndsToken_ = false;
   bool quoting_ = false;
   char quote_ = '"';
   std::vector<std::string> nullTokens_;
   std::string outputNullToken_;
   std::string outputNullTokenDoubled_;
-  bool textMayBreak_ = true;  // an unquoted field whose text can hold a separator byte
+  bool textMayBreak_ = true;      // an unquoted field whose text can hold a separator byte
+  size_t tokenLimit_ = SIZE_MAX;  // the longest text token the field takes, null tokens included
 };
 
 // The record layout: owning descriptor pointers in field order.

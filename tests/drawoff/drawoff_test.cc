@@ -131,6 +131,9 @@ TEST_F(DrawoffTest, RefusesBadOptionsAndLayouts) {
        "Filter field 'x>=1' is not in the layout: a field must be in the layout (-d or the layout "
        "file) to filter on it."},
       {"", "-i {qvd} --filter=a==abc" + all, "Error reading filter value: 'abc,'."},
+      {"", "-i {qvd} --filter=a==5x" + all, "Error reading filter value: '5x,'."},
+      {"", "-i {qvd} --filter=a==1.5" + all, "Error reading filter value: '1.5,'."},
+      {"", "-i {qvd} '--filter=c>=9 '" + all, "Error reading filter value: '9 \\n'."},
       {"", "-i {qvd} -d 'a int; b string; c int'",
        "Incompatible types, field 'c' must be nullable."},
       {"", "-i {qvd} -m -d 'c int; a int'", "Incompatible types, field 'c' must be nullable."},
@@ -307,6 +310,40 @@ TEST_F(DrawoffTest, RowsWithoutBitsHoldSymbolZeroOrNull) {
   result = Run(table, "-y -i {qvd} -d 'a int nullable; b string'");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "");
+}
+
+// Row 1 names symbol 0, which the field takes; row 2 symbol 1, a value the field's binary form
+// cannot hold: a decimal beyond the stream's 8 bytes, a datetime beyond the years of a date.
+TEST_F(DrawoffTest, RefusesSymbolsBeyondWhatTheFieldCanHold) {
+  const struct {
+    const char* layout;
+    std::string symbols;
+    const char* text;  // the first record, printed
+  } cases[] = {
+      {"a decimal(18,0)", DoubleSymbol(9e18) + DoubleSymbol(1e20), "9000000000000000000"},
+      {"a decimal(18,0)", DoubleSymbol(-9e18) + DoubleSymbol(-1e19), "-9000000000000000000"},
+      {"a decimal(18,18)", IntSymbol(9) + IntSymbol(10), "9.000000000000000000"},
+      {"a decimal(18,2)", TextSymbol("1.5") + TextSymbol("1e17"), "1.50"},
+      {"a datetime", DoubleSymbol(2.5) + DoubleSymbol(3e7), "1900-01-01 12:00:00"},
+      {"a datetime", DoubleSymbol(-693959) + DoubleSymbol(-693960), "0000-01-01 00:00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + " " + c.text);
+    QvdTable table{{{"a", 0, 1, 0, c.symbols, 2}}, 1, HexBytes("00 01")};
+    for (const char* output : {"", "-y"}) {
+      auto result = Run(table, std::string(output) + " -i {qvd} -d '" + c.layout + "'");
+      EXPECT_EQ(result.status, 20);
+      EXPECT_EQ(FailMessage(result.err), "Field reading failed: 'a' (record no. 2).");
+      if (*output != '\0') {
+        EXPECT_EQ(result.out, std::string(c.text) + "\n");
+      }
+    }
+  }
+  // Sixteen bytes hold what eight cannot.
+  QvdTable wide{{{"a", 0, 0, 0, DoubleSymbol(1e20), 1}}, 1, HexBytes("00")};
+  auto result = Run(wide, "-y -i {qvd} -d 'a decimal(19,0)'");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "100000000000000000000\n");
 }
 
 TEST_F(DrawoffTest, FailureNamesTheRecordCountedFromTheFileStart) {

@@ -155,16 +155,14 @@ TEST(PackdownGolden, SymbolsFollowTheFieldsOrdering) {
   }
 }
 
-// A binary date past the end of its month is written as the day it carries over to; that day
-// must not get a second symbol, nor one out of order. Refusing such a date would also be sound.
-TEST(PackdownGolden, CarriedOverDateSharesTheSymbolOfItsDay) {
+// A binary date past the end of its month (2023-02-30) is no day: it is refused like any bad
+// value, not written as the day it would carry over to.
+TEST(PackdownGolden, DatePastTheEndOfItsMonthIsRefused) {
   ScratchDir dir;
-  auto result = Packdown(dir, "-d 'A date'", Hex("1E02E707 0103E707 0203E707"));
-  if (result.status == 0) {
-    EXPECT_EQ(AfterHeader(result.out), Hex("01 BAAF0000  01 BBAF0000  01 00 01"));
-  } else {
-    EXPECT_EQ(FailLines(result.err), 1u);
-  }
+  auto result = Packdown(dir, "-d 'A date'", Hex("0103E707 1E02E707 0203E707"));
+  EXPECT_EQ(result.status, 20);
+  EXPECT_EQ(FailLines(result.err), 1u);
+  EXPECT_EQ(testing::FailMessage(result.err), "Field reading failed: 'A' (record no. 2).");
 }
 
 std::string Format(const char* type, const char* format) {

@@ -60,6 +60,38 @@ TEST(PackdownOptions, RefusalsWriteOneFailLineAndNoOutput) {
        zeroByte + " (record no. 2)."},
       {"-d 'a string(3) nullable'", Hex("01  00 610062"), zeroByte + " (record no. 2)."},
       {"-x -d 'a string'", std::string("ok\nb\0d\n", 7), zeroByte + " (record no. 2)."},
+      // Text tokens are taken whole, a token is read only as far as its type can use, and a
+      // calendar value must name a real day and second.
+      {"-x -a -d 'a int'", "1\n2\r\n",
+       "Field reading failed: 'a' (record no. 1), \"1\\n2\" is not 'int'."},
+      {"-x -d 'A int; B int'", "1,2,3\n",
+       "Field reading failed: 'B' (record no. 1), \"2,3\" is not 'int'."},
+      {"-x -d 'a double'", "1,5\n",
+       "Field reading failed: 'a' (record no. 1), \"1,5\" is not 'double'."},
+      {"-x -d 'a int'", "1\n" + std::string(1 << 20, '7') + "\n",
+       "Field reading failed: 'a' (record no. 2), \"" + std::string(61, '7') +
+           "...\" is not 'int'."},
+      {"-x -d 'a date'", "2024-02-29\n2021-02-30\n",
+       "Field reading failed: 'a' (record no. 2), \"2021-02-30\" is not 'date(%Y-%m-%d)'."},
+      {"-x -d 'a datetime'", "2021-12-31 23:59:60\n",
+       "Field reading failed: 'a' (record no. 1), \"2021-12-31 23:59:60\" is not "
+       "'datetime(%Y-%m-%d %H:%M:%S)'."},
+      // Binary values that are no value of their type, and flag bytes other than 0 and 1.
+      {"-d 'a date'", Hex("ffffffff"), "Field reading failed: 'a' (record no. 1)."},
+      {"-d 'a date'", Hex("1d02e807 1e02e707"), "Field reading failed: 'a' (record no. 2)."},
+      {"-d 'a date nullable'", Hex("00 1d02e807 00 00010000"),
+       "Field reading failed: 'a' (record no. 2)."},
+      {"-d 'a datetime'", LittleEndian(INT64_MIN), "Field reading failed: 'a' (record no. 1)."},
+      {"-d 'a datetime nullable'", Hex("00") + LittleEndian(int64_t{2005949145600}),
+       "Field reading failed: 'a' (record no. 1)."},
+      {"-d 'a decimal(5,2)'", LittleEndian(INT64_MIN), "Field reading failed: 'a' (record no. 1)."},
+      {"-d 'a decimal(5,2)'", LittleEndian(int64_t{-99999}) + LittleEndian(int64_t{100000}),
+       "Field reading failed: 'a' (record no. 2)."},
+      {"-d 'a decimal(20,2)'", LittleEndian(__int128{100000000000} * 1000000000),
+       "Field reading failed: 'a' (record no. 1)."},
+      {"-d 'a int nullable'", Hex("02 01000000"), "Field reading failed: 'a' (record no. 1)."},
+      {"-d 'a int; b string nullable'", Hex("01000000 00 01000000 61  02000000 ff 01000000 62"),
+       "Field reading failed: 'b' (record no. 2)."},
   };
   ScratchDir dir;
   for (const auto& c : cases) {

@@ -125,6 +125,12 @@ TEST(FeedoutEncoding, WritesEachValueInItsQvxForm) {
       {"-d 'a date nullable'", Hex("01 00 1f0c0f27"), Hex("01 00 0a") + "9999-12-31"},
       {"-d 'a datetime'", Hex("0000000000000000"), Hex("13") + "1970-01-01 00:00:00"},
       {"-d 'a datetime'", LittleEndian(int64_t{-1}), Hex("13") + "1969-12-31 23:59:59"},
+      // The edges of the calendar, years below 1000 with four digits, the largest decimal.
+      {"-d 'a date'", Hex("01010000 01010100 1f0cffff"),
+       Hex("0a") + "0000-01-01" + Hex("0a") + "0001-01-01" + Hex("0b") + "65535-12-31"},
+      {"-d 'a datetime'", LittleEndian(int64_t{-62135596800}) + LittleEndian(int64_t{-62167219200}),
+       Hex("13") + "0001-01-01 00:00:00" + Hex("13") + "0000-01-01 00:00:00"},
+      {"-d 'a decimal(5,2)'", LittleEndian(int64_t{-99999}), LittleEndian(int64_t{-99999})},
       {"-x -d 'd date(\"%d.%m.%Y\"); t datetime(\"%d.%m.%Y %H:%M\")'",
        "29.02.2024,31.12.1999 23:59\n",
        Hex("0a") + "2024-02-29" + Hex("13") + "1999-12-31 23:59:00"},
@@ -185,6 +191,15 @@ TEST(FeedoutMessages, FailuresNameTheirCauseAndExit20) {
        "Field reading failed: 'a' (record no. 2).", true},
       {"-d 'a string nullable'", Hex("00 05000000 6162"),
        "Field reading failed: 'a' (record no. 1).", true},
+      {"-d 'a date'", Hex("1d02e807 ffffffff"), "Field reading failed: 'a' (record no. 2).", true},
+      {"-d 'a datetime'", LittleEndian(INT64_MIN), "Field reading failed: 'a' (record no. 1).",
+       true},
+      {"-d 'a decimal(5,2) nullable'", Hex("00") + LittleEndian(INT64_MIN),
+       "Field reading failed: 'a' (record no. 1).", true},
+      {"-d 'a int nullable'", Hex("00 01000000 02 01000000"),
+       "Field reading failed: 'a' (record no. 2).", true},
+      {"-x -d 'a date'", "2021-02-30\n",
+       "Field reading failed: 'a' (record no. 1), \"2021-02-30\" is not 'date(%Y-%m-%d)'.", true},
   };
   ScratchDir dir;
   for (const FailureCase& c : cases) {

@@ -46,7 +46,7 @@ TEST(TextRecords, ParseAndPrintBackTable) {
     bool allowMissingSeparatorAtEof = false;
   } rows[] = {
       {"v int", "2147483648\n", "!2@0"},
-      {"v int", "-2147483648\n12abc\n +7\n", "-2147483648\n12\n7\n"},
+      {"v int", "-2147483648\n +7\n12abc\n", "-2147483648\n7\n!2@0"},
       {"a string; b string; c string", "x,y\nz,w,v\n", "!2@1"},  // short record
       {"a int; b int", "1,2", "!2@1"},
       {"a int; b int", "1,2", "1,2\n", 0, true},

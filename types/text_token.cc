@@ -1,0 +1,176 @@
+#include "types/text_token.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "runtime/settings.h"
+#include "types/type_traits.h"
+
+namespace orv::text_token {
+
+namespace {
+
+// Makes two bytes available at the read position when the input has them.
+bool HaveTwo(IFileInput& input) {
+  while (input.BufferEnd() - input.BufferPos() < 2) {
+    if (!input.Refill(static_cast<size_t>(2 - (input.BufferEnd() - input.BufferPos())))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when the separator starts at the read position (its first byte already seen there).
+bool SeparatorHere(IFileInput& input, const char* separator, size_t length) {
+  return length == 1 || (HaveTwo(input) && input.BufferPos()[1] == separator[1]);
+}
+
+// The first byte in [p, e) that is s0, or r0 when `checkRecord`; e when there is none.
+inline const char* FindEnd(const char* p, const char* e, char s0, char r0, bool checkRecord) {
+  if (checkRecord) {
+    while (p != e && *p != s0 && *p != r0) {
+      ++p;
+    }
+    return p;
+  }
+  const void* found = memchr(p, s0, static_cast<size_t>(e - p));
+  return found == nullptr ? e : static_cast<const char*>(found);
+}
+
+}  // namespace
+
+int CutOffAtEnd(bool lastField) {
+  return lastField && g_TypeTraitsOptions.allowMissingSeparatorAtEof ? kStatusOk : kStatusBad;
+}
+
+int ReadUnquoted(IFileInput& input, const TokenEnds& ends, std::string& token) {
+  const char s0 = ends.separator[0];
+  const char r0 = ends.recordSeparator[0];
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        return input.status() != kInputEnd ? input.status() : CutOffAtEnd(ends.lastField);
+      }
+      continue;
+    }
+    const char* q = FindEnd(p, e, s0, r0, ends.checkRecord);
+    token.append(p, q);
+    input.Advance(static_cast<size_t>(q - p));
+    if (token.size() > ends.limit) {
+      return kStatusBad;
+    }
+    if (q == e) {
+      continue;
+    }
+    const char c = *q;
+    if (c == s0 && SeparatorHere(input, ends.separator, ends.separatorLength)) {
+      input.Advance(ends.separatorLength);
+      return kStatusOk;
+    }
+    if (ends.checkRecord && c == r0 &&
+        SeparatorHere(input, ends.recordSeparator, ends.recordSeparatorLength)) {
+      return kStatusBad;
+    }
+    token.push_back(c);  // a first separator byte without its second
+    input.Advance(1);
+  }
+}
+
+int ReadQuoted(IFileInput& input, char quote, const TokenEnds& ends, std::string& token) {
+  input.Advance(1);
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        return input.status() == kInputEnd ? kStatusBad : input.status();
+      }
+      continue;
+    }
+    const char* q = static_cast<const char*>(memchr(p, quote, static_cast<size_t>(e - p)));
+    token.append(p, q == nullptr ? e : q);
+    input.Advance(static_cast<size_t>((q == nullptr ? e : q) - p));
+    if (token.size() > ends.limit) {
+      return kStatusBad;
+    }
+    if (q == nullptr) {
+      continue;
+    }
+    if (HaveTwo(input) && input.BufferPos()[1] == quote) {
+      token.push_back(quote);
+      input.Advance(2);
+      continue;
+    }
+    input.Advance(1);  // the closing quote
+    break;
+  }
+  char next = 0;
+  int status = input.PeekByte(next);
+  if (status != kInputOk) {
+    return status != kInputEnd ? status : CutOffAtEnd(ends.lastField);
+  }
+  if (next == ends.separator[0] && SeparatorHere(input, ends.separator, ends.separatorLength)) {
+    input.Advance(ends.separatorLength);
+    return kStatusOk;
+  }
+  return kStatusBad;
+}
+
+}  // namespace orv::text_token
+
+namespace orv {
+
+// Flattened: the token readers run once per value, and a call into them costs as much as the
+// scan of a short token.
+[[gnu::flatten]] int TypeTraits::readParseToken(IFileInput& input) {
+  scratch_.clear();
+  if (separatorLength_ == 0) {
+    return ReadFixedToken(input);
+  }
+  char first = 0;
+  int status = input.PeekByte(first);
+  if (status != kInputOk) {
+    if (status != kInputEnd) {
+      return status;
+    }
+    return firstField_ ? kStatusEnd : text_token::CutOffAtEnd(lastField_);
+  }
+  const text_token::TokenEnds ends{
+      separator_,       separatorLength_, recordSeparator_, recordSeparatorLength_,
+      recordEndsToken_, lastField_,       tokenLimit_};
+  if (quoting_ && first == quote_) {
+    return text_token::ReadQuoted(input, quote_, ends, scratch_);
+  }
+  return text_token::ReadUnquoted(input, ends, scratch_);
+}
+
+int TypeTraits::ReadFixedToken(IFileInput& input) {
+  if (fixedSize_ == 0) {
+    return kStatusBad;
+  }
+  scratch_.resize(fixedSize_);
+  int status = input.Read(scratch_.data(), fixedSize_);
+  if (status == kInputOk) {
+    return kStatusOk;
+  }
+  scratch_.clear();
+  if (status == kInputEnd) {
+    return firstField_ ? kStatusEnd : kStatusBad;
+  }
+  return status == kInputTruncated ? kStatusBad : status;
+}
+
+bool TypeTraits::isParseTokenNull() const {
+  if (!nullable_) {
+    return false;
+  }
+  if (nullTokens_.empty()) {
+    return scratch_.empty();
+  }
+  return std::find(nullTokens_.begin(), nullTokens_.end(), scratch_) != nullTokens_.end();
+}
+
+}  // namespace orv
