@@ -26,6 +26,7 @@ enum class QvdNumberType : int32_t {
   Timestamp = 2,
   Time = 3,
   Interval = 4,
+  Fix = 5,  // a fixed number of decimals (nDec)
 };
 
 struct QvdFieldMetadata {
@@ -38,6 +39,7 @@ struct QvdFieldMetadata {
   uint64_t length = 0;
   std::optional<QvdNumberType> numberType;
   std::optional<std::string> numberFormat;
+  std::optional<uint64_t> numberDecimals;  // NumberFormat's nDec
   std::set<std::string> tags;
 };
 

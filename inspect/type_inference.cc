@@ -20,6 +20,7 @@ constexpr const char* kReportTexts[] = {"int32",     "double", "decimal",  "date
                                         "timestamp", "time",   "interval", "string"};
 
 std::unique_ptr<TypeTraits> MakeDescriptor(InspectedType type, const std::string& name,
+                                           const QvdFieldMetadata& metadata,
                                            const InspectedLayoutOptions& options) {
   switch (type) {
     case InspectedType::kInt32:
@@ -30,8 +31,11 @@ std::unique_ptr<TypeTraits> MakeDescriptor(InspectedType type, const std::string
       // Capped before narrowing: the command line allows any 64-bit number.
       uint64_t precision = options.decimalPrecision.value_or(g_TypeTraitsOptions.decimalPrecision);
       precision = std::clamp<uint64_t>(precision, 1, 38);
-      uint64_t scale = std::min<uint64_t>(
-          options.decimalScale.value_or(g_TypeTraitsOptions.decimalScale), precision);
+      // A FIX field's own decimals, unless the command line names a scale.
+      const uint64_t ownScale = metadata.numberType == QvdNumberType::Fix && metadata.numberDecimals
+                                    ? *metadata.numberDecimals
+                                    : g_TypeTraitsOptions.decimalScale;
+      uint64_t scale = std::min<uint64_t>(options.decimalScale.value_or(ownScale), precision);
       return std::make_unique<DecimalTraits>(name, static_cast<unsigned>(precision),
                                              static_cast<unsigned>(scale));
     }
@@ -66,13 +70,14 @@ InspectedType InferFieldType(const QvdFieldMetadata& field, bool realAsDecimal) 
   if (!has("$numeric")) {
     return InspectedType::kString;
   }
-  if (has("$timestamp")) {
-    return InspectedType::kTimestamp;
-  }
+  // Date fields carry $timestamp as well: $date decides.
   if (has("$date")) {
     return InspectedType::kDate;
   }
-  if (field.numberType == QvdNumberType::Real) {
+  if (has("$timestamp")) {
+    return InspectedType::kTimestamp;
+  }
+  if (field.numberType == QvdNumberType::Real || field.numberType == QvdNumberType::Fix) {
     return realAsDecimal ? InspectedType::kDecimal : InspectedType::kDouble;
   }
   if (has("$integer")) {
@@ -94,7 +99,7 @@ void BuildInspectedLayout(const std::vector<QvdFieldMetadata>& fields,
     const QvdFieldMetadata& metadata = fields[j];
     InspectedType type = options.allAsString ? InspectedType::kString
                                              : InferFieldType(metadata, options.realAsDecimal);
-    std::unique_ptr<TypeTraits> field = MakeDescriptor(type, names[j], options);
+    std::unique_ptr<TypeTraits> field = MakeDescriptor(type, names[j], metadata, options);
     if (options.fieldSeparator) {
       field->SetSeparator(SeparatorSetting(*options.fieldSeparator));
     }

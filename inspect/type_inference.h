@@ -41,8 +41,9 @@ struct InspectedLayoutOptions {
 // The type's text in the JSON and XML reports ("int32", "double", ...).
 const char* ReportText(InspectedType type);
 
-// First matching rule: no $numeric tag gives string; $timestamp; $date; a REAL number format
-// (decimal with real-as-decimal); $integer; a TIME or INTERVAL number format; else double.
+// First matching rule: no $numeric tag gives string; $date; $timestamp; a REAL or FIX number
+// format (decimal with real-as-decimal, a FIX field's scale its nDec); $integer; a TIME or
+// INTERVAL number format; else double.
 InspectedType InferFieldType(const QvdFieldMetadata& field, bool realAsDecimal);
 
 // One prepared descriptor per QVD field, in header order, with the command line's type, text and

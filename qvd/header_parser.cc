@@ -192,11 +192,9 @@ class FieldHeaderParser {
 
   static void NumberFormat(xmlNodePtr format, QvdFieldMetadata& field) {
     static constexpr std::pair<const char*, QvdNumberType> kTypes[] = {
-        {"REAL", QvdNumberType::Real},
-        {"TIMESTAMP", QvdNumberType::Timestamp},
-        {"TIME", QvdNumberType::Time},
-        {"INTERVAL", QvdNumberType::Interval},
-        {"DATE", QvdNumberType::Date}};
+        {"REAL", QvdNumberType::Real},           {"FIX", QvdNumberType::Fix},
+        {"TIMESTAMP", QvdNumberType::Timestamp}, {"TIME", QvdNumberType::Time},
+        {"INTERVAL", QvdNumberType::Interval},   {"DATE", QvdNumberType::Date}};
     bool typeSeen = false;
     bool fmtSeen = false;
     for (xmlNodePtr c = format->children; c != nullptr; c = c->next) {
@@ -211,6 +209,8 @@ class FieldHeaderParser {
             field.numberType = type;
           }
         }
+      } else if (Named(c, "nDec") && !field.numberDecimals) {
+        field.numberDecimals = ParseUnsignedRule(FirstChildText(c));
       } else if (Named(c, "Fmt") && !fmtSeen) {
         fmtSeen = true;
         field.numberFormat = FirstChildText(c);

@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "runtime/stats.h"
+#include "runtime/text_util.h"
 
 namespace orv {
 
@@ -46,7 +47,8 @@ std::vector<uint64_t> RowBitWidths(const std::vector<FieldSymbols<R>>& fields) {
 // The XML header with its closing CR LF and NUL. `recordByteSize` is the widths' sum in bytes.
 template <typename R>
 void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
-                 const std::vector<uint64_t>& widths, uint64_t recordByteSize, uint64_t records) {
+                 const std::vector<uint64_t>& widths, uint64_t recordByteSize, uint64_t records,
+                 const std::string& tableName) {
   output.Write(
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
       "<QvdTableHeader>\n"
@@ -57,7 +59,10 @@ void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>&
       "  <SourceFileUtcTime></SourceFileUtcTime>\n"
       "  <SourceFileSize>-1</SourceFileSize>\n"
       "  <StaleUtcTime></StaleUtcTime>\n"
-      "  <TableName></TableName>\n"
+      "  <TableName>");
+  output.Write(XmlEscape(tableName));
+  output.Write(
+      "</TableName>\n"
       "  <Fields>\n");
   uint64_t bitOffset = 0;
   uint64_t symbolOffset = 0;
@@ -72,7 +77,7 @@ void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>&
                  "</NoOfSymbols>\n");
     UnsignedLine(output, "      <Offset>", symbolOffset, "</Offset>\n");
     UnsignedLine(output, "      <Length>", f.symbolBytes, "</Length>\n");
-    output.Write("    </QvdFieldHeader>\n");
+    output.Write("      <Comment></Comment>\n    </QvdFieldHeader>\n");
     bitOffset += widths[i];
     symbolOffset += f.symbolBytes;
   }
@@ -81,7 +86,7 @@ void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>&
   UnsignedLine(output, "  <NoOfRecords>", records, "</NoOfRecords>\n");
   UnsignedLine(output, "  <Offset>", symbolOffset, "</Offset>\n");
   UnsignedLine(output, "  <Length>", recordByteSize * records, "</Length>\n");
-  output.Write("</QvdTableHeader>");
+  output.Write("  <Comment></Comment>\n  <Lineage></Lineage>\n</QvdTableHeader>");
   output.Write("\r\n\0", 3);
 }
 
@@ -167,17 +172,26 @@ uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex) {
 
 template <typename R>
 void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
-              uint64_t records) {
+              uint64_t records, const std::string& tableName) {
   const std::vector<uint64_t> widths = RowBitWidths(fields);
-  const uint64_t recordByteSize = std::accumulate(widths.begin(), widths.end(), uint64_t{0}) / 8;
-  WriteHeader(output, fields, widths, recordByteSize, records);
+  uint64_t recordByteSize = std::accumulate(widths.begin(), widths.end(), uint64_t{0}) / 8;
+  // A table of constant fields still gets a byte per row: readers that refuse rows of no bytes
+  // take a padded row, whose bits belong to no field.
+  if (recordByteSize == 0 && records > 0) {
+    recordByteSize = 1;
+  }
+  WriteHeader(output, fields, widths, recordByteSize, records, tableName);
   WriteSymbols(output, fields);
   WriteIndexRows(output, fields, widths, recordByteSize, records);
 }
 
-template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint8_t>>&, uint64_t);
-template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint16_t>>&, uint64_t);
-template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint32_t>>&, uint64_t);
-template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint64_t>>&, uint64_t);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint8_t>>&, uint64_t,
+                       const std::string&);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint16_t>>&, uint64_t,
+                       const std::string&);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint32_t>>&, uint64_t,
+                       const std::string&);
+template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint64_t>>&, uint64_t,
+                       const std::string&);
 
 }  // namespace orv

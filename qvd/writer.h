@@ -16,9 +16,10 @@ namespace orv {
 // Significant bits of the largest stored index value of a field: of (max(symbols, 1) - 1 + F).
 uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex);
 
-// Writes the file to `output`; the fields' symbols in layout order.
+// Writes the file to `output`; the fields' symbols in layout order. `tableName` goes into the
+// header's TableName (XML-escaped).
 template <typename R>
 void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
-              uint64_t records);
+              uint64_t records, const std::string& tableName = {});
 
 }  // namespace orv

@@ -170,6 +170,7 @@ void DecimalTypeTraits<__int128, long, decimal>::WriteQvdSymbol(BufferedFileOutp
 
 void DecimalTypeTraits<__int128, long, decimal>::WriteQvdHeader(BufferedFileOutput& output) const {
   TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteNumberFormat(output, "FIX", "", scale_);
   qvd_symbol::WriteTags(output, {"$numeric"});
 }
 

@@ -93,6 +93,7 @@ void FloatingPointTypeTraits<double>::WriteQvdSymbol(BufferedFileOutput& output,
 
 void FloatingPointTypeTraits<double>::WriteQvdHeader(BufferedFileOutput& output) const {
   TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteNumberFormat(output, "REAL", "");
   qvd_symbol::WriteTags(output, {"$numeric"});
 }
 

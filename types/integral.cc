@@ -76,6 +76,7 @@ void IntegralTypeTraits<int>::WriteQvdSymbol(BufferedFileOutput& output, const v
 
 void IntegralTypeTraits<int>::WriteQvdHeader(BufferedFileOutput& output) const {
   TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteNumberFormat(output, "INTEGER", "");
   qvd_symbol::WriteTags(output, {"$numeric", "$integer"});
 }
 

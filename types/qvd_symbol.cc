@@ -14,10 +14,13 @@ void WriteTags(BufferedFileOutput& output, std::initializer_list<const char*> ta
   output.Write("      </Tags>\n");
 }
 
-void WriteNumberFormat(BufferedFileOutput& output, const char* type, std::string_view format) {
+void WriteNumberFormat(BufferedFileOutput& output, const char* type, std::string_view format,
+                       unsigned decimals) {
   output.Write("      <NumberFormat>\n        <Type>");
   output.Write(type);
-  output.Write("</Type>\n        <nDec>0</nDec>\n        <UseThou>0</UseThou>\n        <Fmt>");
+  output.Write("</Type>\n        <nDec>");
+  output.Write(std::to_string(decimals));
+  output.Write("</nDec>\n        <UseThou>0</UseThou>\n        <Fmt>");
   output.Write(XmlEscape(format));
   output.Write("</Fmt>\n        <Dec></Dec>\n        <Thou></Thou>\n      </NumberFormat>\n");
 }

@@ -92,7 +92,9 @@ inline void WriteText(BufferedFileOutput& output, const void* text, size_t lengt
 
 // The tag block of a field header: "      <Tags>\n", one String line per tag, "      </Tags>\n".
 void WriteTags(BufferedFileOutput& output, std::initializer_list<const char*> tags);
-// The NumberFormat block of a date or datetime field.
-void WriteNumberFormat(BufferedFileOutput& output, const char* type, std::string_view format);
+// The NumberFormat block of a field: its type word (INTEGER, REAL, FIX, ASCII, DATE, ...), display
+// format and, for FIX, its decimals.
+void WriteNumberFormat(BufferedFileOutput& output, const char* type, std::string_view format,
+                       unsigned decimals = 0);
 
 }  // namespace orv::qvd_symbol

@@ -283,6 +283,7 @@ void StringTypeTraits::WriteQvdSymbol(BufferedFileOutput& output, const void* da
 
 void StringTypeTraits::WriteQvdHeader(BufferedFileOutput& output) const {
   TypeTraits::WriteQvdHeader(output);
+  qvd_symbol::WriteNumberFormat(output, "ASCII", "");
   qvd_symbol::WriteTags(output, {"$text"});
 }
 

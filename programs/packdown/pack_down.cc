@@ -26,6 +26,7 @@ struct PackDownOptions {
   std::optional<std::string> inputPath;
   std::optional<std::string> outputPath;
   std::optional<std::string> nullText;
+  std::string tableName;
   bool dosEol = false;
   bool macEol = false;
   bool skipBom = false;
@@ -56,6 +57,7 @@ const char kUsage[] =
     "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
     "  -s, --skip-bom                skip a UTF-8 byte-order mark at the start\n"
     "  -n, --null-as-string[=TEXT]   store nulls as the text symbol TEXT (attach TEXT: -nNULL)\n"
+    "      --table-name=NAME         the TableName in the QVD header (default empty)\n"
     "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
     "      --unbuffered              read and write without holding data back\n"
     "  -e                            accepted and ignored\n"
@@ -84,6 +86,7 @@ constexpr ProgramOption<Options> kOptions[] = {
     {{"null-as-string", 'n', ArgumentKind::kOptional}, SetText<&Options::nullText>},
     {{"unbuffered", 0, ArgumentKind::kNone},
      SetFlag<&Options::records, &RecordInputOptions::unbuffered>},
+    {{"table-name", 0, ArgumentKind::kRequired}, SetText<&Options::tableName>},
     {{"debug-file", 0, ArgumentKind::kRequired},
      SetText<&Options::records, &RecordInputOptions::debugFile>},
     {{nullptr, 'e', ArgumentKind::kNone},  // accepted and ignored
@@ -204,7 +207,7 @@ int PackDown::CollectAndWrite() {
     ORV_RETURN_IF_ERROR(output_.Open(file));
     std::unique_ptr<BufferedFileOutput> output =
         IFileOutput::Create(file, options_.records.unbuffered);
-    WriteQvd(*output, symbols, records_);
+    WriteQvd(*output, symbols, records_, options_.tableName);
     ORV_RETURN_IF_ERROR(FlushOutput(*output));
     return output_.Commit();
   });

@@ -18,7 +18,7 @@ using Tags = std::set<std::string>;
 using NumberType = std::optional<QvdNumberType>;
 constexpr NumberType kNone, kReal = QvdNumberType::Real, kDate = QvdNumberType::Date,
                             kTimestamp = QvdNumberType::Timestamp, kTime = QvdNumberType::Time,
-                            kInterval = QvdNumberType::Interval;
+                            kInterval = QvdNumberType::Interval, kFix = QvdNumberType::Fix;
 
 QvdFieldMetadata Field(const std::string& name, Tags tags, NumberType numberType = kNone,
                        int8_t bias = 0) {
@@ -37,6 +37,17 @@ std::string Rendered(const std::vector<QvdFieldMetadata>& fields,
   return ToString(layout, inlineForm);
 }
 
+TEST(InferFieldType, AFixFieldKeepsItsDecimalsAsTheDecimalScale) {
+  QvdFieldMetadata field = Field("Amount", {"$numeric"}, kFix);
+  field.numberDecimals = 2;
+  InspectedLayoutOptions options;
+  EXPECT_EQ(Rendered({field}, options), "Amount double");
+  options.realAsDecimal = true;
+  EXPECT_EQ(Rendered({field}, options), "Amount decimal(18,2)");
+  options.decimalScale = 5;  // a scale on the command line wins
+  EXPECT_EQ(Rendered({field}, options), "Amount decimal(18,5)");
+}
+
 TEST(InferFieldType, FirstMatchingHintDecidesReportTextAndTypeWord) {
   struct Row {
     const char* tags;  // separated by blanks
@@ -49,7 +60,8 @@ TEST(InferFieldType, FirstMatchingHintDecidesReportTextAndTypeWord) {
       {"$numeric $integer", kReal, false, "double", "f double"},
       {"$numeric $integer", kReal, true, "decimal", "f decimal(18,4)"},
       {"$numeric $integer $timestamp", kNone, false, "timestamp", "f datetime"},
-      {"$numeric $timestamp $date", kReal, true, "timestamp", "f datetime"},
+      {"$numeric $timestamp $date", kReal, true, "date", "f date"},  // $date decides
+      {"$numeric $integer $timestamp $date", kNone, false, "date", "f date"},
       {"$numeric $integer $date", kNone, false, "date", "f date"},
       {"$numeric $date", kReal, true, "date", "f date"},
       {"$numeric", kTime, false, "time", "f datetime time"},
@@ -60,6 +72,8 @@ TEST(InferFieldType, FirstMatchingHintDecidesReportTextAndTypeWord) {
       {"$numeric $integer", kDate, false, "int32", "f int"},
       {"$numeric", kTimestamp, false, "double", "f double"},
       {"$numeric", kNone, true, "double", "f double"},
+      {"$numeric", kFix, false, "double", "f double"},
+      {"$numeric", kFix, true, "decimal", "f decimal(18,4)"},  // no nDec: the default scale
       {"$timestamp", kNone, false, "string", "f string"},
       {"$integer $date", kReal, true, "string", "f string"},
       {"$text", kNone, false, "string", "f string"},

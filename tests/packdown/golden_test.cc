@@ -27,19 +27,27 @@ TEST(PackdownGolden, WorkedExampleWithoutNullText) {
             "  <SourceFileUtcTime></SourceFileUtcTime>\n  <SourceFileSize>-1</SourceFileSize>\n"
             "  <StaleUtcTime></StaleUtcTime>\n  <TableName></TableName>\n  <Fields>\n"
             "    <QvdFieldHeader>\n      <FieldName>A</FieldName>\n"
+            "      <NumberFormat>\n        <Type>INTEGER</Type>\n        <nDec>0</nDec>\n"
+            "        <UseThou>0</UseThou>\n        <Fmt></Fmt>\n        <Dec></Dec>\n"
+            "        <Thou></Thou>\n      </NumberFormat>\n"
             "      <Tags>\n        <String>$numeric</String>\n"
             "        <String>$integer</String>\n      </Tags>\n"
             "      <BitOffset>0</BitOffset>\n      <BitWidth>3</BitWidth>\n"
             "      <Bias>-2</Bias>\n      <NoOfSymbols>3</NoOfSymbols>\n"
-            "      <Offset>0</Offset>\n      <Length>15</Length>\n    </QvdFieldHeader>\n"
+            "      <Offset>0</Offset>\n      <Length>15</Length>\n      <Comment></Comment>\n"
+            "    </QvdFieldHeader>\n"
             "    <QvdFieldHeader>\n      <FieldName>B</FieldName>\n"
+            "      <NumberFormat>\n        <Type>ASCII</Type>\n        <nDec>0</nDec>\n"
+            "        <UseThou>0</UseThou>\n        <Fmt></Fmt>\n        <Dec></Dec>\n"
+            "        <Thou></Thou>\n      </NumberFormat>\n"
             "      <Tags>\n        <String>$text</String>\n      </Tags>\n"
             "      <BitOffset>3</BitOffset>\n      <BitWidth>5</BitWidth>\n"
             "      <Bias>0</Bias>\n      <NoOfSymbols>1</NoOfSymbols>\n"
-            "      <Offset>15</Offset>\n      <Length>3</Length>\n    </QvdFieldHeader>\n"
+            "      <Offset>15</Offset>\n      <Length>3</Length>\n      <Comment></Comment>\n"
+            "    </QvdFieldHeader>\n"
             "  </Fields>\n  <Compression></Compression>\n  <RecordByteSize>1</RecordByteSize>\n"
             "  <NoOfRecords>5</NoOfRecords>\n  <Offset>18</Offset>\n  <Length>5</Length>\n"
-            "</QvdTableHeader>" +
+            "  <Comment></Comment>\n  <Lineage></Lineage>\n</QvdTableHeader>" +
                 Hex("0D0A00  01 03000000  01 05000000  01 09000000  04 61 00  03 02 00 03 04"));
 }
 
@@ -166,12 +174,11 @@ TEST(PackdownGolden, DatePastTheEndOfItsMonthIsRefused) {
 }
 
 std::string Format(const char* type, const char* format) {
-  return std::string("      <NumberFormat>\n        <Type>") + type +
-         "</Type>\n        <nDec>0</nDec>\n        <UseThou>0</UseThou>\n        <Fmt>" + format +
-         "</Fmt>\n        <Dec></Dec>\n        <Thou></Thou>\n      </NumberFormat>\n";
+  return NumberFormat(type, 0, format);
 }
 
-// One record of one field: width 0, no index bytes, the single symbol right after the header.
+// One record of one field: width 0, the single symbol right after the header, then one padding
+// byte for the row (a constant table's rows are a byte each).
 TEST(PackdownGolden, EveryTypeWritesItsHeaderLinesAndSymbol) {
   const std::string date =
       Format("DATE", "YYYY-MM-DD") +
@@ -188,26 +195,26 @@ TEST(PackdownGolden, EveryTypeWritesItsHeaderLinesAndSymbol) {
     const char* symbol;
   } cases[] = {
       {"int", "-2", kIntTags, "01 FEFFFFFF"},
-      {"double", "0.5", kNumericTags, "02 000000000000E03F"},
-      {"double", "-0", kNumericTags, "02 0000000000000080"},
-      {"decimal(10,0)", "12", kNumericTags, "01 0C000000"},
-      {"decimal(10,2)", "12.50", kNumericTags, "02 0000000000002940"},
-      {"decimal(12,0)", "3000000000", kNumericTags, "02 000000C00B5AE641"},
-      {"decimal(20,2)", "-0.50", kNumericTags, "04 2D302E3530 00"},
-      {"decimal(20,0)", "3000000000", kNumericTags, "04 33303030303030303030 00"},
-      {"decimal(18,3)", "0.000", kNumericTags, "04 302E303030 00"},
+      {"double", "0.5", kRealTags, "02 000000000000E03F"},
+      {"double", "-0", kRealTags, "02 0000000000000080"},
+      {"decimal(10,0)", "12", FixTags(0), "01 0C000000"},
+      {"decimal(10,2)", "12.50", FixTags(2), "02 0000000000002940"},
+      {"decimal(12,0)", "3000000000", FixTags(0), "02 000000C00B5AE641"},
+      {"decimal(20,2)", "-0.50", FixTags(2), "04 2D302E3530 00"},
+      {"decimal(20,0)", "3000000000", FixTags(0), "04 33303030303030303030 00"},
+      {"decimal(18,3)", "0.000", FixTags(3), "04 302E303030 00"},
       {"date", "2000-01-01", date, "01 AE8E0000"},
       {"date qvd-format=\"DD.MM.YYYY\"", "1900-01-01",
        Format("DATE", "DD.MM.YYYY") + date.substr(date.find("      <Tags>")), "01 02000000"},
       {"datetime", "1970-01-01 12:00:00", stamp, "02 0000000060F8D840"},
-      {"datetime time", "1970-01-01 12:00:00", Format("TIME", "hh:mm:ss") + kNumericTags,
+      {"datetime time", "1970-01-01 12:00:00", Format("TIME", "hh:mm:ss") + kNumericTagLines,
        "02 000000000000E03F"},
-      {"datetime time", "1969-12-31 18:00:00", Format("TIME", "hh:mm:ss") + kNumericTags,
+      {"datetime time", "1969-12-31 18:00:00", Format("TIME", "hh:mm:ss") + kNumericTagLines,
        "02 000000000000D0BF"},
-      {"datetime interval", "1970-01-03 06:00:00", Format("INTERVAL", "D hh:mm:ss") + kNumericTags,
-       "02 0000000000000240"},
+      {"datetime interval", "1970-01-03 06:00:00",
+       Format("INTERVAL", "D hh:mm:ss") + kNumericTagLines, "02 0000000000000240"},
       {"datetime qvd-format=\"hh:mm\" time", "1970-01-01 12:00:00",
-       Format("TIME", "hh:mm") + kNumericTags, "02 000000000000E03F"},
+       Format("TIME", "hh:mm") + kNumericTagLines, "02 000000000000E03F"},
       {"string", "ab", kTextTags, "04 6162 00"},
       {"string", "", kTextTags, "04 00"},
       {"string(3)", "xyz", kTextTags, "04 78797A 00"},
@@ -218,9 +225,9 @@ TEST(PackdownGolden, EveryTypeWritesItsHeaderLinesAndSymbol) {
     auto result = Packdown(dir, "-x -d " + ShellQuote(std::string("F ") + c.field),
                            c.text + std::string("\n"));
     const std::string symbol = Hex(c.symbol);
-    EXPECT_EQ(result.out, Header(FieldHeader("F", c.typeLines, 0, 0, 0, 1, 0, symbol.size()), 0, 1,
+    EXPECT_EQ(result.out, Header(FieldHeader("F", c.typeLines, 0, 0, 0, 1, 0, symbol.size()), 1, 1,
                                  symbol.size()) +
-                              symbol);
+                              symbol + '\0');
   }
 }
 

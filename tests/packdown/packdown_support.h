@@ -21,12 +21,27 @@ using testing::LittleEndian;
 using testing::ScratchDir;
 inline constexpr auto& Hex = testing::HexBytes;
 
-inline const char kIntTags[] =
+// A NumberFormat block as packdown writes it: the type word, nDec, an empty Fmt unless given.
+inline std::string NumberFormat(const std::string& type, int decimals = 0,
+                                const std::string& format = "") {
+  return "      <NumberFormat>\n        <Type>" + type + "</Type>\n        <nDec>" +
+         std::to_string(decimals) + "</nDec>\n        <UseThou>0</UseThou>\n        <Fmt>" +
+         format + "</Fmt>\n        <Dec></Dec>\n        <Thou></Thou>\n      </NumberFormat>\n";
+}
+
+// What a field's type writes after its name: its NumberFormat, then its tags.
+inline const char kNumericTagLines[] =
+    "      <Tags>\n        <String>$numeric</String>\n      </Tags>\n";
+inline const std::string kIntTags =
+    NumberFormat("INTEGER") +
     "      <Tags>\n        <String>$numeric</String>\n        <String>$integer</String>\n"
     "      </Tags>\n";
-inline const char kNumericTags[] =
-    "      <Tags>\n        <String>$numeric</String>\n      </Tags>\n";
-inline const char kTextTags[] = "      <Tags>\n        <String>$text</String>\n      </Tags>\n";
+inline const std::string kRealTags = NumberFormat("REAL") + kNumericTagLines;
+inline std::string FixTags(int scale) {
+  return NumberFormat("FIX", scale) + kNumericTagLines;
+}
+inline const std::string kTextTags =
+    NumberFormat("ASCII") + "      <Tags>\n        <String>$text</String>\n      </Tags>\n";
 
 // One QvdFieldHeader element; `typeLines` are what the field's type writes after its name.
 inline std::string FieldHeader(const std::string& name, const std::string& typeLines,
@@ -38,7 +53,7 @@ inline std::string FieldHeader(const std::string& name, const std::string& typeL
   return "    <QvdFieldHeader>\n      <FieldName>" + name + "</FieldName>\n" + typeLines +
          line("BitOffset", bitOffset) + line("BitWidth", bitWidth) + line("Bias", bias) +
          line("NoOfSymbols", symbols) + line("Offset", offset) + line("Length", length) +
-         "    </QvdFieldHeader>\n";
+         "      <Comment></Comment>\n    </QvdFieldHeader>\n";
 }
 
 // The whole header, from the XML declaration to the CR LF NUL after it.
@@ -53,7 +68,7 @@ inline std::string Header(const std::string& fields, uint64_t recordByteSize, ui
          std::to_string(recordByteSize) + "</RecordByteSize>\n  <NoOfRecords>" +
          std::to_string(records) + "</NoOfRecords>\n  <Offset>" + std::to_string(symbolBytes) +
          "</Offset>\n  <Length>" + std::to_string(recordByteSize * records) +
-         "</Length>\n</QvdTableHeader>\r\n" + '\0';
+         "</Length>\n  <Comment></Comment>\n  <Lineage></Lineage>\n</QvdTableHeader>\r\n" + '\0';
 }
 
 inline size_t FailLines(const std::string& err) {

@@ -203,14 +203,37 @@ TEST(QvdSymbolRead, UnknownKindBytesAreRefusedByEveryType) {
 TEST(QvdFieldHeader, LinesOfEveryType) {
   const std::pair<const char*, std::string> rows[] = {
       {"\"a<b&c\" int",
-       "      <FieldName>a&lt;b&amp;c</FieldName>\n      <Tags>\n        "
+       "      <FieldName>a&lt;b&amp;c</FieldName>\n"
+       "      <NumberFormat>\n        <Type>INTEGER</Type>\n        <nDec>0</nDec>\n"
+       "        <UseThou>0</UseThou>\n        <Fmt></Fmt>\n        <Dec></Dec>\n        "
+       "<Thou></Thou>\n"
+       "      </NumberFormat>\n"
+       "      <Tags>\n        "
        "<String>$numeric</String>\n"
        "        <String>$integer</String>\n      </Tags>\n"},
       {"v double",
-       "      <FieldName>v</FieldName>\n      <Tags>\n        <String>$numeric</String>\n"
+       "      <FieldName>v</FieldName>\n"
+       "      <NumberFormat>\n        <Type>REAL</Type>\n        <nDec>0</nDec>\n"
+       "        <UseThou>0</UseThou>\n        <Fmt></Fmt>\n        <Dec></Dec>\n        "
+       "<Thou></Thou>\n"
+       "      </NumberFormat>\n"
+       "      <Tags>\n        <String>$numeric</String>\n"
+       "      </Tags>\n"},
+      {"v decimal(12,2)",
+       "      <FieldName>v</FieldName>\n"
+       "      <NumberFormat>\n        <Type>FIX</Type>\n        <nDec>2</nDec>\n"
+       "        <UseThou>0</UseThou>\n        <Fmt></Fmt>\n        <Dec></Dec>\n        "
+       "<Thou></Thou>\n"
+       "      </NumberFormat>\n"
+       "      <Tags>\n        <String>$numeric</String>\n"
        "      </Tags>\n"},
       {"v string(4)",
-       "      <FieldName>v</FieldName>\n      <Tags>\n        <String>$text</String>\n"
+       "      <FieldName>v</FieldName>\n"
+       "      <NumberFormat>\n        <Type>ASCII</Type>\n        <nDec>0</nDec>\n"
+       "        <UseThou>0</UseThou>\n        <Fmt></Fmt>\n        <Dec></Dec>\n        "
+       "<Thou></Thou>\n"
+       "      </NumberFormat>\n"
+       "      <Tags>\n        <String>$text</String>\n"
        "      </Tags>\n"},
       {"v date qvd-format=\"D<M\"",
        "      <FieldName>v</FieldName>\n      <NumberFormat>\n        <Type>DATE</Type>\n"
