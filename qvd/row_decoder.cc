@@ -112,7 +112,7 @@ void RowDecoder<Offset>::BuildSlots() {
       }
     }
     slotOfLayout_[*l] = slots_.size();
-    BitSlot bits = BitSlot::Of(field);
+    BitSlot bits = BitSlot::Of(field, layout_[*l].nullable());
     if (bits.mask != 0) {
       bits.byteOffset = rows_.DecoderOffset(bits.byteOffset);
     }

@@ -33,12 +33,15 @@ Status CheckBitLayout(const QvdTableMetadata& table, const std::vector<QvdFieldM
   return Status::Ok();
 }
 
-BitSlot BitSlot::Of(const QvdFieldMetadata& field) {
+BitSlot BitSlot::Of(const QvdFieldMetadata& field, bool nullable) {
+  const uint64_t nullStored = field.bias == qvd::kNullBias  ? 0
+                              : field.bias == 0 && nullable ? field.noOfSymbols
+                                                            : UINT64_MAX;
   if (field.bitWidth == 0) {
-    return {0, 0, 0, field.bias};
+    return {0, 0, 0, field.bias, nullStored};
   }
   return {field.bitOffset / 8, static_cast<unsigned>(field.bitOffset % 8),
-          (uint64_t{1} << field.bitWidth) - 1, field.bias};
+          (uint64_t{1} << field.bitWidth) - 1, field.bias, nullStored};
 }
 
 RowLayout::RowLayout(const QvdTableMetadata& table, const std::vector<QvdFieldMetadata>& fields)

@@ -22,8 +22,12 @@ struct BitSlot {
   unsigned shift = 0;
   uint64_t mask = 0;  // 0 for a field of BitWidth 0, whose every row holds symbol 0 + Bias
   int64_t bias = 0;
+  // The stored value that means null: 0 under Bias -2; for a nullable field under Bias 0, one past
+  // the last symbol (NoOfSymbols), as some writers store nulls; else none (UINT64_MAX).
+  uint64_t nullStored = UINT64_MAX;
 
-  static BitSlot Of(const QvdFieldMetadata& field);
+  // `nullable`: whether the layout field may take a null stored as one past the table.
+  static BitSlot Of(const QvdFieldMetadata& field, bool nullable = false);
 
   // The symbol number that `row` holds; -1 for null, INT64_MIN for a number below 0. Reads 8
   // bytes from the slot's first byte, so a row needs 8 readable bytes after its used bits.
@@ -33,7 +37,7 @@ struct BitSlot {
       memcpy(&word, row + byteOffset, sizeof word);
     }
     const uint64_t stored = (word >> shift) & mask;
-    if (bias == qvd::kNullBias && stored == 0) {
+    if (stored == nullStored) {
       return -1;
     }
     const int64_t s = static_cast<int64_t>(stored) + bias;

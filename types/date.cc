@@ -1,5 +1,7 @@
 #include "types/date.h"
 
+#include <cmath>
+
 #include "runtime/settings.h"
 #include "types/calendar.h"
 #include "types/generators.h"
@@ -41,11 +43,22 @@ namespace orv {
 bool DateTypeTraits<date>::ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata&,
                                          size_t& size) {
   qvd_symbol::Symbol s;
-  if (!qvd_symbol::Decode(symbol, length, s) ||
-      (s.kind != qvd::kSymbolInt && s.kind != qvd::kSymbolDualInt)) {
+  if (!qvd_symbol::Decode(symbol, length, s)) {
     return false;
   }
-  std::optional<date> d = date::FromEpochDays(qvd_symbol::kDayEpoch + s.integer);
+  int64_t days = 0;
+  if (s.kind == qvd::kSymbolInt || s.kind == qvd::kSymbolDualInt) {
+    days = s.integer;
+  } else if (s.kind == qvd::kSymbolDouble || s.kind == qvd::kSymbolDualDouble) {
+    // Other writers store dates as doubles: a whole day number is a date, a fraction is not.
+    if (!(std::fabs(s.number) <= 1e9) || s.number != std::trunc(s.number)) {
+      return false;
+    }
+    days = static_cast<int64_t>(s.number);
+  } else {
+    return false;
+  }
+  std::optional<date> d = date::FromEpochDays(qvd_symbol::kDayEpoch + days);
   return d && AcceptSymbolValue(d->packed(), size);
 }
 

@@ -371,6 +371,31 @@ TEST(QvdTableReader, ARowMustPassEveryFilter) {
   }
 }
 
+TEST(QvdTableReader, ANullStoredOnePastTheTableUnderBiasZero) {
+  // Some writers store a null as NoOfSymbols with Bias 0: null in a nullable field, a bad symbol
+  // number anywhere else, and anything beyond it stays one.
+  struct Case {
+    std::string rows;
+    const char* layout;
+    std::string records;
+    std::string message;
+  };
+  const Case cases[] = {
+      {std::string("\x00\x02\x01", 3), "n int nullable", "1\n\n2\n", ""},
+      {std::string("\x00\x02", 2), "n int", "1\n", "Field reading failed: 'n' (record no. 2)."},
+      {std::string("\x03", 1), "n int nullable", "", "Field reading failed: 'n' (record no. 1)."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.layout);
+    testing::QvdTable table({{"n", 0, 2, 0, IntSymbol(1) + IntSymbol(2), 2}}, 1, c.rows);
+    TableReadOptions options;
+    options.conversion.textOutput = true;
+    const ReadResult result = Read(table.Bytes(), c.layout, options);
+    EXPECT_EQ(result.records, c.records);
+    EXPECT_EQ(result.message, c.message);
+  }
+}
+
 TEST(QvdTableReader, RowsOfNoBytesAreDecidedOnce) {
   // Rows of no bytes are all the same row: a filter that rejects it ends the run at once.
   testing::QvdTable table({{"c", 0, 0, 0, IntSymbol(7), 1}}, 0, "");

@@ -153,7 +153,9 @@ TEST(QvdSymbolRead, AcceptedKindsAndConversions) {
       {"v decimal(10,2)", {}, DoubleSymbol(NAN), std::nullopt},
       {"v decimal(10,2)", {}, DoubleSymbol(INFINITY), std::nullopt},
       {"v date", {}, Bytes({1, 0xAE, 0x8E, 0, 0}), "2000-01-01"},
-      {"v date", {}, DoubleSymbol(36526.0), std::nullopt},
+      {"v date", {}, DoubleSymbol(36526.0), "2000-01-01"},  // a whole day number as a double
+      {"v date", {}, DoubleSymbol(36526.5), std::nullopt},  // a fraction is no date
+      {"v date", {}, DoubleSymbol(1e300), std::nullopt},
       {"v date", {}, TextSymbol("2000-01-01"), std::nullopt},
       {"v date", {}, Bytes({1, 0xFF, 0xFF, 0xFF, 0x7F}), std::nullopt},
       {"v datetime", {}, DoubleSymbol(25569.75), "1970-01-01 18:00:00"},
