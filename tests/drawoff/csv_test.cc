@@ -74,6 +74,8 @@ TEST_F(DrawoffCsvTest, WritesMinimallyQuotedRecordsUnderAHeader) {
       {"--csv --delimiter='\\t' --first-record=6", "s\tn\td\na;b\t\t3106.33\n\"\"\t5\t3106.33\n"},
       {"--csv --filter='n>=5' --filter='s<d'" + layout,
        "s,n,d\n\"cr\rx\",5,3106.33\n\"\",5,3106.33\n"},
+      {"--csv --filter='s==a;b'", "s,n,d\na;b,,3106.33\n"},
+      {"--csv -m --filter='n>1' --first-record=6", "s,n,d\n\"\",5,3106.33\n"},
       {"--csv -m -d 'd double; n int nullable' --first-record=6", "d,n\n3106.33,\n3106.33,5\n"},
       {"--csv --first-record=8", "s,n,d\n"},
       // Delimited text keeps 17 significant digits and prints the layout's null token.
