@@ -103,6 +103,10 @@ drawoff_binary='`drawoff` QVD → binary'
 measure "$drawoff_binary" 3 "$qvd" "$rows" "$cat_out" "$bin/drawoff" -i "$qvd" -d "$layout"
 measure '`drawoff` QVD → text (-y)' 3 "$qvd" "$rows" "$cat_qvd" \
   "$bin/drawoff" -i "$qvd" -y -d "$layout"
+measure '`drawoff` QVD → CSV (--csv)' 3 "$qvd" "$rows" "$cat_qvd" \
+  "$bin/drawoff" -i "$qvd" --csv -d "$layout"
+measure '`drawoff` QVD → CSV (--csv), layout from the header' 3 "$qvd" "$rows" "$cat_qvd" \
+  "$bin/drawoff" -i "$qvd" --csv
 measure '`drawoff` few-symbol QVD (gen_qvd) → binary' 3 "$data/few.qvd" "$rows" "$cat_few" \
   "$bin/drawoff" -i "$data/few.qvd" -d "$few_layout"
 measure '`drawoff` few-symbol QVD → text (-y)' 3 "$data/few.qvd" "$rows" "$cat_few" \

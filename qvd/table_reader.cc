@@ -16,8 +16,11 @@ QvdTableReader::QvdTableReader(TypeTraitsCollection& layout, TableReadOptions op
 
 QvdTableReader::~QvdTableReader() = default;
 
-Status QvdTableReader::Open(IFileInput& input) {
+Status QvdTableReader::Open(IFileInput& input, const LayoutFromHeader& fromHeader) {
   ORV_RETURN_IF_ERROR(ReadHeader(input));
+  if (fromHeader) {
+    ORV_RETURN_IF_ERROR(fromHeader(fields_));
+  }
   ORV_RETURN_IF_ERROR(Bind());
   decoder_ = MakeDecoder();
   return decoder_->LoadTables(input);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,9 +53,12 @@ class QvdTableReader {
   QvdTableReader(const QvdTableReader&) = delete;
   QvdTableReader& operator=(const QvdTableReader&) = delete;
 
+  // Fills the layout from the file's fields, once the header is read and before they are bound.
+  using LayoutFromHeader = std::function<Status(const std::vector<QvdFieldMetadata>&)>;
+
   // Reads the header, binds the fields and the filters, loads the symbol tables that the layout
-  // uses and skips to the first wanted row.
-  Status Open(IFileInput& input);
+  // uses and skips to the first wanted row. `fromHeader`, when given, makes the layout first.
+  Status Open(IFileInput& input, const LayoutFromHeader& fromHeader = {});
   // Writes one record per row (that passes the filters) to `output`, ticking `stats` per row. Stops
   // early when the output fails, leaving the failure to the output's flush.
   Status ReadRows(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "types/csv_text.h"
 #include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
@@ -49,8 +50,11 @@ std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, 
                                                              char* scratch) const {
   double v;
   memcpy(&v, value, sizeof v);
-  auto result = std::to_chars(scratch, scratch + 64, v, std::chars_format::general, 17);
-  return {scratch, static_cast<size_t>(result.ptr - scratch)};
+  // Delimited text keeps 17 significant digits; CSV the shortest text that reads back as v.
+  char* end = csvText()
+                  ? FormatShortestDouble(v, scratch)
+                  : std::to_chars(scratch, scratch + 64, v, std::chars_format::general, 17).ptr;
+  return {scratch, static_cast<size_t>(end - scratch)};
 }
 
 }  // namespace orv

@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "types/compare.h"
+#include "types/csv_text.h"
 #include "types/generators.h"
 #include "types/qvd_symbol.h"
 #include "types/qvx_value.h"
@@ -256,9 +257,12 @@ bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length, const Qv
         number,
         static_cast<size_t>(std::to_chars(number, number + sizeof number, s.integer).ptr - number));
   } else if (s.kind == qvd::kSymbolDouble) {
-    auto result =
-        std::to_chars(number, number + sizeof number, s.number, std::chars_format::general, 17);
-    text = std::string_view(number, static_cast<size_t>(result.ptr - number));
+    // As stored: %.17g in delimited text, the shortest round-trip form in CSV.
+    char* end = csvText() ? FormatShortestDouble(s.number, number)
+                          : std::to_chars(number, number + sizeof number, s.number,
+                                          std::chars_format::general, 17)
+                                .ptr;
+    text = std::string_view(number, static_cast<size_t>(end - number));
   }
   if (fixedSize_ != 0 && text.size() != fixedSize_) {
     if (text.size() > fixedSize_) {

@@ -7,6 +7,7 @@
 #include "runtime/logger.h"
 #include "runtime/settings.h"
 #include "runtime/text_util.h"
+#include "types/csv_text.h"
 
 namespace orv {
 
@@ -94,15 +95,16 @@ bool Contains(std::string_view text, const char* bytes, size_t length) {
 }  // namespace
 
 bool TypeTraits::findOutputNullErrors() const {
-  return !quoting_ && (Contains(outputNullToken_, separator_, separatorLength_) ||
-                       Contains(outputNullToken_, recordSeparator_, recordSeparatorLength_));
+  return !quoting_ && !csvDelimiter_ &&
+         (Contains(outputNullToken_, separator_, separatorLength_) ||
+          Contains(outputNullToken_, recordSeparator_, recordSeparatorLength_));
 }
 
 bool TypeTraits::FindOutputErrors() const {
   if (IsNull()) {
     return findOutputNullErrors();
   }
-  if (!textMayBreak_) {
+  if (!textMayBreak_ || csvDelimiter_) {
     return false;
   }
   char scratch[512];
@@ -200,7 +202,9 @@ const char* TypeTraits::getDataAndAdvance(const char*& data, size_t width, bool 
 // --- Printing ------------------------------------------------------------------------------------
 
 void TypeTraits::PrintText(BufferedFileOutput& output, std::string_view text) const {
-  if (!quoting_) {
+  if (csvDelimiter_) {
+    WriteCsvValue(output, text, *csvDelimiter_);
+  } else if (!quoting_) {
     output.Write(text);
   } else {
     output.WriteByte(quote_);
@@ -216,7 +220,9 @@ void TypeTraits::PrintText(BufferedFileOutput& output, std::string_view text) co
 }
 
 void TypeTraits::PrintNull(BufferedFileOutput& output) const {
-  if (!quoting_) {
+  if (csvDelimiter_) {
+    // A CSV null is an empty value.
+  } else if (!quoting_) {
     output.Write(outputNullToken_);
   } else {
     output.WriteByte(quote_);

@@ -130,6 +130,11 @@ class TypeTraits {
   const std::string& getOutputNullToken() const { return outputNullToken_; }
   // Fixes the separator and the tokenizer's view of the record from the field's position.
   void ResolveSeparator(bool first, bool last, std::string_view recordSeparator);
+  // CSV output (types/csv_text.h) between values separated by `delimiter`: a value quoted only
+  // when it must be, an empty text as "", null as nothing, a double in its shortest round-trip
+  // form; the field's quote and output null token are not used. Empty: the field's own settings.
+  void SetCsvText(std::optional<char> delimiter) { csvDelimiter_ = delimiter; }
+  bool csvText() const { return csvDelimiter_.has_value(); }
 
   // --- Type -------------------------------------------------------------------------------------
   virtual std::string GetTypeName() const = 0;
@@ -296,7 +301,8 @@ class TypeTraits {
   std::vector<std::string> nullTokens_;
   std::string outputNullToken_;
   std::string outputNullTokenDoubled_;
-  bool textMayBreak_ = true;      // an unquoted field whose text can hold a separator byte
+  bool textMayBreak_ = true;  // an unquoted field whose text can hold a separator byte
+  std::optional<char> csvDelimiter_;
   size_t tokenLimit_ = SIZE_MAX;  // the longest text token the field takes, null tokens included
 };
 

@@ -3,8 +3,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include "inspect/type_inference.h"
 #include "programs/common/output_checks.h"
 #include "runtime/settings.h"
+#include "runtime/text_util.h"
+#include "types/csv_text.h"
 #include "types/type_traits_parser.h"
 
 namespace orv {
@@ -32,6 +35,47 @@ Status SetFirstRecord(Options& options, const char* argument) {
   return Status::Ok();
 }
 
+Status SetCsv(Options& options) {
+  options.csv = true;
+  options.read.conversion.textOutput = true;
+  return Status::Ok();
+}
+
+// One byte, escapes allowed (`\t`); the quote, CR and LF would make values unreadable.
+Status SetDelimiter(Options& options, const char* argument) {
+  const std::optional<std::string> bytes = UnEscape(argument, false);
+  if (!bytes || bytes->size() != 1 || !IsCsvDelimiter((*bytes)[0])) {
+    return Status::Invalid(std::string("Invalid CSV delimiter: '") + argument +
+                           "'; it must be one byte other than '\"', CR and LF.");
+  }
+  options.delimiter = (*bytes)[0];
+  return Status::Ok();
+}
+
+// --csv: fields separated by the delimiter, the last ended by the record separator, every value
+// written as CSV.
+void ApplyCsv(TypeTraitsCollection& layout, char delimiter) {
+  for (size_t i = 0; i < layout.size(); ++i) {
+    const bool last = i + 1 == layout.size();
+    layout[i].SetSeparator(last ? std::nullopt
+                                : std::optional<std::string>(std::in_place, 1, delimiter));
+    layout[i].SetCsvText(delimiter);
+  }
+  layout.Prepare();
+}
+
+// The header line: the layout's field names, quoted as values are.
+void WriteCsvHeader(const TypeTraitsCollection& layout, char delimiter,
+                    BufferedFileOutput& output) {
+  for (size_t i = 0; i < layout.size(); ++i) {
+    if (i > 0) {
+      output.WriteByte(delimiter);
+    }
+    WriteCsvValue(output, layout[i].name(), delimiter);
+  }
+  output.Write(g_TypeTraitsOptions.RecordSeparator());
+}
+
 // The usage that --help prints: every option, one line each.
 const char kUsage[] =
     "Usage: drawoff [OPTION]... [LAYOUT_FILE]\n"
@@ -44,6 +88,10 @@ const char kUsage[] =
     "  -y, --text-output             delimited text instead of the binary record stream\n"
     "  -a, --text-output-dos-eol     delimited text, records ending in CR LF\n"
     "  -b, --text-output-mac-eol     delimited text, records ending in CR\n"
+    "      --csv                     CSV with a header line; without a layout, every field as "
+    "text\n"
+    "      --no-header               (--csv) no header line\n"
+    "      --delimiter=C             (--csv) the byte between values instead of ','\n"
     "  -n, --null-as-string[=TEXT]   a text symbol equal to TEXT reads as null (attach TEXT: "
     "-nNULL)\n"
     "      --first-record=N          start at row N (1-based)\n"
@@ -72,6 +120,9 @@ constexpr ProgramOption<Options> kOptions[] = {
      [](Options& o, const char*) { return SetEndOfLine(o, 1); }},
     {{"text-output-mac-eol", 'b', ArgumentKind::kNone},
      [](Options& o, const char*) { return SetEndOfLine(o, 2); }},
+    {{"csv", 0, ArgumentKind::kNone}, [](Options& o, const char*) { return SetCsv(o); }},
+    {{"no-header", 0, ArgumentKind::kNone}, SetFlag<&Options::noHeader>},
+    {{"delimiter", 0, ArgumentKind::kRequired}, SetDelimiter},
     {{"null-as-string", 'n', ArgumentKind::kOptional},
      SetText<&Options::read, &TableReadOptions::conversion, &SymbolConversion::nullText>},
     {{"first-record", 0, ArgumentKind::kRequired}, SetFirstRecord, OptionLog::kQuiet},
@@ -95,13 +146,42 @@ ReadQvd::ReadQvd(int argc, char** argv) : Program("drawoff", argc, argv, kOption
 ReadQvd::~ReadQvd() = default;
 
 Status ReadQvd::CheckOptions(const std::vector<std::string>& positionals) {
-  ORV_RETURN_IF_ERROR(CompleteLayout(options_.layout, positionals));
-  ORV_RETURN_IF_ERROR(CheckLayoutSupport(options_.layout, &TypeTraits::SupportsQvd));
+  if (options_.csv && options_.layout.empty() && positionals.empty()) {
+    g_Logger.Info("fields", "from the QVD header");
+  } else {
+    ORV_RETURN_IF_ERROR(CompleteLayout(options_.layout, positionals));
+    ORV_RETURN_IF_ERROR(CheckLayoutSupport(options_.layout, &TypeTraits::SupportsQvd));
+  }
   if (options_.dosEol && options_.macEol) {
     return Status::Invalid(
         "--text-output-dos-eol can't be used with --text-output-mac-eol option.");
   }
-  options_.layout.Prepare();
+  if (options_.csv && options_.macEol) {
+    return Status::Invalid(
+        "--csv can't be used with --text-output-mac-eol option: CSV records end in LF or CR LF.");
+  }
+  for (const auto& [given, name] : {std::pair{options_.noHeader, "--no-header"},
+                                    std::pair{options_.delimiter.has_value(), "--delimiter"}}) {
+    if (given && !options_.csv) {
+      return Status::Invalid(std::string(name) + " can't be used without --csv option.");
+    }
+  }
+  if (options_.csv) {
+    ApplyCsv(options_.layout, delimiter());
+  } else {
+    options_.layout.Prepare();
+  }
+  return Status::Ok();
+}
+
+Status ReadQvd::LayoutFromHeader(const std::vector<QvdFieldMetadata>& fields) {
+  InspectedLayoutOptions asText;
+  asText.allAsString = true;
+  BuildInspectedLayout(fields, asText, options_.layout);
+  if (options_.layout.empty()) {
+    return Status::Invalid("Data definition has no fields.");
+  }
+  ApplyCsv(options_.layout, delimiter());
   return Status::Ok();
 }
 
@@ -125,15 +205,24 @@ Status ReadQvd::Decode() {
   }
   read.path = options_.inputPath;
   read.fieldSubset = fieldSubset();
-  read.conversion.checkOutput = read.conversion.textOutput && g_Options.checkOutputErrors;
+  // CSV quotes whatever would break a record, so there is nothing to warn about.
+  read.conversion.checkOutput =
+      read.conversion.textOutput && !options_.csv && g_Options.checkOutputErrors;
   std::unique_ptr<IFileInput> input = createInput(file, options_.unbuffered, false);
   QvdTableReader reader(options_.layout, read);
-  ORV_RETURN_IF_ERROR(reader.Open(*input));
+  QvdTableReader::LayoutFromHeader fromHeader;
+  if (options_.csv && options_.layout.empty()) {
+    fromHeader = [this](const std::vector<QvdFieldMetadata>& f) { return LayoutFromHeader(f); };
+  }
+  ORV_RETURN_IF_ERROR(reader.Open(*input, fromHeader));
 
   OwnedFile ownedOutput;
   FILE* outFile = stdout;
   ORV_RETURN_IF_ERROR(OpenOutputFile(options_.outputPath, ownedOutput, outFile));
   std::unique_ptr<BufferedFileOutput> output = createOutput(outFile, options_.unbuffered);
+  if (options_.csv && !options_.noHeader) {
+    WriteCsvHeader(options_.layout, delimiter(), *output);
+  }
   IntervalStats& stats = initOutputStats();
   const Status status = reader.ReadRows(*input, *output, stats);
   writtenRecords_ = reader.writtenRecords();

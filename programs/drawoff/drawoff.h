@@ -19,6 +19,9 @@ struct DrawOffOptions {
   bool unbuffered = false;
   bool dosEol = false;
   bool macEol = false;
+  bool csv = false;       // --csv: a header line, then each row as a CSV record (implies text)
+  bool noHeader = false;  // --no-header
+  std::optional<char> delimiter;  // --delimiter; ',' by default
   TableReadOptions read;
 };
 
@@ -33,6 +36,9 @@ class ReadQvd : public Program<DrawOffOptions> {
 
  private:
   Status Decode();
+  // --csv without a layout: every field of the file as a string holding the stored text.
+  Status LayoutFromHeader(const std::vector<QvdFieldMetadata>& fields);
+  char delimiter() const { return options_.delimiter.value_or(','); }
 };
 
 // The program: options, then the run; returns the exit status.
