@@ -140,11 +140,10 @@ Status RecordReader::CsvFailure(size_t column, size_t field, int status, text_to
   }
   const size_t columnCount = columns_.size();
   size_t values = column + 1;
-  bool countWrong = end != text_token::CsvEnd::kNone &&
-                    (end == text_token::CsvEnd::kValue) == (column + 1 == columnCount);
-  while (countWrong && end == text_token::CsvEnd::kValue && SkipCsvValue(end) == kStatusOk) {
-    ++values;  // the values after the last column, to name their count
+  while (end == text_token::CsvEnd::kValue && SkipCsvValue(end) == kStatusOk) {
+    ++values;  // the rest of the line, to tell a wrong count from a value that doesn't convert
   }
+  const bool countWrong = end != text_token::CsvEnd::kNone && values != columnCount;
   failedRecord_ = true;
   const std::string record = "Record no. " + std::to_string(records_ + 1);
   if (countWrong) {

@@ -182,14 +182,20 @@ bool ReadLine(IFileInput& input, char delimiter, bool skipBlank,
 Status MakeLayout(const std::vector<std::pair<std::string, bool>>& names,
                   const std::vector<ColumnGuess>& guesses, TypeTraitsCollection& layout,
                   std::string& definition) {
+  auto invalid = [&](size_t i) {
+    return Status::Invalid("Header name " + std::to_string(i + 1) + " ('" + names[i].first +
+                           "') is not a valid field name.");
+  };
   for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].first.empty()) {
+      return invalid(i);
+    }
     definition += (i == 0 ? "" : "; ") + NameText(names[i].first) + " " + guesses[i].Text();
   }
   ORV_RETURN_IF_ERROR(AddInlineFields(layout, definition.c_str()));
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i].first.empty() || layout[i].name() != names[i].first) {
-      return Status::Invalid("Header name " + std::to_string(i + 1) + " ('" + names[i].first +
-                             "') is not a valid field name.");
+    if (layout[i].name() != names[i].first) {
+      return invalid(i);
     }
   }
   if (std::optional<std::string> error = CheckPresenceAndUniqueness(layout)) {
