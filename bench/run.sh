@@ -45,8 +45,11 @@ text_records() { "${gendata[@]}" --text -o "$1"; }
 records_qvd() { "$bin/packdown" -i "$data/records.bin" -o "$1" -d "$layout"; }
 drawoff_output() { "$bin/drawoff" -i "$data/records.qvd" -o "$1" -d "$layout"; }
 few_symbol_qvd() { "$gen/gen_qvd" "$rows" "$1" > /dev/null; }
+# The text records under a header line: CSV (no value needs quotes).
+csv_records() { { echo 'Id,Amount,Ratio,Name,Day,Stamp'; cat "$data/records.txt"; } > "$1"; }
 make_file "$data/records.bin" binary_records
 make_file "$data/records.txt" text_records
+make_file "$data/records.csv" csv_records
 # The QVD and drawoff's output come from the programs under test: made again on every run.
 rm -f "$data/records.qvd" "$data/drawoff.bin"
 make_file "$data/records.qvd" records_qvd
@@ -87,17 +90,19 @@ measure() {  # measure KEY RUNS INPUT ROWS BASELINE COMMAND...: stdin from INPUT
   printf '%-58s %9.4f s\n' "$key" "${secs[$key]}" >&2
 }
 
-qvd=$data/records.qvd bin_rec=$data/records.bin txt_rec=$data/records.txt
+qvd=$data/records.qvd bin_rec=$data/records.bin txt_rec=$data/records.txt csv=$data/records.csv
 cat_qvd='`cat` QVD (floor)'
 cat_out='`cat` file of drawoff binary size (floor)'
 cat_bin='`cat` binary records (floor)'
 cat_txt='`cat` text records (floor)'
 cat_few='`cat` few-symbol QVD (floor)'
-cat "$qvd" "$bin_rec" "$txt_rec" "$data/few.qvd" "$data/drawoff.bin" > /dev/null  # page cache
+cat_csv='`cat` CSV records (floor)'
+cat "$qvd" "$bin_rec" "$txt_rec" "$csv" "$data/few.qvd" "$data/drawoff.bin" > /dev/null  # page cache
 measure "$cat_qvd" 5 "$qvd" - "$cat_qvd" cat
 measure "$cat_out" 5 "$data/drawoff.bin" - "$cat_out" cat
 measure "$cat_bin" 5 "$bin_rec" - "$cat_bin" cat
 measure "$cat_txt" 5 "$txt_rec" - "$cat_txt" cat
+measure "$cat_csv" 5 "$csv" - "$cat_csv" cat
 measure "$cat_few" 5 "$data/few.qvd" - "$cat_few" cat
 drawoff_binary='`drawoff` QVD → binary'
 measure "$drawoff_binary" 3 "$qvd" "$rows" "$cat_out" "$bin/drawoff" -i "$qvd" -d "$layout"
@@ -118,8 +123,11 @@ measure '`drawoff --low-memory` few-symbol QVD → binary' 3 "$data/few.qvd" "$r
 measure '`packdown` binary → QVD' 3 "$bin_rec" "$rows" "$cat_bin" "$bin/packdown" -d "$layout"
 measure '`packdown` text (-x) → QVD' 3 "$txt_rec" "$rows" "$cat_txt" \
   "$bin/packdown" -x -d "$layout"
+measure '`packdown --csv` CSV → QVD' 3 "$csv" "$rows" "$cat_csv" \
+  "$bin/packdown" --csv -d "$layout"
 measure '`feedout` binary → QVX' 3 "$bin_rec" "$rows" "$cat_bin" "$bin/feedout" -d "$layout"
 measure '`feedout` text (-x) → QVX' 3 "$txt_rec" "$rows" "$cat_txt" "$bin/feedout" -x -d "$layout"
+measure '`feedout --csv` CSV → QVX' 3 "$csv" "$rows" "$cat_csv" "$bin/feedout" --csv -d "$layout"
 # The memory floor of the random file: one random read a field a row from tables of its symbol
 # counts and drawoff's binary output widths (the loop's own seconds, median of 3).
 widths=(4 8 8 16 4 8)

@@ -119,6 +119,125 @@ int ReadQuoted(IFileInput& input, char quote, const TokenEnds& ends, std::string
   return kStatusBad;
 }
 
+namespace {
+
+// After a CSV value: what follows at the read position ends it, or the value is bad.
+int CsvValueEnd(IFileInput& input, char delimiter, CsvEnd& end) {
+  char next = 0;
+  int status = input.PeekByte(next);
+  if (status != kInputOk) {
+    end = CsvEnd::kInput;
+    return status == kInputEnd ? kStatusOk : status;
+  }
+  if (next == '\r' && HaveTwo(input) && input.BufferPos()[1] == '\n') {
+    input.Advance(1);
+    next = '\n';
+  }
+  if (next != delimiter && next != '\n') {
+    return kStatusBad;
+  }
+  input.Advance(1);
+  end = next == '\n' ? CsvEnd::kLine : CsvEnd::kValue;
+  return kStatusOk;
+}
+
+// Quoted state: the opening quote is consumed; runs to the closing quote, a doubled quote standing
+// for one.
+int ReadCsvQuoted(IFileInput& input, size_t limit, std::string& token) {
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        return input.status() == kInputEnd ? kStatusBad : input.status();
+      }
+      continue;
+    }
+    const char* q = static_cast<const char*>(memchr(p, '"', static_cast<size_t>(e - p)));
+    token.append(p, q == nullptr ? e : q);
+    input.Advance(static_cast<size_t>((q == nullptr ? e : q) - p));
+    if (token.size() > limit) {
+      return kStatusBad;
+    }
+    if (q == nullptr) {
+      continue;
+    }
+    const bool doubled = HaveTwo(input) && input.BufferPos()[1] == '"';
+    input.Advance(doubled ? 2 : 1);
+    if (!doubled) {
+      return kStatusOk;
+    }
+    token.push_back('"');
+  }
+}
+
+// Unquoted state: runs to the delimiter, a line end or the end of the input.
+int ReadCsvUnquoted(IFileInput& input, char delimiter, size_t limit, std::string& token,
+                    CsvEnd& end) {
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        end = CsvEnd::kInput;
+        return input.status() != kInputEnd ? input.status() : kStatusOk;
+      }
+      continue;
+    }
+    const char* q = p;
+    while (q != e && *q != delimiter && *q != '\n') {
+      ++q;
+    }
+    token.append(p, q);
+    input.Advance(static_cast<size_t>(q - p));
+    if (token.size() > limit) {
+      return kStatusBad;
+    }
+    if (q != e) {
+      input.Advance(1);
+      end = *q == delimiter ? CsvEnd::kValue : CsvEnd::kLine;
+      return kStatusOk;
+    }
+  }
+}
+
+}  // namespace
+
+int ReadCsv(IFileInput& input, char delimiter, size_t limit, std::string& token, bool& quoted,
+            CsvEnd& end) {
+  end = CsvEnd::kNone;
+  char first = 0;
+  int status = input.PeekByte(first);
+  quoted = status == kInputOk && first == '"';
+  if (quoted) {
+    input.Advance(1);
+    status = ReadCsvQuoted(input, limit, token);
+    return status == kStatusOk ? CsvValueEnd(input, delimiter, end) : status;
+  }
+  status = ReadCsvUnquoted(input, delimiter, limit, token, end);
+  if (end != CsvEnd::kValue && !token.empty() && token.back() == '\r') {
+    token.pop_back();  // the CR of a CR LF line end
+  }
+  return status;
+}
+
+int StartCsvRecord(IFileInput& input, bool skipBlankLines) {
+  for (;;) {
+    char first = 0;
+    const int status = input.PeekByte(first);
+    if (status != kInputOk) {
+      return status;
+    }
+    if (!skipBlankLines || (first != '\n' && first != '\r')) {
+      return kStatusOk;
+    }
+    if (first == '\r' && !(HaveTwo(input) && input.BufferPos()[1] == '\n')) {
+      return kStatusOk;
+    }
+    input.Advance(first == '\r' ? 2 : 1);
+  }
+}
+
 }  // namespace orv::text_token
 
 namespace orv {
@@ -127,6 +246,9 @@ namespace orv {
 // scan of a short token.
 [[gnu::flatten]] int TypeTraits::readParseToken(IFileInput& input) {
   scratch_.clear();
+  if (csv_) {
+    return text_token::ReadCsv(input, csvDelimiter_, tokenLimit_, scratch_, csvQuoted_, csvEnd_);
+  }
   if (separatorLength_ == 0) {
     return ReadFixedToken(input);
   }
@@ -164,7 +286,7 @@ int TypeTraits::ReadFixedToken(IFileInput& input) {
 }
 
 bool TypeTraits::isParseTokenNull() const {
-  if (!nullable_) {
+  if (!nullable_ || (csv_ && csvQuoted_)) {
     return false;
   }
   if (nullTokens_.empty()) {

@@ -34,4 +34,24 @@ int ReadQuoted(IFileInput& input, char quote, const TokenEnds& ends, std::string
 // one, and only when that is allowed.
 int CutOffAtEnd(bool lastField);
 
+// CSV (RFC 4180): any value may be quoted with `"`, a quoted value holds delimiters, doubled quotes
+// and line ends; a record ends at LF or CR LF, or where the input ends. A quote is recognized only
+// at the start of a value. What ended a CSV value:
+enum class CsvEnd : unsigned char {
+  kNone,   // nothing: the value could not be read
+  kValue,  // the delimiter: another value of the record follows
+  kLine,   // a line end
+  kInput,  // the end of the input
+};
+
+// One CSV value into `token` (doubled quotes undone, a CR before the LF dropped). `quoted` tells a
+// quoted value, so that `""` is an empty string where an empty unquoted value is null. Bad when a
+// quoted value has no closing quote or bytes other than a delimiter or line end follow it, or the
+// token grows past `limit`.
+int ReadCsv(IFileInput& input, char delimiter, size_t limit, std::string& token, bool& quoted,
+            CsvEnd& end);
+// Before a record: kStatusEnd when the input ends here, else kStatusOk (or the input's failure).
+// With `skipBlankLines` empty lines are stepped over first.
+int StartCsvRecord(IFileInput& input, bool skipBlankLines);
+
 }  // namespace orv::text_token

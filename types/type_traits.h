@@ -23,6 +23,7 @@
 #include "runtime/input.h"
 #include "runtime/output.h"
 #include "runtime/status.h"
+#include "types/text_token.h"
 
 U_NAMESPACE_BEGIN
 class Collator;
@@ -128,6 +129,13 @@ class TypeTraits {
   void AddNullToken(std::string_view token);
   const std::vector<std::string>& nullTokens() const { return nullTokens_; }
   const std::string& getOutputNullToken() const { return outputNullToken_; }
+  // Reads CSV values (text_token::ReadCsv) with `delimiter` instead of the delimited-text settings.
+  void SetCsv(char delimiter) {
+    csv_ = true;
+    csvDelimiter_ = delimiter;
+  }
+  // What ended the last CSV value that Parse read.
+  text_token::CsvEnd csvEnd() const { return csvEnd_; }
   // Fixes the separator and the tokenizer's view of the record from the field's position.
   void ResolveSeparator(bool first, bool last, std::string_view recordSeparator);
   // CSV output (types/csv_text.h) between values separated by `delimiter`: a value quoted only
@@ -304,6 +312,10 @@ class TypeTraits {
   bool textMayBreak_ = true;  // an unquoted field whose text can hold a separator byte
   std::optional<char> csvDelimiter_;
   size_t tokenLimit_ = SIZE_MAX;  // the longest text token the field takes, null tokens included
+  bool csv_ = false;
+  char csvDelimiter_ = ',';
+  bool csvQuoted_ = false;  // the last CSV value was quoted: never null
+  text_token::CsvEnd csvEnd_ = text_token::CsvEnd::kNone;
 };
 
 // The record layout: owning descriptor pointers in field order.

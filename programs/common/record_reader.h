@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "runtime/input.h"
 #include "runtime/stats.h"
@@ -24,7 +26,20 @@ struct RecordInputOptions {
   bool allowMissingSeparator = false;
   bool unbuffered = false;
   std::string debugFile;  // where the bytes of a record that fails go; empty for none
+  // --csv and its settings.
+  bool csv = false;
+  bool csvHeader = true;     // the first line names the columns (--no-header: it doesn't)
+  bool matchFields = false;  // header names bind columns to fields; other columns are ignored
+  std::optional<char> delimiter;
 };
+
+// --csv, --no-header, --delimiter=C and --match-fields as option table actions.
+Status SetCsv(RecordInputOptions& options);
+Status SetNoHeader(RecordInputOptions& options);
+Status SetDelimiter(RecordInputOptions& options, const char* argument);
+Status SetMatchFields(RecordInputOptions& options);
+// The CSV settings go with --csv, and --csv with no other text mode.
+Status CheckCsvOptions(const RecordInputOptions& options);
 
 // --allow-missing-separator-at-eof
 Status AllowMissingSeparator(RecordInputOptions& options);
@@ -39,7 +54,8 @@ class RecordReader {
       : input_(input),
         layout_(options.layout),
         text_(options.textInput),
-        debugFile_(options.debugFile) {}
+        debugFile_(options.debugFile),
+        csv_(options) {}
 
   // Reads records until the input ends. `readValue(i)` reads field i's value (ReadField, or a
   // store of the program's own) and returns its status word; `takeRecord()` has a whole record
@@ -57,6 +73,47 @@ class RecordReader {
             return Status::Ok();
           }
           return Failure(i, status);
+        }
+      }
+      ++records_;
+      stats.Tick();
+      if (!takeRecord()) {
+        return Status::Ok();
+      }
+    }
+  }
+
+  // As ReadAll, for CSV: the header line first, then per line the values in column order, each
+  // to its field (columns that no field takes are stepped over); a line must hold one value per
+  // column.
+  template <typename ReadValue, typename TakeRecord>
+  Status ReadAllCsv(ReadValue&& readValue, TakeRecord&& takeRecord) {
+    IntervalStats stats("records");
+    ORV_RETURN_IF_ERROR(ReadCsvHeader());
+    const size_t columnCount = columns_.size();
+    for (;;) {
+      input_.BeginRecord();
+      if (const int start = text_token::StartCsvRecord(input_, columnCount > 1);
+          start != kStatusOk) {
+        if (start == kStatusEnd) {
+          stats.Success();
+          return Status::Ok();
+        }
+        return Failure(0, start);
+      }
+      for (size_t c = 0;; ++c) {
+        const size_t field = c < columnCount ? columns_[c] : kSkipped;
+        text_token::CsvEnd end = text_token::CsvEnd::kNone;
+        const int status = field != kSkipped ? readValue(field) : SkipCsvValue(end);
+        if (field != kSkipped) {
+          end = layout_[field].csvEnd();
+        }
+        const bool lineEnds = end != text_token::CsvEnd::kValue;
+        if (status != kStatusOk || lineEnds != (c + 1 == columnCount)) [[unlikely]] {
+          return CsvFailure(c, field, status, end);
+        }
+        if (lineEnds) {
+          break;
         }
       }
       ++records_;
@@ -90,7 +147,13 @@ class RecordReader {
  private:
   static constexpr int kRefused = -1;  // apart from every input and codec status
 
+  static constexpr size_t kSkipped = SIZE_MAX;  // a CSV column that no field takes
+
   Status Failure(size_t field, int status);
+  Status ReadCsvHeader();
+  Status BindColumns(const std::vector<std::string>& names);
+  int SkipCsvValue(text_token::CsvEnd& end);
+  Status CsvFailure(size_t column, size_t field, int status, text_token::CsvEnd end);
 
   IFileInput& input_;
   const TypeTraitsCollection& layout_;
@@ -99,6 +162,9 @@ class RecordReader {
   uint64_t records_ = 0;
   bool failedRecord_ = false;
   Status refusal_;
+  const RecordInputOptions& csv_;
+  std::vector<size_t> columns_;  // CSV column → field, or kSkipped
+  std::string skipped_;          // the token of a skipped column
 };
 
 }  // namespace orv

@@ -34,6 +34,10 @@ const char kUsage[] =
     "  -o, --output=PATH             the QVX file (default or -: standard output)\n"
     "  -d, --data-definition=TEXT    the layout inline, fields separated by ';'\n"
     "  -x, --text-input              delimited text instead of the binary record stream\n"
+    "      --csv                     CSV (RFC 4180) with a header line instead\n"
+    "      --no-header               (CSV) the first line is a record, not column names\n"
+    "      --delimiter=C             (CSV) the byte between values (default ',')\n"
+    "  -m, --match-fields            (CSV) bind columns to fields by header name\n"
     "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
     "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
     "      --unbuffered              read and write without holding data back\n"
@@ -51,6 +55,13 @@ constexpr ProgramOption<Options> kOptions[] = {
      [](Options& o, const char* a) { return AddInlineFields(o.records.layout, a); },
      OptionLog::kQuiet},
     {{"text-input", 'x', ArgumentKind::kNone}, SetFlag<&Options::records, &Records::textInput>},
+    {{"csv", 0, ArgumentKind::kNone}, [](Options& o, const char*) { return SetCsv(o.records); }},
+    {{"no-header", 0, ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetNoHeader(o.records); }},
+    {{"delimiter", 0, ArgumentKind::kRequired},
+     [](Options& o, const char* a) { return SetDelimiter(o.records, a); }},
+    {{"match-fields", 'm', ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetMatchFields(o.records); }},
     {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
      [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
     {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::records, &Records::unbuffered>},
@@ -100,7 +111,7 @@ int FeedOut::WriteRecords(FILE* in, FILE* out) {
   const RecordInputOptions& records = options_.records;
   const TypeTraitsCollection& layout = records.layout;
   std::unique_ptr<IFileInput> input =
-      IFileInput::Create(in, records.unbuffered, !records.debugFile.empty(), false);
+      IFileInput::Create(in, records.unbuffered, !records.debugFile.empty(), records.csv);
   BufferedFileOutput output(out, records.unbuffered);
   WriteQvxTableHeader(output, layout);
   RecordReader reader(*input, records);
@@ -110,8 +121,9 @@ int FeedOut::WriteRecords(FILE* in, FILE* out) {
     }
     return !output.failed();  // the output is gone: stop reading, report below
   };
-  int status = reader.Finish(
-      reader.ReadAll([&](size_t i) { return reader.ReadField(layout[i]); }, writeRecord));
+  auto readValue = [&](size_t i) { return reader.ReadField(layout[i]); };
+  int status = reader.Finish(records.csv ? reader.ReadAllCsv(readValue, writeRecord)
+                                         : reader.ReadAll(readValue, writeRecord));
   if (const Status flushed = FlushOutput(output); status == kExitSuccess) {
     status = Finish(flushed);
   }

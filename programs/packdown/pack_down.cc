@@ -1,5 +1,6 @@
 #include "programs/packdown/pack_down.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -10,8 +11,10 @@
 #include "programs/common/program.h"
 #include "programs/common/record_reader.h"
 #include "programs/common/replacing_output.h"
+#include "programs/packdown/csv_layout.h"
 #include "qvd/symbol_collector.h"
 #include "qvd/writer.h"
+#include "runtime/logger.h"
 #include "runtime/output.h"
 #include "runtime/settings.h"
 #include "types/flow_data_set.h"
@@ -54,6 +57,11 @@ const char kUsage[] =
     "  -x, --text-input              delimited text instead of the binary record stream\n"
     "  -a, --text-input-dos-eol      delimited text, records ending in CR LF\n"
     "  -b, --text-input-mac-eol      delimited text, records ending in CR\n"
+    "      --csv                     CSV (RFC 4180) with a header line; without a layout, one is\n"
+    "                                inferred from the values\n"
+    "      --no-header               (CSV) the first line is a record, not column names\n"
+    "      --delimiter=C             (CSV) the byte between values (default ',')\n"
+    "  -m, --match-fields            (CSV) bind columns to fields by header name\n"
     "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
     "  -s, --skip-bom                skip a UTF-8 byte-order mark at the start\n"
     "  -n, --null-as-string[=TEXT]   store nulls as the text symbol TEXT (attach TEXT: -nNULL)\n"
@@ -80,6 +88,13 @@ constexpr ProgramOption<Options> kOptions[] = {
      [](Options& o, const char*) { return SetEndOfLine(o, 1); }},
     {{"text-input-mac-eol", 'b', ArgumentKind::kNone},
      [](Options& o, const char*) { return SetEndOfLine(o, 2); }},
+    {{"csv", 0, ArgumentKind::kNone}, [](Options& o, const char*) { return SetCsv(o.records); }},
+    {{"no-header", 0, ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetNoHeader(o.records); }},
+    {{"delimiter", 0, ArgumentKind::kRequired},
+     [](Options& o, const char* a) { return SetDelimiter(o.records, a); }},
+    {{"match-fields", 'm', ArgumentKind::kNone},
+     [](Options& o, const char*) { return SetMatchFields(o.records); }},
     {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
      [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
     {{"skip-bom", 's', ArgumentKind::kNone}, SetFlag<&Options::skipBom>},
@@ -113,6 +128,8 @@ class PackDown : public Program<PackDownOptions> {
  private:
   int ReadRecords();
   Status PrepareOutput(FILE* input);
+  Status InferLayout(FILE* file, std::string& data);
+  Status PrepareColumns();
   Status ReadColumns(IFileInput& input, RecordReader& reader);
   template <typename R>
   int CollectAndWrite();
@@ -120,19 +137,53 @@ class PackDown : public Program<PackDownOptions> {
   std::vector<std::unique_ptr<FlowDataSet>> dataSets_;
   uint64_t records_ = 0;
   ReplacingOutput output_;
+  bool inferLayout_ = false;  // --csv without a layout: made from the input
 };
 
 Status PackDown::CheckOptions(const std::vector<std::string>& positionals) {
   RecordInputOptions& records = options_.records;
-  ORV_RETURN_IF_ERROR(CompleteLayout(records.layout, positionals));
+  inferLayout_ = records.csv && records.layout.empty() && positionals.empty();
+  if (!inferLayout_) {
+    ORV_RETURN_IF_ERROR(CompleteLayout(records.layout, positionals));
+  }
   if (options_.dosEol && options_.macEol) {
     return Status::Invalid("--text-input-dos-eol can't be used with --text-input-mac-eol option.");
   }
+  if (inferLayout_) {
+    ORV_RETURN_IF_ERROR(CheckCsvOptions(records));
+    return records.csvHeader ? Status::Ok()
+                             : Status::Invalid("--no-header needs a layout: -d or a layout file.");
+  }
+  return PrepareColumns();
+}
+
+Status PackDown::PrepareColumns() {
+  RecordInputOptions& records = options_.records;
   ORV_RETURN_IF_ERROR(PrepareRecordInput(records, &TypeTraits::SupportsQvd));
   for (const auto& field : records.layout) {
     dataSets_.push_back(FlowDataSet::Create(*field, records.textInput));
   }
   return Status::Ok();
+}
+
+// The whole input into `data` (the records are held in memory anyway), less a byte-order mark,
+// and the layout made from it.
+Status PackDown::InferLayout(FILE* file, std::string& data) {
+  char buffer[1 << 16];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    data.append(buffer, n);
+  }
+  if (ferror(file)) {
+    return Status::IoError(std::string("Error reading input: ") + strerror(errno) + ".");
+  }
+  if (data.starts_with("\xEF\xBB\xBF")) {
+    data.erase(0, 3);
+  }
+  std::string definition;
+  ORV_RETURN_IF_ERROR(InferCsvLayout(data, options_.records.delimiter.value_or(','),
+                                     options_.records.layout, definition));
+  g_Logger.Info("layout", definition);
+  return PrepareColumns();
 }
 
 int PackDown::RunSteps() {
@@ -158,8 +209,15 @@ int PackDown::ReadRecords() {
   if (Status ready = PrepareOutput(file); !ready.ok()) {
     return Finish(ready);
   }
+  std::string data;  // the whole input when the layout is made from it
+  if (Status inferred = inferLayout_ ? InferLayout(file, data) : Status::Ok(); !inferred.ok()) {
+    return Finish(inferred);
+  }
   std::unique_ptr<IFileInput> input =
-      IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(), options_.skipBom);
+      inferLayout_
+          ? std::make_unique<MemoryInput>(data.data(), data.size(), !records.debugFile.empty())
+          : IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(),
+                               options_.skipBom || records.csv);
   RecordReader reader(*input, records);
   const Status status = ReadColumns(*input, reader);
   records_ = reader.records();
@@ -189,7 +247,9 @@ Status PackDown::ReadColumns(IFileInput& input, RecordReader& reader) {
     }
     return status;
   };
-  return reader.ReadAll(readValue, [] { return true; });
+  auto takeRecord = [] { return true; };
+  return options_.records.csv ? reader.ReadAllCsv(readValue, takeRecord)
+                              : reader.ReadAll(readValue, takeRecord);
 }
 
 template <typename R>

@@ -1,0 +1,226 @@
+#include "programs/packdown/csv_layout.h"
+
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "programs/common/program.h"
+#include "types/calendar.h"
+#include "types/text_token.h"
+#include "types/type_traits_parser.h"
+
+namespace orv {
+
+namespace {
+
+constexpr size_t kMaxDecimalDigits = 38;
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The digits of `text` from `at` on; false when there is none or a byte other than a digit.
+bool AllDigits(std::string_view text, size_t at) {
+  if (at >= text.size()) {
+    return false;
+  }
+  for (size_t i = at; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// An integer part as an int prints it: `0`, or digits without a leading zero, after an optional
+// minus.
+bool IsCanonicalWhole(std::string_view text) {
+  const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (!AllDigits(text, start)) {
+    return false;
+  }
+  return text.size() - start == 1 || text[start] != '0';
+}
+
+bool IsCanonicalInt(std::string_view text) {
+  if (!IsCanonicalWhole(text) || text == "-0" || text.size() > 11) {
+    return false;
+  }
+  long long value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value >= INT32_MIN && value <= INT32_MAX;
+}
+
+// A canonical integer part, a point and `scale` digits (the first value fixes the scale); a
+// negative zero is left out, as its sign would not come back.
+bool FitsDecimal(std::string_view text, size_t& scale, size_t& precision) {
+  const size_t point = text.find('.');
+  if (point == std::string_view::npos || !IsCanonicalWhole(text.substr(0, point)) ||
+      !AllDigits(text, point + 1)) {
+    return false;
+  }
+  const size_t fraction = text.size() - point - 1;
+  if (scale != 0 && fraction != scale) {
+    return false;
+  }
+  if (text[0] == '-' && text.find_first_not_of("-0.") == std::string_view::npos) {
+    return false;
+  }
+  const size_t digits = point - (text[0] == '-' ? 1 : 0) + fraction;
+  scale = fraction;
+  precision = std::max(precision, digits);
+  return precision <= kMaxDecimalDigits;
+}
+
+// The shortest text that reads back as the same double.
+bool IsShortestDouble(std::string_view text) {
+  const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (start >= text.size() || !IsDigit(text[start])) {
+    return false;
+  }
+  double value = 0;
+  const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size() ||
+      !std::isfinite(value)) {
+    return false;
+  }
+  char shortest[64];
+  const auto printed = std::to_chars(shortest, shortest + sizeof shortest, value);
+  return std::string_view(shortest, static_cast<size_t>(printed.ptr - shortest)) == text;
+}
+
+// `YYYY-MM-DD` of a real day.
+bool IsIsoDate(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
+    return false;
+  }
+  const std::string copy(text);  // the parser wants a terminating 0x00
+  const std::optional<date> value = ParseDateText(copy, "%Y-%m-%d");
+  char out[kTimeTextCapacity];
+  return value && std::string_view(out, FormatDateText(*value, "%Y-%m-%d", out)) == text;
+}
+
+// `YYYY-MM-DD hh:mm:ss` of a real day and second.
+bool IsIsoDateTime(std::string_view text) {
+  if (text.size() != 19 || text[10] != ' ' || text[13] != ':' || text[16] != ':' ||
+      !IsIsoDate(text.substr(0, 10))) {
+    return false;
+  }
+  const char* format = "%Y-%m-%d %H:%M:%S";
+  const std::string copy(text);
+  const std::optional<int64_t> value = ParseDateTimeText(copy, format);
+  char out[kTimeTextCapacity];
+  return value && std::string_view(out, FormatDateTimeText(*value, format, out)) == text;
+}
+
+// A field name in data-definition text: a bare word when it is one, else quoted.
+std::string NameText(std::string_view name) {
+  bool bare = !name.empty() && !IsDigit(name[0]);
+  for (const char c : name) {
+    bare = bare && (c == '_' || IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
+  }
+  if (bare) {
+    return std::string(name);
+  }
+  std::string text = "\"";
+  for (const char c : name) {
+    if (c == '"' || c == '\\') {
+      text.push_back('\\');
+    }
+    text.push_back(c);
+  }
+  return text + "\"";
+}
+
+}  // namespace
+
+void ColumnGuess::Add(std::string_view value, bool quoted) {
+  if (value.empty() && !quoted) {
+    nullable_ = true;
+    return;
+  }
+  any_ = true;
+  int_ = int_ && IsCanonicalInt(value);
+  decimal_ = decimal_ && FitsDecimal(value, scale_, precision_);
+  double_ = double_ && IsShortestDouble(value);
+  date_ = date_ && IsIsoDate(value);
+  dateTime_ = dateTime_ && IsIsoDateTime(value);
+}
+
+std::string ColumnGuess::Text() const {
+  std::string type =
+      !any_       ? "string"
+      : int_      ? "int"
+      : decimal_  ? "decimal(" + std::to_string(precision_) + "," + std::to_string(scale_) + ")"
+      : double_   ? "double"
+      : date_     ? "date"
+      : dateTime_ ? "datetime"
+                  : "string";
+  return nullable_ ? type + " nullable" : type;
+}
+
+namespace {
+
+// One CSV line into `values`; false at the end of the input or a line that does not read.
+bool ReadLine(IFileInput& input, char delimiter, bool skipBlank,
+              std::vector<std::pair<std::string, bool>>& values) {
+  values.clear();
+  if (text_token::StartCsvRecord(input, skipBlank) != kStatusOk) {
+    return false;
+  }
+  for (text_token::CsvEnd end = text_token::CsvEnd::kValue; end == text_token::CsvEnd::kValue;) {
+    std::pair<std::string, bool>& value = values.emplace_back();
+    if (text_token::ReadCsv(input, delimiter, SIZE_MAX, value.first, value.second, end) !=
+        kStatusOk) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The layout of `names` and `guesses`, checked as a user's data definition is.
+Status MakeLayout(const std::vector<std::pair<std::string, bool>>& names,
+                  const std::vector<ColumnGuess>& guesses, TypeTraitsCollection& layout,
+                  std::string& definition) {
+  auto invalid = [&](size_t i) {
+    return Status::Invalid("Header name " + std::to_string(i + 1) + " ('" + names[i].first +
+                           "') is not a valid field name.");
+  };
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i].first.empty()) {
+      return invalid(i);
+    }
+    definition += (i == 0 ? "" : "; ") + NameText(names[i].first) + " " + guesses[i].Text();
+  }
+  ORV_RETURN_IF_ERROR(AddInlineFields(layout, definition.c_str()));
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (layout[i].name() != names[i].first) {
+      return invalid(i);
+    }
+  }
+  if (std::optional<std::string> error = CheckPresenceAndUniqueness(layout)) {
+    return Status::Invalid(*error);
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status InferCsvLayout(std::string_view data, char delimiter, TypeTraitsCollection& layout,
+                      std::string& definition) {
+  MemoryInput input(data.data(), data.size());
+  std::vector<std::pair<std::string, bool>> names;
+  if (!ReadLine(input, delimiter, false, names)) {
+    return Status::Invalid("The CSV input has no header line to name the fields.");
+  }
+  std::vector<ColumnGuess> guesses(names.size());
+  std::vector<std::pair<std::string, bool>> values;
+  while (ReadLine(input, delimiter, names.size() > 1, values) && values.size() == names.size()) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      guesses[i].Add(values[i].first, values[i].second);
+    }
+  }
+  return MakeLayout(names, guesses, layout, definition);
+}
+
+}  // namespace orv
