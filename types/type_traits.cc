@@ -95,7 +95,7 @@ bool Contains(std::string_view text, const char* bytes, size_t length) {
 }  // namespace
 
 bool TypeTraits::findOutputNullErrors() const {
-  return !quoting_ && !csvDelimiter_ &&
+  return !quoting_ && !csvOutputDelimiter_ &&
          (Contains(outputNullToken_, separator_, separatorLength_) ||
           Contains(outputNullToken_, recordSeparator_, recordSeparatorLength_));
 }
@@ -104,7 +104,7 @@ bool TypeTraits::FindOutputErrors() const {
   if (IsNull()) {
     return findOutputNullErrors();
   }
-  if (!textMayBreak_ || csvDelimiter_) {
+  if (!textMayBreak_ || csvOutputDelimiter_) {
     return false;
   }
   char scratch[512];
@@ -202,8 +202,8 @@ const char* TypeTraits::getDataAndAdvance(const char*& data, size_t width, bool 
 // --- Printing ------------------------------------------------------------------------------------
 
 void TypeTraits::PrintText(BufferedFileOutput& output, std::string_view text) const {
-  if (csvDelimiter_) {
-    WriteCsvValue(output, text, *csvDelimiter_);
+  if (csvOutputDelimiter_) {
+    WriteCsvValue(output, text, *csvOutputDelimiter_);
   } else if (!quoting_) {
     output.Write(text);
   } else {
@@ -220,7 +220,7 @@ void TypeTraits::PrintText(BufferedFileOutput& output, std::string_view text) co
 }
 
 void TypeTraits::PrintNull(BufferedFileOutput& output) const {
-  if (csvDelimiter_) {
+  if (csvOutputDelimiter_) {
     // A CSV null is an empty value.
   } else if (!quoting_) {
     output.Write(outputNullToken_);

@@ -141,8 +141,8 @@ class TypeTraits {
   // CSV output (types/csv_text.h) between values separated by `delimiter`: a value quoted only
   // when it must be, an empty text as "", null as nothing, a double in its shortest round-trip
   // form; the field's quote and output null token are not used. Empty: the field's own settings.
-  void SetCsvText(std::optional<char> delimiter) { csvDelimiter_ = delimiter; }
-  bool csvText() const { return csvDelimiter_.has_value(); }
+  void SetCsvText(std::optional<char> delimiter) { csvOutputDelimiter_ = delimiter; }
+  bool csvText() const { return csvOutputDelimiter_.has_value(); }
 
   // --- Type -------------------------------------------------------------------------------------
   virtual std::string GetTypeName() const = 0;
@@ -310,10 +310,10 @@ class TypeTraits {
   std::string outputNullToken_;
   std::string outputNullTokenDoubled_;
   bool textMayBreak_ = true;  // an unquoted field whose text can hold a separator byte
-  std::optional<char> csvDelimiter_;
+  std::optional<char> csvOutputDelimiter_;  // CSV output's delimiter, when printing CSV
   size_t tokenLimit_ = SIZE_MAX;  // the longest text token the field takes, null tokens included
   bool csv_ = false;
-  char csvDelimiter_ = ',';
+  char csvDelimiter_ = ',';  // CSV input's delimiter
   bool csvQuoted_ = false;  // the last CSV value was quoted: never null
   text_token::CsvEnd csvEnd_ = text_token::CsvEnd::kNone;
 };
