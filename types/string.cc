@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 
 #include "types/compare.h"
 #include "types/csv_text.h"
@@ -244,15 +246,76 @@ namespace orv {
 
 // --- QVD symbols ---------------------------------------------------------------------------------
 
-bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata&,
-                                     size_t& size) {
+namespace {
+
+// In CSV, a plain number of a FIX field prints with the field's decimals (nDec), as packdown writes
+// decimals, when that text reads back as the very number stored; null otherwise (another field,
+// a number beyond the decimals: it prints as any number does).
+char* FormatFixNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& field, char* out) {
+  if (field.numberType != QvdNumberType::Fix || !field.numberDecimals ||
+      *field.numberDecimals > 18 ||
+      (s.kind != qvd::kSymbolInt && s.kind != qvd::kSymbolDouble)) {
+    return nullptr;
+  }
+  const double value = s.kind == qvd::kSymbolInt ? s.integer : s.number;
+  if (!(std::fabs(value) < 1e15)) {
+    return nullptr;
+  }
+  char* end = std::to_chars(out, out + 40, value, std::chars_format::fixed,
+                            static_cast<int>(*field.numberDecimals))
+                  .ptr;
+  double back = 0;
+  std::from_chars(out, end, back);
+  return back == value ? end : nullptr;
+}
+
+// In CSV, a plain number of a DATE or TIMESTAMP field (a day number, or days with a fraction of a
+// day, as packdown writes them) prints as the ISO text that CSV input reads back as that type;
+// null when it has none (another type, a year outside 0 to 9999, a timestamp off whole seconds).
+char* FormatCalendarNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& field, char* out) {
+  if (char* fixed = FormatFixNumber(s, field, out)) {
+    return fixed;
+  }
+  const bool isDate = field.numberType == QvdNumberType::Date && s.kind == qvd::kSymbolInt;
+  const bool isStamp = field.numberType == QvdNumberType::Timestamp &&
+                       (s.kind == qvd::kSymbolDouble || s.kind == qvd::kSymbolInt);
+  if (!isDate && !isStamp) {
+    return nullptr;
+  }
+  const double value = s.kind == qvd::kSymbolInt ? s.integer : s.number;
+  const double seconds = std::round(value * 86400.0);
+  if (!(std::fabs(value) < 1e7) || std::fabs(value * 86400.0 - seconds) > 1e-3) {
+    return nullptr;
+  }
+  const auto total = static_cast<int64_t>(seconds);
+  const int64_t days = (total >= 0 ? total : total - 86399) / 86400;
+  const int64_t second = total - days * 86400;
+  const CivilDate civil = CivilFromDays(qvd_symbol::kDayEpoch + days);
+  if (civil.year < 0 || civil.year > 9999) {
+    return nullptr;
+  }
+  const int n =
+      isDate ? snprintf(out, 32, "%04d-%02u-%02u", static_cast<int>(civil.year), civil.month,
+                        civil.day)
+             : snprintf(out, 32, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(civil.year),
+                        civil.month, civil.day, static_cast<int>(second / 3600),
+                        static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
+  return out + n;
+}
+
+}  // namespace
+
+bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length,
+                                     const QvdFieldMetadata& field, size_t& size) {
   qvd_symbol::Symbol s;
   if (!qvd_symbol::Decode(symbol, length, s)) {
     return false;
   }
   std::string_view text = s.text;
   char number[64];
-  if (s.kind == qvd::kSymbolInt) {
+  if (char* calendar = csvText() ? FormatCalendarNumber(s, field, number) : nullptr) {
+    text = std::string_view(number, static_cast<size_t>(calendar - number));
+  } else if (s.kind == qvd::kSymbolInt) {
     text = std::string_view(
         number,
         static_cast<size_t>(std::to_chars(number, number + sizeof number, s.integer).ptr - number));
