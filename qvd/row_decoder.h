@@ -40,6 +40,9 @@ class RowDecoder final : public RowDecoderBase {
   uint64_t writtenRecords() const override { return written_; }
 
  private:
+  // Rows per batch: enough cache misses under way at once, few enough to stay in cache.
+  static constexpr uint64_t kBatch = 256;
+
   struct Slot {
     BitSlot bits;
     size_t layoutIndex;
