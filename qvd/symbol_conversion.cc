@@ -5,32 +5,6 @@
 namespace orv {
 
 template <typename Offset>
-bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t s,
-                   const SymbolConversion& conversion) {
-  size_t size = 0;
-  if (s == -1) {
-    field.SetNull(size, false);
-    return true;
-  }
-  const char* symbol = nullptr;
-  size_t length = 0;
-  if (s < 0 || !table.Fetch(static_cast<uint64_t>(s), symbol, length)) {
-    return false;
-  }
-  const std::optional<std::string>& nullText = conversion.nullText;
-  if (nullText && static_cast<uint8_t>(symbol[0]) == qvd::kSymbolText &&
-      length >= nullText->size() + 2 && symbol[1 + nullText->size()] == '\0' &&
-      memcmp(symbol + 1, nullText->data(), nullText->size()) == 0) {
-    if (!conversion.textOutput && !field.nullable()) {
-      return false;
-    }
-    field.SetNull(size, false);
-    return true;
-  }
-  return field.ReadQvdSymbol(symbol, length, table.metadata(), size);
-}
-
-template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
                                                  const SymbolConversion& conversion) {
   const uint64_t n = table.metadata().noOfSymbols;
@@ -66,8 +40,6 @@ std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, Typ
 }
 
 #define ORV_SYMBOL_CONVERSION(Offset)                                                          \
-  template bool ConvertSymbol(SymbolTable<Offset>&, TypeTraits&, int64_t,                      \
-                              const SymbolConversion&);                                        \
   template std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>&, TypeTraits&, \
                                                             const SymbolConversion&);
 ORV_SYMBOL_CONVERSION(uint8_t)

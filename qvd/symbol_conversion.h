@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,8 +26,30 @@ struct SymbolConversion {
 // Makes symbol s (-1: null) the current value of `field`; false when the symbol is missing or
 // can't be converted.
 template <typename Offset>
-bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t s,
-                   const SymbolConversion& conversion);
+inline bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t s,
+                          const SymbolConversion& conversion) {
+  size_t size = 0;
+  if (s == -1) {
+    field.SetNull(size, false);
+    return true;
+  }
+  const char* symbol = nullptr;
+  size_t length = 0;
+  if (s < 0 || !table.Fetch(static_cast<uint64_t>(s), symbol, length)) {
+    return false;
+  }
+  const std::optional<std::string>& nullText = conversion.nullText;
+  if (nullText && static_cast<uint8_t>(symbol[0]) == qvd::kSymbolText &&
+      length >= nullText->size() + 2 && symbol[1 + nullText->size()] == '\0' &&
+      memcmp(symbol + 1, nullText->data(), nullText->size()) == 0) {
+    if (!conversion.textOutput && !field.nullable()) {
+      return false;
+    }
+    field.SetNull(size, false);
+    return true;
+  }
+  return field.ReadQvdSymbol(symbol, length, table.metadata(), size);
+}
 
 // The output bytes of null and of every symbol, made in one pass over the table. Null when an
 // output is too long to keep this way, or the table would take more than three times the

@@ -199,11 +199,7 @@ Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t leng
   return Status::Ok();
 }
 
-bool DiskTable::Fetch(uint64_t start, uint64_t size, const char*& bytes) {
-  if (mapped_ != nullptr) {
-    bytes = mapped_ + mappedDelta_ + start;
-    return true;
-  }
+bool DiskTable::FetchThroughWindow(uint64_t start, uint64_t size, const char*& bytes) {
   // A window of the table stays in memory, so that neighbouring symbols cost no read. It doubles
   // while the reads run on from its end (up to 256 KiB) and falls back to 4 KiB when they jump,
   // so random access does not read far beyond each symbol.

@@ -63,13 +63,21 @@ class DiskTable {
   // Opens `path` again for the table of `length` bytes at `position`.
   Status Open(const std::string& path, uint64_t position, uint64_t length);
   // Bytes [start, start + size) of the table, which the caller has checked lie inside it.
-  bool Fetch(uint64_t start, uint64_t size, const char*& bytes);
+  bool Fetch(uint64_t start, uint64_t size, const char*& bytes) {
+    if (mapped_ != nullptr) {
+      bytes = mapped_ + mappedDelta_ + start;
+      return true;
+    }
+    return FetchThroughWindow(start, size, bytes);
+  }
   // Whether a page of this table was lost because the file shrank while it was read (the bytes
   // fetched from it since are zeros); AnyLost for any mapped table.
   bool Lost() const;
   static bool AnyLost();
 
  private:
+  bool FetchThroughWindow(uint64_t start, uint64_t size, const char*& bytes);
+
   struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
   };
