@@ -396,6 +396,25 @@ TEST(QvdTableReader, ANullStoredOnePastTheTableUnderBiasZero) {
   }
 }
 
+TEST(QvdTableReader, ReadsFilesLaidOutAsOtherWritersDo) {
+  // No NumberFormat and no Tags (the builder writes neither), fields in descending BitOffset order
+  // in rows padded to 3 bytes, numbers stored as duals, a date stored as a whole-day double, and
+  // nulls both under Bias -2 and as one past the table.
+  testing::QvdTable table({{"amount", 12, 2, -2, DualIntSymbol(5, "5.00") + DoubleSymbol(7.5), 2},
+                           {"day", 4, 1, 0, DoubleSymbol(45292.0), 1},
+                           {"name", 0, 2, 0, TextSymbol("x") + TextSymbol("y"), 2}},
+                          3,
+                          // row 1: name 0, day 0, amount stored 2 (symbol 0); row 2: name 2 (null),
+                          // amount 0 (null); row 3: name 1, amount stored 3 (symbol 1).
+                          std::string("\x00\x20\x00\x02\x00\x00\x01\x30\x00", 9));
+  TableReadOptions options;
+  options.conversion.textOutput = true;
+  const ReadResult result =
+      Read(table.Bytes(), "amount string nullable; day date; name string nullable", options);
+  EXPECT_EQ(result.message, "");
+  EXPECT_EQ(result.records, "5.00,2024-01-01,x\n,2024-01-01,\n7.5,2024-01-01,y\n");
+}
+
 TEST(QvdTableReader, RowsOfNoBytesAreDecidedOnce) {
   // Rows of no bytes are all the same row: a filter that rejects it ends the run at once.
   testing::QvdTable table({{"c", 0, 0, 0, IntSymbol(7), 1}}, 0, "");
