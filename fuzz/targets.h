@@ -141,7 +141,8 @@ class ProgramRun {
 // A whole QVD file through the table reader, as drawoff reads it: the layout comes from the file's
 // own header (every field a nullable string, or the types tablepeek infers), in memory or
 // low-memory mode, to binary or text records.
-inline void QvdReader(const uint8_t* data, size_t size) {
+// As drawoff --csv, `csv` sets every field to CSV text after the given delimiter.
+inline void QvdReaderAs(const uint8_t* data, size_t size, bool csv) {
   MemoryInput header(data, size);
   std::string text;
   uint64_t dataStart = 0;
@@ -160,6 +161,15 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   if (TypeTraitsParser::ParseInlineFields(ToString(inspected, true), layout)) {
     return;
   }
+  if (csv) {
+    const char delimiter = size % 2 == 0 ? ',' : ';';
+    for (size_t i = 0; i < layout.size(); ++i) {
+      const bool last = i + 1 == layout.size();
+      layout[i].SetSeparator(last ? std::nullopt
+                                  : std::optional<std::string>(std::in_place, 1, delimiter));
+      layout[i].SetCsvText(delimiter);
+    }
+  }
   layout.Prepare();
   ProgramRun run(data, size);
   if (!run.ok()) {
@@ -169,7 +179,7 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   options.lowMemory = size % 3 == 0;
   options.path = run.path();
   options.guessUniformSymbolSize = size % 5 == 0;
-  options.conversion.textOutput = size % 7 < 3;
+  options.conversion.textOutput = csv || size % 7 < 3;
   options.conversion.checkOutput = options.conversion.textOutput;
   FILE* file = fopen(run.path().c_str(), "rb");
   if (file == nullptr) {
@@ -187,6 +197,13 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   fclose(file);
 }
 
+inline void QvdReader(const uint8_t* data, size_t size) {
+  QvdReaderAs(data, size, false);
+}
+inline void DrawOffCsv(const uint8_t* data, size_t size) {
+  QvdReaderAs(data, size, true);
+}
+
 inline constexpr const char* kRecordLayout =
     "a int nullable; b double; c decimal(12,3) nullable; d date; e datetime nullable; "
     "f string quote=\"'\"; g string(3) nullable; h decimal(30,5)";
@@ -201,6 +218,30 @@ inline void PackDownRecords(const uint8_t* data, size_t size) {
                                         "/dev/null", "-d", kRecordLayout};
   if (size % 2 == 0) {
     arguments.push_back("-x");
+  }
+  run.Run(PackDownMain, arguments);
+}
+
+// CSV into packdown: with a fixed layout for even sizes (by position, or by header name), else with
+// the layout inferred from the values.
+inline void PackDownCsv(const uint8_t* data, size_t size) {
+  ProgramRun run(data, size);
+  if (!run.ok()) {
+    return;
+  }
+  std::vector<std::string> arguments = {"packdown", "-i", run.path(), "-o", "/dev/null", "--csv"};
+  if (size % 2 == 0) {
+    arguments.insert(arguments.end(),
+                     {"-d",
+                      "a int nullable; b double; c decimal(12,3) nullable; d date; "
+                      "e datetime nullable; f string; g string(3) nullable; h decimal(30,5)"});
+    if (size % 4 == 0) {
+      arguments.push_back("-m");
+    } else if (size % 3 == 0) {
+      arguments.push_back("--no-header");
+    }
+  } else if (size % 3 == 0) {
+    arguments.push_back("--delimiter=;");
   }
   run.Run(PackDownMain, arguments);
 }
