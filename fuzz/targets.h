@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -132,6 +133,35 @@ class ProgramRun {
     return main(static_cast<int>(arguments.size()), argv.data());
   }
 
+  // Run, with the log kept: a success logs no FAIL line, a failure exits 20 after exactly one.
+  template <typename Main>
+  int RunChecked(Main main, std::vector<std::string> arguments) {
+    char* log = nullptr;
+    size_t logSize = 0;
+    FILE* stream = open_memstream(&log, &logSize);
+    if (stream == nullptr) {
+      return Run(main, std::move(arguments));
+    }
+    g_Logger.SetStream(stream);
+    const int status = Run(main, std::move(arguments));
+    g_Logger.SetStream(sink_);
+    fclose(stream);
+    size_t fails = 0;
+    for (std::string_view rest(log, logSize); !rest.empty();) {
+      const size_t end = rest.find('\n');
+      std::string_view line = rest.substr(0, end);
+      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+      const size_t first = line.find('|');
+      const size_t second = first == std::string_view::npos ? first : line.find('|', first + 1);
+      fails += second != std::string_view::npos && line.substr(second + 1, 5) == "FAIL|";
+    }
+    free(log);
+    if (status == 0 ? fails != 0 : status != 20 || fails != 1) {
+      __builtin_trap();
+    }
+    return status;
+  }
+
  private:
   int fd_ = -1;
   std::string path_;
@@ -141,7 +171,8 @@ class ProgramRun {
 // A whole QVD file through the table reader, as drawoff reads it: the layout comes from the file's
 // own header (every field a nullable string, or the types tablepeek infers), in memory or
 // low-memory mode, to binary or text records.
-inline void QvdReader(const uint8_t* data, size_t size) {
+// As drawoff --csv, `csv` sets every field to CSV text after the given delimiter.
+inline void QvdReaderAs(const uint8_t* data, size_t size, bool csv) {
   MemoryInput header(data, size);
   std::string text;
   uint64_t dataStart = 0;
@@ -160,6 +191,15 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   if (TypeTraitsParser::ParseInlineFields(ToString(inspected, true), layout)) {
     return;
   }
+  if (csv) {
+    const char delimiter = size % 2 == 0 ? ',' : ';';
+    for (size_t i = 0; i < layout.size(); ++i) {
+      const bool last = i + 1 == layout.size();
+      layout[i].SetSeparator(last ? std::nullopt
+                                  : std::optional<std::string>(std::in_place, 1, delimiter));
+      layout[i].SetCsvText(delimiter);
+    }
+  }
   layout.Prepare();
   ProgramRun run(data, size);
   if (!run.ok()) {
@@ -169,7 +209,7 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   options.lowMemory = size % 3 == 0;
   options.path = run.path();
   options.guessUniformSymbolSize = size % 5 == 0;
-  options.conversion.textOutput = size % 7 < 3;
+  options.conversion.textOutput = csv || size % 7 < 3;
   options.conversion.checkOutput = options.conversion.textOutput;
   FILE* file = fopen(run.path().c_str(), "rb");
   if (file == nullptr) {
@@ -185,6 +225,13 @@ inline void QvdReader(const uint8_t* data, size_t size) {
   output.flush();
   input.reset();
   fclose(file);
+}
+
+inline void QvdReader(const uint8_t* data, size_t size) {
+  QvdReaderAs(data, size, false);
+}
+inline void DrawOffCsv(const uint8_t* data, size_t size) {
+  QvdReaderAs(data, size, true);
 }
 
 inline constexpr const char* kRecordLayout =
@@ -203,6 +250,33 @@ inline void PackDownRecords(const uint8_t* data, size_t size) {
     arguments.push_back("-x");
   }
   run.Run(PackDownMain, arguments);
+}
+
+// CSV into packdown: with a fixed layout for even sizes (by position, or by header name), else with
+// the layout inferred from the values; some inputs read unbuffered.
+inline void PackDownCsv(const uint8_t* data, size_t size) {
+  ProgramRun run(data, size);
+  if (!run.ok()) {
+    return;
+  }
+  std::vector<std::string> arguments = {"packdown", "-i", run.path(), "-o", "/dev/null", "--csv"};
+  if (size % 2 == 0) {
+    arguments.insert(arguments.end(),
+                     {"-d",
+                      "a int nullable; b double; c decimal(12,3) nullable; d date; "
+                      "e datetime nullable; f string; g string(3) nullable; h decimal(30,5)"});
+    if (size % 4 == 0) {
+      arguments.push_back("-m");
+    } else if (size % 3 == 0) {
+      arguments.push_back("--no-header");
+    }
+  } else if (size % 3 == 0) {
+    arguments.push_back("--delimiter=;");
+  }
+  if (size % 5 == 0) {
+    arguments.push_back("--unbuffered");  // reads of a byte or so: values across refills
+  }
+  run.RunChecked(PackDownMain, arguments);
 }
 
 // Records into feedout, as text or as the binary stream (the QVX form has no 128-bit decimal).

@@ -33,10 +33,24 @@ TEST(FuzzCorpus, DataDefinition) {
 TEST(FuzzCorpus, TextRecords) {
   Replay("text_records", fuzz::TextRecords);
 }
-TEST(FuzzCorpus, DecimalText) { Replay("decimal_text", fuzz::DecimalText); }
-TEST(FuzzCorpus, QvdReader) { Replay("qvd_reader", fuzz::QvdReader); }
-TEST(FuzzCorpus, PackDownRecords) { Replay("packdown_records", fuzz::PackDownRecords); }
-TEST(FuzzCorpus, FeedOutRecords) { Replay("feedout_records", fuzz::FeedOutRecords); }
+TEST(FuzzCorpus, DecimalText) {
+  Replay("decimal_text", fuzz::DecimalText);
+}
+TEST(FuzzCorpus, QvdReader) {
+  Replay("qvd_reader", fuzz::QvdReader);
+}
+TEST(FuzzCorpus, PackDownRecords) {
+  Replay("packdown_records", fuzz::PackDownRecords);
+}
+TEST(FuzzCorpus, PackDownCsv) {
+  Replay("packdown_csv", fuzz::PackDownCsv);
+}
+TEST(FuzzCorpus, DrawOffCsv) {
+  Replay("drawoff_csv", fuzz::DrawOffCsv);
+}
+TEST(FuzzCorpus, FeedOutRecords) {
+  Replay("feedout_records", fuzz::FeedOutRecords);
+}
 
 }  // namespace
 }  // namespace orv

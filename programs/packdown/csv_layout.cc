@@ -187,14 +187,15 @@ Status MakeLayout(const std::vector<std::pair<std::string, bool>>& names,
                            "') is not a valid field name.");
   };
   for (size_t i = 0; i < names.size(); ++i) {
-    if (names[i].first.empty()) {
+    // A NUL would end the definition text early (c_str), leaving fewer fields than names.
+    if (names[i].first.empty() || names[i].first.find('\0') != std::string::npos) {
       return invalid(i);
     }
     definition += (i == 0 ? "" : "; ") + NameText(names[i].first) + " " + guesses[i].Text();
   }
   ORV_RETURN_IF_ERROR(AddInlineFields(layout, definition.c_str()));
   for (size_t i = 0; i < names.size(); ++i) {
-    if (layout[i].name() != names[i].first) {
+    if (i >= layout.size() || layout[i].name() != names[i].first) {  // never index past the layout
       return invalid(i);
     }
   }
