@@ -46,6 +46,19 @@ void PrintHelp(const char* text) {
   fflush(stdout);
 }
 
+void PrintUsage(const char* options) {
+  fputs(options, stdout);
+  fputs(
+      "      --help                    print this help and exit\n"
+      "      --version                 print the program name and version and exit\n"
+      "\n"
+      "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
+      "with\n"
+      "one FAIL line on standard error.\n",
+      stdout);
+  fflush(stdout);
+}
+
 void PrintVersion(const char* name) {
   fprintf(stdout, "%s %s\n", name, ORV_VERSION);
   fflush(stdout);

@@ -60,6 +60,10 @@ Status FlushOutput(BufferedFileOutput& output);
 // Adds the fields of an inline data definition (-d) to the layout.
 Status AddInlineFields(TypeTraitsCollection& layout, const char* text);
 
+// Writes a program's option lines, then the lines every such usage ends with (--help, --version,
+// the layout and the exit status), to standard output.
+void PrintUsage(const char* options);
+
 // Writes a usage text and its final newline to standard output.
 void PrintHelp(const char* text);
 
@@ -94,7 +98,11 @@ class Program : public Tool {
       PrintVersion(name_);
       return kExitSuccess;
     }
-    if (help_ != nullptr && (usageAsked_ || HelpAsked())) {
+    if (help_ != nullptr && usageAsked_) {
+      PrintUsage(help_);
+      return kExitSuccess;
+    }
+    if (help_ != nullptr && HelpAsked()) {
       PrintHelp(help_);
       return kExitSuccess;
     }

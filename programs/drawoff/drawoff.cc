@@ -76,7 +76,8 @@ void WriteCsvHeader(const TypeTraitsCollection& layout, char delimiter,
   output.Write(g_TypeTraitsOptions.RecordSeparator());
 }
 
-// The usage that --help prints: every option, one line each.
+// The usage that --help prints: every option, one line each (the frame adds --help, --version
+// and the exit status).
 const char kUsage[] =
     "Usage: drawoff [OPTION]... [LAYOUT_FILE]\n"
     "Writes a QVD file's rows as records of a layout: the binary record stream, or delimited "
@@ -100,13 +101,7 @@ const char kUsage[] =
     "  -m, --match-fields            bind layout fields to QVD fields by name, not by position\n"
     "      --low-memory              keep symbol tables in the file (needs -i)\n"
     "      --guess-uniform-symbol-size  trust a numeric table whose length fits its first symbol\n"
-    "      --unbuffered              read and write without holding data back\n"
-    "      --help                    print this help and exit\n"
-    "      --version                 print the program name and version and exit\n"
-    "\n"
-    "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
-    "with\n"
-    "one FAIL line on standard error.";
+    "      --unbuffered              read and write without holding data back\n";
 
 constexpr ProgramOption<Options> kOptions[] = {
     {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},

@@ -25,7 +25,8 @@ struct FeedOutOptions {
 using Options = FeedOutOptions;
 using Records = RecordInputOptions;
 
-// The usage that --help prints: every option, one line each.
+// The usage that --help prints: every option, one line each (the frame adds --help, --version
+// and the exit status).
 const char kUsage[] =
     "Usage: feedout [OPTION]... [LAYOUT_FILE]\n"
     "Writes records of a layout, from the binary record stream or delimited text, to a QVX file.\n"
@@ -40,13 +41,7 @@ const char kUsage[] =
     "  -m, --match-fields            (CSV) bind columns to fields by header name\n"
     "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
     "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
-    "      --unbuffered              read and write without holding data back\n"
-    "      --help                    print this help and exit\n"
-    "      --version                 print the program name and version and exit\n"
-    "\n"
-    "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
-    "with\n"
-    "one FAIL line on standard error.";
+    "      --unbuffered              read and write without holding data back\n";
 
 constexpr ProgramOption<Options> kOptions[] = {
     {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},

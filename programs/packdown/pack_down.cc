@@ -45,7 +45,8 @@ Status SetEndOfLine(Options& options, int mode) {
   return Status::Ok();
 }
 
-// The usage that --help prints: every option, one line each.
+// The usage that --help prints: every option, one line each (the frame adds --help, --version
+// and the exit status).
 const char kUsage[] =
     "Usage: packdown [OPTION]... [LAYOUT_FILE]\n"
     "Writes records of a layout, from the binary record stream or delimited text, to a QVD file.\n"
@@ -68,13 +69,7 @@ const char kUsage[] =
     "      --table-name=NAME         the TableName in the QVD header (default empty)\n"
     "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
     "      --unbuffered              read and write without holding data back\n"
-    "  -e                            accepted and ignored\n"
-    "      --help                    print this help and exit\n"
-    "      --version                 print the program name and version and exit\n"
-    "\n"
-    "The layout comes from -d or from LAYOUT_FILE. Exit status 0 on success, 20 after a failure, "
-    "with\n"
-    "one FAIL line on standard error.";
+    "  -e                            accepted and ignored\n";
 
 constexpr ProgramOption<Options> kOptions[] = {
     {{"input", 'i', ArgumentKind::kRequired}, SetPath<&Options::inputPath>},
