@@ -13,6 +13,7 @@
 #include "runtime/logger.h"
 #include "runtime/options.h"
 #include "runtime/status.h"
+#include "runtime/workers.h"
 
 namespace orv {
 
@@ -53,6 +54,19 @@ Status SetPath(auto& options, const char* argument) {
   } else {
     path = argument;
   }
+  return Status::Ok();
+}
+
+// --threads=N: a whole number from 1 to kMaxThreads.
+template <auto... member>
+Status SetThreads(auto& options, const char* argument) {
+  const unsigned count = ParseThreadCount(argument);
+  if (count == 0) {
+    return Status::Invalid(std::string("Invalid thread count: '") + argument +
+                           "'; it must be a whole number from 1 to " + std::to_string(kMaxThreads) +
+                           ".");
+  }
+  (options.*....*member) = count;
   return Status::Ok();
 }
 

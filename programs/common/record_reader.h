@@ -25,6 +25,7 @@ struct RecordInputOptions {
   bool textInput = false;
   bool allowMissingSeparator = false;
   bool unbuffered = false;
+  unsigned threads = 0;   // --threads; 0: the cores this process may run on
   std::string debugFile;  // where the bytes of a record that fails go; empty for none
   // --csv and its settings.
   bool csv = false;

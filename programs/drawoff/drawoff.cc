@@ -101,6 +101,7 @@ const char kUsage[] =
     "  -m, --match-fields            bind layout fields to QVD fields by name, not by position\n"
     "      --low-memory              keep symbol tables in the file (needs -i)\n"
     "      --guess-uniform-symbol-size  trust a numeric table whose length fits its first symbol\n"
+    "      --threads=N               worker threads (default: the cores this process may use)\n"
     "      --unbuffered              read and write without holding data back\n";
 
 constexpr ProgramOption<Options> kOptions[] = {
@@ -131,6 +132,7 @@ constexpr ProgramOption<Options> kOptions[] = {
      SetFlag<&Options::read, &TableReadOptions::guessUniformSymbolSize>},
     {{"match-fields", 'm', ArgumentKind::kNone},
      SetFlag<&Options::read, &TableReadOptions::matchFields>},
+    {{"threads", 0, ArgumentKind::kRequired}, SetThreads<&Options::threads>},
     {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::unbuffered>},
 };
 

@@ -22,6 +22,7 @@ struct DrawOffOptions {
   bool csv = false;       // --csv: a header line, then each row as a CSV record (implies text)
   bool noHeader = false;  // --no-header
   std::optional<char> delimiter;  // --delimiter; ',' by default
+  unsigned threads = 0;           // --threads; 0: the cores this process may run on
   TableReadOptions read;
 };
 

@@ -41,6 +41,7 @@ const char kUsage[] =
     "  -m, --match-fields            (CSV) bind columns to fields by header name\n"
     "      --allow-missing-separator-at-eof  (text) the last record may lack its line end\n"
     "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
+    "      --threads=N               worker threads (default: the cores this process may use)\n"
     "      --unbuffered              read and write without holding data back\n";
 
 constexpr ProgramOption<Options> kOptions[] = {
@@ -59,6 +60,7 @@ constexpr ProgramOption<Options> kOptions[] = {
      [](Options& o, const char*) { return SetMatchFields(o.records); }},
     {{"allow-missing-separator-at-eof", 0, ArgumentKind::kNone},
      [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
+    {{"threads", 0, ArgumentKind::kRequired}, SetThreads<&Options::records, &Records::threads>},
     {{"unbuffered", 0, ArgumentKind::kNone}, SetFlag<&Options::records, &Records::unbuffered>},
     {{"debug-file", 0, ArgumentKind::kRequired}, SetText<&Options::records, &Records::debugFile>},
 };

@@ -68,6 +68,7 @@ const char kUsage[] =
     "  -n, --null-as-string[=TEXT]   store nulls as the text symbol TEXT (attach TEXT: -nNULL)\n"
     "      --table-name=NAME         the TableName in the QVD header (default empty)\n"
     "      --debug-file=PATH         write the bytes of a record that can't be read there\n"
+    "      --threads=N               worker threads (default: the cores this process may use)\n"
     "      --unbuffered              read and write without holding data back\n"
     "  -e                            accepted and ignored\n";
 
@@ -94,6 +95,8 @@ constexpr ProgramOption<Options> kOptions[] = {
      [](Options& o, const char*) { return AllowMissingSeparator(o.records); }},
     {{"skip-bom", 's', ArgumentKind::kNone}, SetFlag<&Options::skipBom>},
     {{"null-as-string", 'n', ArgumentKind::kOptional}, SetText<&Options::nullText>},
+    {{"threads", 0, ArgumentKind::kRequired},
+     SetThreads<&Options::records, &RecordInputOptions::threads>},
     {{"unbuffered", 0, ArgumentKind::kNone},
      SetFlag<&Options::records, &RecordInputOptions::unbuffered>},
     {{"table-name", 0, ArgumentKind::kRequired}, SetText<&Options::tableName>},

@@ -1,0 +1,112 @@
+// Worker threads for the programs' parallel steps, and the one rule that keeps their output the
+// same for every thread count: work is cut into chunks that are filled and drained in order on
+// the calling thread, and only the work in between runs on the workers.
+//
+//   TaskPool pool(threads);
+//   RunOrdered(pool, 2 * threads, fill, work, drain);   // fill and drain in order, work anywhere
+//
+// Tasks must not log: only the calling thread writes log lines, in the order of the records.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace orv {
+
+// The cores this process may run on (its CPU affinity), at least 1.
+unsigned AvailableCores();
+
+// The thread count of --threads=N: a whole number from 1 to kMaxThreads, or 0 when it isn't one.
+inline constexpr unsigned kMaxThreads = 1024;
+unsigned ParseThreadCount(const char* text);
+
+class TaskPool {
+ public:
+  // With `threads` <= 1 there are no workers and each task runs at once, inside Submit.
+  explicit TaskPool(unsigned threads);
+  // Waits for the tasks submitted, then ends the workers.
+  ~TaskPool();
+  TaskPool(const TaskPool&) = delete;
+  TaskPool& operator=(const TaskPool&) = delete;
+
+  void Submit(std::function<void()> task);
+  // Returns once every task submitted so far has run.
+  void Wait();
+  unsigned threads() const { return workers_.empty() ? 1 : static_cast<unsigned>(workers_.size()); }
+
+ private:
+  void Work();
+
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a task was queued, or the pool ends
+  std::condition_variable idle_;  // a task finished
+  std::deque<std::function<void()>> queue_;
+  size_t running_ = 0;
+  bool ending_ = false;
+};
+
+// Runs chunks through three steps: `fill(chunk)` on this thread in chunk order until it returns
+// false; `work(chunk)` on the pool; `drain(chunk)` on this thread in chunk order, false to stop
+// early. At most `depth` chunks are in flight, and their objects are reused, so memory stays
+// bounded by `depth` chunks. With one thread every chunk is filled, worked and drained in turn.
+// Returns once no task refers to a chunk any more.
+template <typename Chunk, typename Fill, typename Work, typename Drain>
+void RunOrdered(TaskPool& pool, size_t depth, Fill fill, Work work, Drain drain) {
+  if (pool.threads() <= 1 || depth <= 1) {
+    Chunk chunk;
+    while (fill(chunk)) {
+      work(chunk);
+      if (!drain(chunk)) {
+        return;
+      }
+    }
+    return;
+  }
+  struct Slot {
+    Chunk chunk;
+    bool done = false;
+  };
+  std::vector<Slot> ring(depth);
+  std::mutex mutex;
+  std::condition_variable finished;
+  size_t filled = 0;
+  size_t drained = 0;
+  bool more = true;
+  bool stopped = false;
+  while (!stopped) {
+    while (more && filled - drained < depth) {
+      Slot& slot = ring[filled % depth];
+      if (!fill(slot.chunk)) {
+        more = false;
+        break;
+      }
+      pool.Submit([&slot, &work, &mutex, &finished] {
+        work(slot.chunk);
+        std::lock_guard<std::mutex> lock(mutex);
+        slot.done = true;
+        finished.notify_all();
+      });
+      ++filled;
+    }
+    if (drained == filled) {
+      break;
+    }
+    Slot& slot = ring[drained % depth];
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      finished.wait(lock, [&slot] { return slot.done; });
+      slot.done = false;
+    }
+    stopped = !drain(slot.chunk);
+    ++drained;
+  }
+  pool.Wait();  // chunks given up on may still be under way
+}
+
+}  // namespace orv

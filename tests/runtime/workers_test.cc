@@ -1,0 +1,90 @@
+// The worker pool and the ordered chunk run: chunks drain in fill order whatever order the work
+// ends in, an early stop leaves no task behind, and thread counts parse strictly.
+#include "runtime/workers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace orv {
+namespace {
+
+struct Chunk {
+  int number = -1;
+  int result = -1;
+};
+
+// Fills `total` chunks and drains until `stopAfter`; the work of early chunks takes longest, so
+// later ones finish first on more than one thread.
+std::vector<int> RunChunks(unsigned threads, size_t depth, int total, int stopAfter) {
+  TaskPool pool(threads);
+  int next = 0;
+  std::vector<int> drained;
+  RunOrdered<Chunk>(
+      pool, depth,
+      [&](Chunk& chunk) {
+        if (next == total) {
+          return false;
+        }
+        chunk.number = next++;
+        return true;
+      },
+      [&](Chunk& chunk) {
+        std::this_thread::sleep_for(std::chrono::microseconds((total - chunk.number) * 50));
+        chunk.result = chunk.number * 10;
+      },
+      [&](Chunk& chunk) {
+        drained.push_back(chunk.result);
+        return static_cast<int>(drained.size()) < stopAfter;
+      });
+  return drained;
+}
+
+TEST(WorkersTest, ChunksDrainInFillOrderForEveryThreadCount) {
+  for (unsigned threads : {1u, 2u, 4u}) {
+    for (size_t depth : {size_t{1}, size_t{2}, size_t{7}}) {
+      const std::vector<int> drained = RunChunks(threads, depth, 40, 1000);
+      ASSERT_EQ(drained.size(), 40u) << threads << " threads, depth " << depth;
+      for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(drained[static_cast<size_t>(i)], i * 10);
+      }
+    }
+  }
+}
+
+TEST(WorkersTest, AStoppedRunDrainsNothingAfterTheStop) {
+  for (unsigned threads : {1u, 3u}) {
+    const std::vector<int> drained = RunChunks(threads, 4, 40, 5);
+    EXPECT_EQ(drained, (std::vector<int>{0, 10, 20, 30, 40}));
+  }
+}
+
+TEST(WorkersTest, PoolRunsEveryTaskBeforeWaitReturns) {
+  TaskPool pool(3);
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 100; ++i) {
+    pool.Submit([&ran] { ran.fetch_add(1); });
+  }
+  pool.Wait();
+  EXPECT_EQ(ran.load(), 100);
+  EXPECT_EQ(pool.threads(), 3u);
+  EXPECT_EQ(TaskPool(1).threads(), 1u);
+}
+
+TEST(WorkersTest, ThreadCountsParseStrictly) {
+  const struct {
+    const char* text;
+    unsigned count;
+  } cases[] = {{"1", 1}, {"2", 2},  {"1024", 1024}, {"0", 0},  {"1025", 0},       {"-1", 0},
+               {"", 0},  {"2x", 0}, {" 2", 0},      {"+2", 0}, {"99999999999", 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseThreadCount(c.text), c.count) << "'" << c.text << "'";
+  }
+  EXPECT_GE(AvailableCores(), 1u);
+}
+
+}  // namespace
+}  // namespace orv
