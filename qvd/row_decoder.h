@@ -42,6 +42,8 @@ class RowDecoder final : public RowDecoderBase {
  private:
   // Rows per batch: enough cache misses under way at once, few enough to stay in cache.
   static constexpr uint64_t kBatch = 256;
+  // Rows per chunk given to a worker: enough work to pay for the hand-over.
+  static constexpr uint64_t kChunkBatches = 32;
 
   struct Slot {
     BitSlot bits;
@@ -78,13 +80,43 @@ class RowDecoder final : public RowDecoderBase {
   };
 
   Status LoadTable(IFileInput& input, size_t j, LargeBuffer& spare);
-  void MakeOutputs(size_t j, LargeBuffer& spare);
+  bool WantsOutputs(size_t j) const;
+  void MakeOutputs(size_t j, LargeBuffer* spare);
+  void LogNotes(size_t& logged, size_t upTo);
   void BuildSlots();
 
+  // A batch's entries, per slot, and the layout's columns over them.
+  struct Batch {
+    std::vector<const char*> entries;
+    std::vector<Column> columns;  // per layout field
+  };
+  // Rows copied from the input, decoded by a worker into their output bytes.
+  struct RowChunk {
+    std::vector<char> rows;  // count rows, then 8 zero bytes
+    uint64_t first = 0;      // the index of the first row
+    uint64_t count = 0;
+    uint64_t decoded = 0;  // rows in `out`; the rest need the row-by-row path
+    std::string out;
+    BufferedFileOutput writer{&out};
+    Batch batch;
+  };
+
   // Batches: every slot with outputs made up front, no filter.
-  bool SetUpBatches();
-  bool FindEntries(const char* base, uint64_t n);
-  void WriteBatch(uint64_t n, BufferedFileOutput& output) const;
+  bool CanBatch() const;
+  void SetUpBatch(Batch& batch) const;
+  bool FindEntries(const char* base, uint64_t n, Batch& batch) const;
+  void WriteBatch(uint64_t n, const Batch& batch, BufferedFileOutput& output) const;
+
+  // Rows [i, end) front to back, batched where `batched` allows; `i` ends past the last row read.
+  Status ReadSequential(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,
+                        uint64_t& i, uint64_t end, bool batched);
+  // Whole chunks of rows decoded on worker threads, written in order; `i` ends at the first row
+  // left to the sequential path (the input's last rows, or all of them once the output failed).
+  Status ReadChunks(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,
+                    uint64_t& i);
+  bool FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const;
+  void DecodeChunk(RowChunk& chunk) const;
+  Status DrainChunk(RowChunk& chunk, BufferedFileOutput& output, IntervalStats& stats);
 
   Status NextRow(IFileInput& input, const char*& row);
   Status NextGatheredRow(IFileInput& input, const char*& row);
@@ -115,19 +147,20 @@ class RowDecoder final : public RowDecoderBase {
 
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
   std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field
-  std::vector<Slot> slots_;                                   // bound fields in row order
-  std::vector<FilterSlot> filterSlots_;                       // the filters and their fields' slots
+  // Debug lines per QVD field (key, value), logged in field order.
+  std::vector<std::vector<std::pair<std::string, std::string>>> notes_;
+  std::vector<Slot> slots_;              // bound fields in row order
+  std::vector<FilterSlot> filterSlots_;  // the filters and their fields' slots
   std::vector<size_t> slotOfLayout_;
   std::vector<Encoded> encoded_;  // per slot
   std::vector<Piece> pieces_;     // per layout field
   std::string captured_;
   BufferedFileOutput capture_{&captured_};
 
-  std::vector<const char*> batchEntries_;
-  std::vector<Column> columns_;  // per layout field
-  std::vector<char> rowCopy_;    // a row near the end of the input, with 8 bytes to spare
-  std::vector<bool> reported_;   // per layout field: an output error was logged
-  uint64_t record_ = 0;          // 1-based number of the row being decoded
+  Batch batch_;                 // the sequential path's
+  std::vector<char> rowCopy_;   // a row near the end of the input, with 8 bytes to spare
+  std::vector<bool> reported_;  // per layout field: an output error was logged
+  uint64_t record_ = 0;         // 1-based number of the row being decoded
   uint64_t written_ = 0;
 };
 
