@@ -2,11 +2,36 @@
 // up front, their entries found and loaded field by field, then put together as records; and the
 // same batches decoded on worker threads, a chunk of rows each, written in row order.
 #include <algorithm>
+#include <cstring>
 
 #include "qvd/row_decoder.h"
 #include "runtime/workers.h"
 
 namespace orv {
+
+namespace {
+
+// Outputs larger than this are read at random from memory, not from the caches: their entries
+// for a batch are copied out while that table alone is being read.
+constexpr uint64_t kStagedOutputs = uint64_t{512} << 10;
+constexpr size_t kStageSlack = 32;
+
+// Copies n entries of `stride` bytes, whose loading was started, one after the other into
+// `stage`, which has kStageSlack bytes to spare: a fixed 16 or 32 bytes each where they fit (the
+// outputs have that much readable after every entry).
+void Stage(const char* const* entries, uint64_t n, size_t stride, char* stage) {
+  for (uint64_t r = 0; r < n; ++r, stage += stride) {
+    if (stride <= 16) {
+      memcpy(stage, entries[r], 16);
+    } else if (stride <= kStageSlack) {
+      memcpy(stage, entries[r], kStageSlack);
+    } else {
+      memcpy(stage, entries[r], stride);
+    }
+  }
+}
+
+}  // namespace
 
 // --- Batches -------------------------------------------------------------------------------------
 // The entries of each field for the whole batch are found, checked and their loading started, then
@@ -24,10 +49,21 @@ template <typename Offset>
 void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
   batch.entries.assign(kBatch * slots_.size(), nullptr);
   batch.columns.clear();
+  batch.stagedAt.clear();
+  size_t total = 0;
+  for (const Slot& slot : slots_) {
+    const SymbolOutputs& outputs = *slot.outputs;
+    const bool staged = outputs.entries() * outputs.stride() > kStagedOutputs;
+    batch.stagedAt.push_back(staged ? total : SIZE_MAX);
+    total += staged ? kBatch * outputs.stride() + kStageSlack : 0;
+  }
+  batch.staging.assign(total, 0);
   for (size_t l = 0; l < layout_.size(); ++l) {
     const size_t k = slotOfLayout_[l];
-    batch.columns.push_back(
-        {&batch.entries[k * kBatch], slots_[k].outputs->stride(), slots_[k].outputs->fixed()});
+    const char* staged =
+        batch.stagedAt[k] == SIZE_MAX ? nullptr : &batch.staging[batch.stagedAt[k]];
+    batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->stride(),
+                             slots_[k].outputs->fixed()});
   }
 }
 
@@ -58,6 +94,9 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
         __builtin_prefetch(column[r] + last);
       }
     }
+    if (batch.stagedAt[k] != SIZE_MAX) {
+      Stage(column, n, outputs.stride(), &batch.staging[batch.stagedAt[k]]);
+    }
   }
   return true;
 }
@@ -67,7 +106,8 @@ void RowDecoder<Offset>::WriteBatch(uint64_t n, const Batch& batch,
                                     BufferedFileOutput& output) const {
   for (uint64_t r = 0; r < n; ++r) {
     for (const Column& column : batch.columns) {
-      const char* at = column.entries[r];
+      const char* at =
+          column.staged != nullptr ? column.staged + r * column.stride : column.entries[r];
       if (column.fixed) {
         output.WriteShort(at, column.stride);
       } else {

@@ -70,6 +70,7 @@ class RowDecoder final : public RowDecoderBase {
   // A layout field's entries for the current batch and their form.
   struct Column {
     const char* const* entries;
+    const char* staged;  // the entries' bytes one after the other, or null: read at `entries`
     size_t stride;
     bool fixed;
   };
@@ -88,7 +89,9 @@ class RowDecoder final : public RowDecoderBase {
   // A batch's entries, per slot, and the layout's columns over them.
   struct Batch {
     std::vector<const char*> entries;
-    std::vector<Column> columns;  // per layout field
+    std::vector<char> staging;     // per staged slot: its entries' bytes, then some to spare
+    std::vector<size_t> stagedAt;  // per slot: where in `staging`, or SIZE_MAX: not staged
+    std::vector<Column> columns;   // per layout field
   };
   // Rows copied from the input, decoded by a worker into their output bytes.
   struct RowChunk {
