@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "qvd/row_decoder.h"
+#include "qvd/symbol_conversion.h"
 #include "runtime/workers.h"
 
 namespace orv {
@@ -39,10 +40,10 @@ void Stage(const char* const* entries, uint64_t n, size_t stride, char* stage) {
 // anything to report (a bad symbol number, a mark) goes row by row.
 
 template <typename Offset>
-bool RowDecoder<Offset>::CanBatch() const {
-  return filterSlots_.empty() && recordByteSize_ <= 4096 &&
-         std::all_of(slots_.begin(), slots_.end(),
-                     [](const Slot& slot) { return slot.outputs != nullptr; });
+bool RowDecoder<Offset>::AllOutputs() const {
+  return recordByteSize_ <= 4096 && std::all_of(slots_.begin(), slots_.end(), [](const Slot& slot) {
+           return slot.outputs != nullptr;
+         });
 }
 
 template <typename Offset>
@@ -124,6 +125,51 @@ void RowDecoder<Offset>::WriteBatch(uint64_t n, const Batch& batch,
 // and the log are those of one thread.
 
 template <typename Offset>
+bool RowDecoder<Offset>::CanChunk() const {
+  return options_.threads > 1 && recordByteSize_ > 0 && AllOutputs();
+}
+
+// Every symbol of the filters' fields decided up front, so that the workers only look decisions
+// up. A symbol that can't be converted stays undecided: a row that names it goes row by row, where
+// it is reported.
+template <typename Offset>
+void RowDecoder<Offset>::DecideFilters() {
+  for (const FilterSlot& filter : filterSlots_) {
+    const Slot& slot = slots_[filter.slot];
+    const auto symbols = static_cast<int64_t>(slot.table->metadata().noOfSymbols);
+    for (int64_t s = slot.field->nullable() ? -1 : 0; s < symbols; ++s) {
+      if (ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
+        filter.filter->Decide(s, *slot.field);
+      }
+    }
+  }
+}
+
+template <typename Offset>
+bool RowDecoder<Offset>::FilterBatch(const char* base, uint64_t n, std::vector<char>& passing,
+                                     uint64_t& passed) const {
+  passed = 0;
+  const char* row = base;
+  for (uint64_t r = 0; r < n; ++r, row += recordByteSize_) {
+    bool pass = true;
+    for (const FilterSlot& filter : filterSlots_) {
+      const int known = filter.filter->Known(slots_[filter.slot].bits.SymbolOf(row));
+      if (known < 0) {
+        return false;
+      }
+      if (known == 0) {
+        pass = false;
+        break;
+      }
+    }
+    if (pass) {
+      std::copy_n(row, recordByteSize_, passing.begin() + passed++ * recordByteSize_);
+    }
+  }
+  return true;
+}
+
+template <typename Offset>
 Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& output,
                                       IntervalStats& stats, uint64_t& i) {
   TaskPool pool(options_.threads);
@@ -165,14 +211,26 @@ void RowDecoder<Offset>::DecodeChunk(RowChunk& chunk) const {
   if (chunk.batch.entries.empty()) {
     SetUpBatch(chunk.batch);
   }
+  if (!filterSlots_.empty()) {
+    chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);
+  }
   chunk.decoded = 0;
+  chunk.passed = 0;
   while (chunk.decoded < chunk.count) {
     const char* base = chunk.rows.data() + chunk.decoded * recordByteSize_;
-    if (!FindEntries(base, kBatch, chunk.batch)) {
+    uint64_t n = kBatch;
+    if (!filterSlots_.empty()) {
+      if (!FilterBatch(base, kBatch, chunk.passing, n)) {
+        break;
+      }
+      base = chunk.passing.data();
+    }
+    if (!FindEntries(base, n, chunk.batch)) {
       break;
     }
-    WriteBatch(kBatch, chunk.batch, chunk.writer);
+    WriteBatch(n, chunk.batch, chunk.writer);
     chunk.decoded += kBatch;
+    chunk.passed += n;
   }
   chunk.writer.flush();
 }
@@ -182,7 +240,7 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
                                       IntervalStats& stats) {
   output.Write(chunk.out);
   chunk.out.clear();
-  written_ += chunk.decoded;
+  written_ += chunk.passed;
   record_ = chunk.first + chunk.decoded;
   stats.Tick(chunk.decoded);
   if (chunk.decoded == chunk.count || output.failed()) {
@@ -195,7 +253,11 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
 }
 
 #define ORV_ROW_BATCHES(Offset)                                                                    \
-  template bool RowDecoder<Offset>::CanBatch() const;                                              \
+  template bool RowDecoder<Offset>::AllOutputs() const;                                            \
+  template bool RowDecoder<Offset>::CanChunk() const;                                              \
+  template void RowDecoder<Offset>::DecideFilters();                                               \
+  template bool RowDecoder<Offset>::FilterBatch(const char*, uint64_t, std::vector<char>&,         \
+                                                uint64_t&) const;                                  \
   template void RowDecoder<Offset>::SetUpBatch(Batch&) const;                                      \
   template bool RowDecoder<Offset>::FindEntries(const char*, uint64_t, Batch&) const;              \
   template void RowDecoder<Offset>::WriteBatch(uint64_t, const Batch&, BufferedFileOutput&) const; \

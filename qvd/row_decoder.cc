@@ -176,7 +176,8 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
     SetUpBatch(batch_);
   }
   uint64_t i = skipRows_;
-  if (batched && options_.threads > 1) {
+  if (CanChunk()) {
+    DecideFilters();
     ORV_RETURN_IF_ERROR(ReadChunks(input, output, stats, i));
     if (output.failed()) {
       return Status::Ok();

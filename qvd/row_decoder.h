@@ -98,14 +98,23 @@ class RowDecoder final : public RowDecoderBase {
     std::vector<char> rows;  // count rows, then 8 zero bytes
     uint64_t first = 0;      // the index of the first row
     uint64_t count = 0;
-    uint64_t decoded = 0;  // rows in `out`; the rest need the row-by-row path
+    uint64_t decoded = 0;       // rows done; the rest need the row-by-row path
+    uint64_t passed = 0;        // rows of those in `out`: all of them, or those the filters passed
+    std::vector<char> passing;  // a batch's rows that passed the filters, then 8 zero bytes
     std::string out;
     BufferedFileOutput writer{&out};
     Batch batch;
   };
 
-  // Batches: every slot with outputs made up front, no filter.
-  bool CanBatch() const;
+  // Batches: every slot with outputs made up front, no filter; chunks may have filters.
+  bool AllOutputs() const;
+  bool CanBatch() const { return filterSlots_.empty() && AllOutputs(); }
+  bool CanChunk() const;
+  void DecideFilters();
+  // The rows of [base, base + n rows) that pass the filters, copied into `passing`; false when a
+  // row names a symbol not decided up front.
+  bool FilterBatch(const char* base, uint64_t n, std::vector<char>& passing,
+                   uint64_t& passed) const;
   void SetUpBatch(Batch& batch) const;
   bool FindEntries(const char* base, uint64_t n, Batch& batch) const;
   void WriteBatch(uint64_t n, const Batch& batch, BufferedFileOutput& output) const;

@@ -69,6 +69,8 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
       "-i clean.qvd --csv",
       "-i clean.qvd --first-record=9000 -y" + layout,
       "-i clean.qvd --filter='n>=0'" + layout,
+      "-i clean.qvd -y --filter='s<name 5' --filter='n!=-300'" + layout,
+      "-i bad.qvd --filter='s!=name 3'" + layout,  // a symbol past the table: row by row
       "-i clean.qvd --low-memory -y" + layout,
       "-i bad.qvd" + layout,
       "-i cut.qvd --csv",
