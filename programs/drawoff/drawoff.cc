@@ -203,7 +203,10 @@ Status ReadQvd::Decode() {
   }
   read.path = options_.inputPath;
   read.fieldSubset = fieldSubset();
-  read.threads = options_.threads != 0 ? options_.threads : AvailableCores();
+  // Chunks of rows would hold back what --unbuffered writes at once.
+  read.threads = options_.unbuffered     ? 1
+                 : options_.threads != 0 ? options_.threads
+                                         : AvailableCores();
   // CSV quotes whatever would break a record, so there is nothing to warn about.
   read.conversion.checkOutput =
       read.conversion.textOutput && !options_.csv && g_Options.checkOutputErrors;
