@@ -31,10 +31,12 @@ std::string StableLog(const std::string& err) {
   return std::regex_replace(std::regex_replace(err, time, "||"), varying, "");
 }
 
-// 40,000 rows of a text field (200 symbols, one holding a tab) and an int field (a symbol for
-// each row value mod 1,000), one byte each: several chunks of rows. `bad` rows name a symbol past
-// the table; `cut` keeps that many bytes of the rows.
-std::string ChunkedQvd(const std::vector<size_t>& bad, std::optional<size_t> cut) {
+// Rows (40,000 by default) of a text field (200 symbols, one holding a tab) and an int field (a
+// symbol for each row value mod 1,000), one byte each: several chunks of rows. `bad` rows name a
+// symbol past the table; `cut` keeps that many bytes of the rows; `width` pads each row (wide rows
+// make small chunks).
+std::string ChunkedQvd(const std::vector<size_t>& bad, std::optional<size_t> cut, size_t width = 2,
+                       size_t count = 40000) {
   std::string texts;
   std::string ints;
   for (int i = 0; i < 200; ++i) {
@@ -42,16 +44,18 @@ std::string ChunkedQvd(const std::vector<size_t>& bad, std::optional<size_t> cut
     ints += IntSymbol(i * 7 - 300);
   }
   std::string rows;
-  for (size_t r = 0; r < 40000; ++r) {
+  for (size_t r = 0; r < count; ++r) {
     rows += static_cast<char>((r * 7919) % 200);
     rows += static_cast<char>((r * 104729) % 200);
+    rows.append(width - 2, '\0');
   }
   for (size_t r : bad) {
-    rows[2 * r] = static_cast<char>(230);
+    rows[width * r] = static_cast<char>(230);
   }
-  QvdTable table({QvdField("s", 0, 8, 0, texts, 200), QvdField("n", 8, 8, 0, ints, 200)}, 2, rows);
+  QvdTable table({QvdField("s", 0, 8, 0, texts, 200), QvdField("n", 8, 8, 0, ints, 200)}, width,
+                 rows);
   if (cut) {
-    table.noOfRecords = 40000;
+    table.noOfRecords = count;
     table.dataBytes = texts.size() + ints.size() + *cut;
   }
   return table.Bytes();
@@ -62,6 +66,7 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
   WriteFileBytes(dir / "clean.qvd", ChunkedQvd({}, std::nullopt));
   WriteFileBytes(dir / "bad.qvd", ChunkedQvd({17001, 30000}, std::nullopt));
   WriteFileBytes(dir / "cut.qvd", ChunkedQvd({}, 2 * 25000 + 1));
+  WriteFileBytes(dir / "wide.qvd", ChunkedQvd({1000}, std::nullopt, 3000, 3000));
   const std::string layout = " -d 's string; n int'";
   const std::string runs[] = {
       "-i clean.qvd" + layout,
@@ -74,6 +79,7 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
       "-i clean.qvd --low-memory -y" + layout,
       "-i bad.qvd" + layout,
       "-i cut.qvd --csv",
+      "-i wide.qvd -y" + layout,
   };
   for (const std::string& run : runs) {
     SCOPED_TRACE(run);
