@@ -126,7 +126,8 @@ void RowDecoder<Offset>::WriteBatch(uint64_t n, const Batch& batch,
 
 template <typename Offset>
 bool RowDecoder<Offset>::CanChunk() const {
-  return options_.threads > 1 && recordByteSize_ > 0 && AllOutputs();
+  return options_.threads > 1 && recordByteSize_ > 0 && recordByteSize_ <= 4096 &&
+         !rows_.gathered() && (AllOutputs() || SharesTables());
 }
 
 // Every symbol of the filters' fields decided up front, so that the workers only look decisions
@@ -145,6 +146,23 @@ void RowDecoder<Offset>::DecideFilters() {
   }
 }
 
+// The filters' decisions for the row, all made up front; false when one isn't.
+template <typename Offset>
+bool RowDecoder<Offset>::KnownPass(const char* row, bool& pass) const {
+  for (const FilterSlot& filter : filterSlots_) {
+    const int known = filter.filter->Known(slots_[filter.slot].bits.SymbolOf(row));
+    if (known < 0) {
+      return false;
+    }
+    if (known == 0) {
+      pass = false;
+      return true;
+    }
+  }
+  pass = true;
+  return true;
+}
+
 template <typename Offset>
 bool RowDecoder<Offset>::FilterBatch(const char* base, uint64_t n, std::vector<char>& passing,
                                      uint64_t& passed) const {
@@ -152,15 +170,8 @@ bool RowDecoder<Offset>::FilterBatch(const char* base, uint64_t n, std::vector<c
   const char* row = base;
   for (uint64_t r = 0; r < n; ++r, row += recordByteSize_) {
     bool pass = true;
-    for (const FilterSlot& filter : filterSlots_) {
-      const int known = filter.filter->Known(slots_[filter.slot].bits.SymbolOf(row));
-      if (known < 0) {
-        return false;
-      }
-      if (known == 0) {
-        pass = false;
-        break;
-      }
+    if (!KnownPass(row, pass)) {
+      return false;
     }
     if (pass) {
       std::copy_n(row, recordByteSize_, passing.begin() + passed++ * recordByteSize_);
@@ -173,6 +184,9 @@ template <typename Offset>
 Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& output,
                                       IntervalStats& stats, uint64_t& i) {
   TaskPool pool(options_.threads);
+  if (!AllOutputs()) {
+    PrepareWorkers();
+  }
   Status status;
   RunOrdered<RowChunk>(
       pool, 2 * size_t{pool.threads()}, [&](RowChunk& chunk) { return FillChunk(input, i, chunk); },
@@ -210,14 +224,24 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
 
 template <typename Offset>
 void RowDecoder<Offset>::DecodeChunk(RowChunk& chunk) const {
+  chunk.decoded = 0;
+  chunk.passed = 0;
+  if (AllOutputs()) {
+    DecodeBatches(chunk);
+  } else {
+    DecodeRowsOf(chunk);
+  }
+  chunk.writer.flush();
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
   if (chunk.batch.entries.empty()) {
     SetUpBatch(chunk.batch);
   }
   if (!filterSlots_.empty()) {
     chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);
   }
-  chunk.decoded = 0;
-  chunk.passed = 0;
   while (chunk.decoded < chunk.count) {
     const char* base = chunk.rows.data() + chunk.decoded * recordByteSize_;
     uint64_t n = kBatch;
@@ -234,7 +258,6 @@ void RowDecoder<Offset>::DecodeChunk(RowChunk& chunk) const {
     chunk.decoded += kBatch;
     chunk.passed += n;
   }
-  chunk.writer.flush();
 }
 
 template <typename Offset>
@@ -258,6 +281,7 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
   template bool RowDecoder<Offset>::AllOutputs() const;                                            \
   template bool RowDecoder<Offset>::CanChunk() const;                                              \
   template void RowDecoder<Offset>::DecideFilters();                                               \
+  template bool RowDecoder<Offset>::KnownPass(const char*, bool&) const;                           \
   template bool RowDecoder<Offset>::FilterBatch(const char*, uint64_t, std::vector<char>&,         \
                                                 uint64_t&) const;                                  \
   template void RowDecoder<Offset>::SetUpBatch(Batch&) const;                                      \
@@ -267,6 +291,7 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
                                                  uint64_t&);                                       \
   template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, RowChunk&) const;            \
   template void RowDecoder<Offset>::DecodeChunk(RowChunk&) const;                                  \
+  template void RowDecoder<Offset>::DecodeBatches(RowChunk&) const;                                \
   template Status RowDecoder<Offset>::DrainChunk(RowChunk&, BufferedFileOutput&, IntervalStats&);
 ORV_ROW_BATCHES(uint8_t)
 ORV_ROW_BATCHES(uint16_t)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,6 +109,16 @@ class RowDecoder final : public RowDecoderBase {
     Batch batch;
   };
 
+  // A worker's own descriptors (each holds its current value) and caches, for the fields whose
+  // bytes come from converting symbols row by row.
+  struct WorkerState {
+    TypeTraitsCollection layout;
+    std::vector<Encoded> encoded;  // per slot: cached symbols; empty: converted in every row
+    std::vector<Piece> pieces;     // per layout field
+    std::string captured;
+    BufferedFileOutput capture{&captured};
+  };
+
   // Batches: every slot with outputs made up front, no filter; chunks may have filters.
   bool AllOutputs() const;
   bool CanBatch() const { return filterSlots_.empty() && AllOutputs(); }
@@ -115,6 +126,7 @@ class RowDecoder final : public RowDecoderBase {
   void DecideFilters();
   // The rows of [base, base + n rows) that pass the filters, copied into `passing`; false when a
   // row names a symbol not decided up front.
+  bool KnownPass(const char* row, bool& pass) const;
   bool FilterBatch(const char* base, uint64_t n, std::vector<char>& passing,
                    uint64_t& passed) const;
   void SetUpBatch(Batch& batch) const;
@@ -130,6 +142,15 @@ class RowDecoder final : public RowDecoderBase {
                     uint64_t& i);
   bool FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const;
   void DecodeChunk(RowChunk& chunk) const;
+  void DecodeBatches(RowChunk& chunk) const;
+
+  // Chunks whose fields need their descriptors: decoded row by row, each worker with its own.
+  bool SharesTables() const;
+  void PrepareWorkers();
+  void DecodeRowsOf(RowChunk& chunk) const;
+  bool DecodeWorkerRow(const char* row, WorkerState& state) const;
+  bool WorkerPiece(size_t k, int64_t s, WorkerState& state) const;
+  void WriteWorkerRow(WorkerState& state, BufferedFileOutput& output) const;
   Status DrainChunk(RowChunk& chunk, BufferedFileOutput& output, IntervalStats& stats);
 
   Status NextRow(IFileInput& input, const char*& row);
@@ -171,7 +192,10 @@ class RowDecoder final : public RowDecoderBase {
   std::string captured_;
   BufferedFileOutput capture_{&captured_};
 
-  Batch batch_;                 // the sequential path's
+  Batch batch_;  // the sequential path's
+  std::vector<std::unique_ptr<WorkerState>> workerStates_;
+  mutable std::mutex statesMutex_;
+  mutable std::vector<WorkerState*> freeStates_;  // states no worker holds
   std::vector<char> rowCopy_;   // a row near the end of the input, with 8 bytes to spare
   std::vector<bool> reported_;  // per layout field: an output error was logged
   uint64_t record_ = 0;         // 1-based number of the row being decoded

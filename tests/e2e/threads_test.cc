@@ -31,42 +31,53 @@ std::string StableLog(const std::string& err) {
   return std::regex_replace(std::regex_replace(err, time, "||"), varying, "");
 }
 
-// Rows (40,000 by default) of a text field (200 symbols, one holding a tab) and an int field (a
-// symbol for each row value mod 1,000), one byte each: several chunks of rows. `bad` rows name a
-// symbol past the table; `cut` keeps that many bytes of the rows; `width` pads each row (wide rows
-// make small chunks).
-std::string ChunkedQvd(const std::vector<size_t>& bad, std::optional<size_t> cut, size_t width = 2,
-                       size_t count = 40000) {
-  std::string texts;
-  std::string ints;
-  for (int i = 0; i < 200; ++i) {
-    texts += TextSymbol(i == 150 ? "tab\there" : "name " + std::to_string(i));
-    ints += IntSymbol(i * 7 - 300);
+// Rows of a text field (200 symbols, one holding a tab) and an int field, one byte each, padded to
+// `width`: several chunks of rows. `bad` rows name a symbol past the table; `cut` keeps that many
+// bytes of the rows; a `longText` symbol is too long to convert up front, so that the rows need
+// the field's descriptor.
+struct ChunkedQvd {
+  std::vector<size_t> bad = {};
+  std::optional<size_t> cut = std::nullopt;
+  size_t width = 2;
+  size_t count = 40000;
+  bool longText = false;
+
+  std::string Bytes() const {
+    std::string texts;
+    std::string ints;
+    for (int i = 0; i < 200; ++i) {
+      texts += TextSymbol(i == 150               ? "tab\there"
+                          : longText && i == 199 ? std::string(300, 'x')
+                                                 : "name " + std::to_string(i));
+      ints += IntSymbol(i * 7 - 300);
+    }
+    std::string rows;
+    for (size_t r = 0; r < count; ++r) {
+      rows += static_cast<char>((r * 7919) % 200);
+      rows += static_cast<char>((r * 104729) % 200);
+      rows.append(width - 2, '\0');
+    }
+    for (size_t r : bad) {
+      rows[width * r] = static_cast<char>(230);
+    }
+    QvdTable table({QvdField("s", 0, 8, 0, texts, 200), QvdField("n", 8, 8, 0, ints, 200)}, width,
+                   rows);
+    if (cut) {
+      table.noOfRecords = count;
+      table.dataBytes = texts.size() + ints.size() + *cut;
+    }
+    return table.Bytes();
   }
-  std::string rows;
-  for (size_t r = 0; r < count; ++r) {
-    rows += static_cast<char>((r * 7919) % 200);
-    rows += static_cast<char>((r * 104729) % 200);
-    rows.append(width - 2, '\0');
-  }
-  for (size_t r : bad) {
-    rows[width * r] = static_cast<char>(230);
-  }
-  QvdTable table({QvdField("s", 0, 8, 0, texts, 200), QvdField("n", 8, 8, 0, ints, 200)}, width,
-                 rows);
-  if (cut) {
-    table.noOfRecords = count;
-    table.dataBytes = texts.size() + ints.size() + *cut;
-  }
-  return table.Bytes();
-}
+};
 
 TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
   ScratchDir dir;
-  WriteFileBytes(dir / "clean.qvd", ChunkedQvd({}, std::nullopt));
-  WriteFileBytes(dir / "bad.qvd", ChunkedQvd({17001, 30000}, std::nullopt));
-  WriteFileBytes(dir / "cut.qvd", ChunkedQvd({}, 2 * 25000 + 1));
-  WriteFileBytes(dir / "wide.qvd", ChunkedQvd({1000}, std::nullopt, 3000, 3000));
+  WriteFileBytes(dir / "clean.qvd", ChunkedQvd{}.Bytes());
+  WriteFileBytes(dir / "bad.qvd", ChunkedQvd{.bad = {17001, 30000}}.Bytes());
+  WriteFileBytes(dir / "cut.qvd", ChunkedQvd{.cut = 2 * 25000 + 1}.Bytes());
+  WriteFileBytes(dir / "wide.qvd", ChunkedQvd{.bad = {1000}, .width = 3000, .count = 3000}.Bytes());
+  WriteFileBytes(dir / "long.qvd", ChunkedQvd{.longText = true}.Bytes());
+  WriteFileBytes(dir / "long-bad.qvd", ChunkedQvd{.bad = {17001}, .longText = true}.Bytes());
   const std::string layout = " -d 's string; n int'";
   const std::string runs[] = {
       "-i clean.qvd" + layout,
@@ -80,6 +91,13 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
       "-i bad.qvd" + layout,
       "-i cut.qvd --csv",
       "-i wide.qvd -y" + layout,
+      // The text field needs its descriptor in every row: each worker has its own.
+      "-i long.qvd" + layout,
+      "-i long.qvd -y" + layout,
+      "-i long.qvd --csv",
+      "-i long.qvd --filter='n<0' -y" + layout,
+      "-i long-bad.qvd --low-memory" + layout,
+      "-i long-bad.qvd -y" + layout,
   };
   for (const std::string& run : runs) {
     SCOPED_TRACE(run);
@@ -101,6 +119,9 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
     EXPECT_EQ(closed.out.size(), 1000u);
     EXPECT_NE(closed.err.find("|INFO|output closed|"), std::string::npos);
   }
+  // The long text is converted in each row, not up front.
+  EXPECT_EQ(Shell(dir, "$B/drawoff -i long.qvd" + layout).err.find("symbol outputs made|s:"),
+            std::string::npos);
   // The failures are those of the rows themselves.
   EXPECT_EQ(FailMessage(Shell(dir, "$B/drawoff --threads=2 -i bad.qvd" + layout).err),
             "Field reading failed: 's' (record no. 17002).");
