@@ -159,7 +159,7 @@ long ChunkSource::Pull(char* out, size_t capacity) {
 }
 
 long ChainInput::FillBuffer(char* buffer, size_t capacity) {
-  while (!spans_.empty()) {
+  if (!spans_.empty()) {
     auto& [data, size] = spans_.front();
     const size_t step = std::min(capacity, size);
     memcpy(buffer, data, step);
@@ -168,9 +168,7 @@ long ChainInput::FillBuffer(char* buffer, size_t capacity) {
     if (size == 0) {
       spans_.pop_front();
     }
-    if (step > 0) {
-      return static_cast<long>(step);
-    }
+    return static_cast<long>(step);
   }
   return source_.Pull(buffer, capacity);
 }

@@ -76,7 +76,11 @@ class ChunkSource {
 class ChainInput : public IFileInput {
  public:
   explicit ChainInput(ChunkSource& source) : IFileInput(false), source_(source) {}
-  void Append(const std::vector<char>& bytes) { spans_.emplace_back(bytes.data(), bytes.size()); }
+  void Append(const std::vector<char>& bytes) {
+    if (!bytes.empty()) {
+      spans_.emplace_back(bytes.data(), bytes.size());
+    }
+  }
 
  protected:
   long FillBuffer(char* buffer, size_t capacity) override;
