@@ -1,6 +1,7 @@
 #include "types/flow_data_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace orv {
@@ -94,7 +95,9 @@ void FlowDataSet::Append(const FlowDataSet& other) {
       return;
     }
     if (values_.size() < at + bytes) {
-      values_.resize(std::max(at + bytes, values_.size() * 2));
+      // The size StoreCurrent's doubling reaches for as many values: resize zeroes, so touches,
+      // every byte up to it.
+      values_.resize(std::bit_ceil(count_) * width_);
     }
     memcpy(values_.data() + at, other.values_.data(), bytes);
     return;
