@@ -58,21 +58,6 @@ ChunkCut ChooseChunkCut(const RecordInputOptions& options) {
   return cut;
 }
 
-TypeTraitsCollection CopyLayout(const RecordInputOptions& options) {
-  TypeTraitsCollection copy;
-  for (const auto& field : options.layout) {
-    std::string error;
-    copy.push_back(BuildTypeTraits(DescribeTypeTraits(*field), &error));
-  }
-  copy.Prepare();
-  if (options.csv) {
-    for (const auto& field : copy) {
-      field->SetCsv(options.delimiter.value_or(','));
-    }
-  }
-  return copy;
-}
-
 ChunkSource::ChunkSource(IFileInput& input, ChunkCut cut)
     : input_(input), cut_(cut), chunkBytes_(ChunkBytesSetting()) {}
 

@@ -40,8 +40,6 @@ struct ChunkCut {
 unsigned ChunkThreads(const RecordInputOptions& options);
 // The cut for `options`' text or CSV records (ChunkThreads above 1).
 ChunkCut ChooseChunkCut(const RecordInputOptions& options);
-// A copy of the prepared layout, for one worker: descriptors hold the value they read.
-TypeTraitsCollection CopyLayout(const RecordInputOptions& options);
 
 // How a chunk ends: at a cut, where the input ends, or where reading the input failed.
 enum class ChunkEnd : unsigned char { kCut, kInput, kFailure };

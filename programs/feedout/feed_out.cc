@@ -68,7 +68,7 @@ constexpr ProgramOption<Options> kOptions[] = {
 // A chunk of records parsed on a worker: its own layout, and the QVX bytes of the records.
 struct QvxPart {
   QvxPart(const RecordInputOptions& records, BufferedFileOutput& out)
-      : layout(CopyLayout(records)), target(out) {}
+      : layout(CopyLayout(records.layout)), target(out) {}
 
   void Reset() { bytes.clear(); }
   int ReadValue(size_t i, IFileInput& input) {

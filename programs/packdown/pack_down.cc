@@ -239,7 +239,7 @@ bool HoldsZeroByte(const TypeTraits& field) {
 // again on the calling thread, which reports it.
 struct ColumnPart {
   ColumnPart(const RecordInputOptions& records, std::vector<std::unique_ptr<FlowDataSet>>& stores)
-      : layout(CopyLayout(records)), target(stores) {
+      : layout(CopyLayout(records.layout)), target(stores) {
     for (const auto& field : layout) {
       dataSets.push_back(FlowDataSet::Create(*field, true));
       isString.push_back(field->AsString() != nullptr);
