@@ -192,14 +192,16 @@ same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
   echo "# Benchmark results"
   echo
   machine
-  echo "$rows rows each: the random file (\`$layout\`; random values), the realistic file"
-  echo "(\`$sales_layout\`; ids 1, 2, 3, ..., amounts 1 to 10,000 with 5% nulls, 50,000 customer"
-  echo "names, 3 years of days, 8 categories with 5% nulls) and the few-symbol file (gen_qvd:"
-  echo "\`$few_layout\`, at most 20,000 symbols a field but Id). Sizes in bytes: random QVD"
-  echo "$(stat -c %s "$data/records.qvd"), binary $(stat -c %s "$data/records.bin"), text"
-  echo "$(stat -c %s "$data/records.txt"); realistic QVD $(stat -c %s "$data/sales.qvd"), binary"
-  echo "$(stat -c %s "$data/sales.bin"), text $(stat -c %s "$data/sales.txt"); few-symbol QVD"
-  echo "$(stat -c %s "$data/few.qvd"). Files in the page cache, output to /dev/null."
+  echo "$rows rows in each file; files in the page cache, output to /dev/null. Sizes in bytes:"
+  echo
+  echo "- random: \`$layout\`, random values; QVD $(stat -c %s "$data/records.qvd"), binary" \
+    "$(stat -c %s "$data/records.bin"), text $(stat -c %s "$data/records.txt")"
+  echo "- realistic: \`$sales_layout\`; ids 1, 2, 3, ..., amounts 1 to 10,000 with 5% nulls," \
+    "50,000 customers, 3 years of days, 8 categories with 5% nulls; QVD" \
+    "$(stat -c %s "$data/sales.qvd"), binary $(stat -c %s "$data/sales.bin"), text" \
+    "$(stat -c %s "$data/sales.txt")"
+  echo "- few-symbol (gen_qvd): \`$few_layout\`, at most 20,000 symbols a field but Id; QVD" \
+    "$(stat -c %s "$data/few.qvd")"
   echo
   echo '| program and mode | seconds, 1 thread | seconds, default | rows/s, 1 thread | rows/s, default | values/s, 1 thread | values/s, default | peak memory MB, 1 thread | peak memory MB, default | ratio to `cat`, 1 thread | ratio to `cat`, default |'
   echo '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|'
@@ -218,11 +220,15 @@ same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
   echo "reads). Ratio to \`cat\`: seconds over \`cat\` of the same input (for \`drawoff\` to binary:"
   echo "of its output). drawoff binary output identical to the generated records: random"
   echo "$(same records), realistic $(same sales)."
+  echo
+  echo '| `drawoff` → binary over its memory floor | 1 thread | default |'
+  echo '|---|---:|---:|'
   for key in "${order[@]}"; do
     [[ -n ${memory_floor[$key]} ]] || continue
-    echo "$key takes $(fmt_ratio "${secs[$key|1]}" "${secs[${memory_floor[$key]}]}") (1 thread)" \
-      "and $(fmt_ratio "${secs[$key|d]}" "${secs[${memory_floor[$key]}]}") (default) times its"
-    echo "memory floor, the ${memory_floor[$key]} (the loop alone, without start-up)."
+    echo "| $key | $(fmt_ratio "${secs[$key|1]}" "${secs[${memory_floor[$key]}]}") |" \
+      "$(fmt_ratio "${secs[$key|d]}" "${secs[${memory_floor[$key]}]}") |"
   done
+  echo
+  echo "Memory floor: random reads of the same symbol tables (the loop alone, without start-up)."
 } > "$here/results.md"
 cat "$here/results.md"
