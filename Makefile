@@ -30,18 +30,29 @@ test-asan: deps
 demo: build
 	@scripts/demo build/bin
 
-bench: deps
+# Benchmarks (Release with -DORV_BENCH=ON; data cached in build/bench-data/). Every program figure
+# is taken at --threads=1 and at the default thread count, with peak memory (GNU time) and its
+# ratio to `cat` of the same bytes.
+#   make bench          text micro-benchmarks, then 2,000,000 rows of a random, a realistic and a
+#                       few-symbol file (a few minutes on 2 cores): bench/results.md
+#   make bench-large    the same on 20,000,000 rows (several GB), then bench-memory
+#   make bench-memory   packdown's peak memory on 25 M distinct ints, 25 M ints of 100 values,
+#                       10 M 7-byte strings and 80 MB of decimal(38): bench/results-memory.md
+.PHONY: bench-build bench-large bench-memory
+bench-build: deps
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build -j $(JOBS)
+
+bench: bench-build
 	@for b in build/bench/bench_*; do $$b; done
 	@bench/run.sh build
 
-# The same programs on 20,000,000 rows (data cached in build/bench-data/; several GB).
-.PHONY: bench-large
-bench-large: deps
-	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build build -j $(JOBS)
+bench-large: bench-build
 	@bench/run.sh build --large
+	@bench/memory.sh build
+
+bench-memory: bench-build
+	@bench/memory.sh build
 
 # Each fuzzer for FUZZ_SECONDS, from its saved corpus (plus the real QVD files for the QVD
 # targets); new inputs go to build-fuzz/corpus/, crashes to build-fuzz/crashes/.

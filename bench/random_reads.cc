@@ -1,7 +1,9 @@
 // The memory floor of decoding rows that name symbols at random: per row, one read of a random
 // entry in each of several tables (sized as a reader's per-symbol output tables), copied to an
-// output buffer, in batches with the entries' loading started ahead, as drawoff does.
-// Usage: random_reads ROWS SYMBOLS:WIDTH...  Prints the seconds of the reading loop.
+// output buffer, in batches with the entries' loading started ahead, as drawoff does. A table
+// given as SYMBOLS:WIDTH:inorder is read in order instead (row r reads entry r modulo SYMBOLS), as
+// a field of unique ids in record order is.
+// Usage: random_reads ROWS SYMBOLS:WIDTH[:inorder]...  Prints the seconds of the reading loop.
 #include <sys/mman.h>
 
 #include <chrono>
@@ -17,6 +19,7 @@ namespace {
 struct Table {
   uint64_t symbols;
   size_t width;
+  bool inOrder;
   char* bytes;
 };
 
@@ -24,16 +27,18 @@ struct Table {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: random_reads ROWS SYMBOLS:WIDTH...\n");
+    fprintf(stderr, "usage: random_reads ROWS SYMBOLS:WIDTH[:inorder]...\n");
     return 2;
   }
   const uint64_t rows = strtoull(argv[1], nullptr, 10);
   std::vector<Table> tables;
   for (int i = 2; i < argc; ++i) {
     char* colon = nullptr;
-    Table t{strtoull(argv[i], &colon, 10), 0, nullptr};
-    t.width = *colon == ':' ? strtoull(colon + 1, nullptr, 10) : 0;
-    if (t.symbols == 0 || t.width == 0 || t.width > 64) {
+    Table t{strtoull(argv[i], &colon, 10), 0, false, nullptr};
+    char* end = colon;
+    t.width = *colon == ':' ? strtoull(colon + 1, &end, 10) : 0;
+    t.inOrder = strcmp(end, ":inorder") == 0;
+    if (t.symbols == 0 || t.width == 0 || t.width > 64 || (*end != 0 && !t.inOrder)) {
       fprintf(stderr, "bad table: %s\n", argv[i]);
       return 2;
     }
@@ -52,7 +57,8 @@ int main(int argc, char** argv) {
   std::vector<uint32_t> numbers(rows * tables.size());
   for (uint64_t r = 0; r < rows; ++r) {
     for (size_t k = 0; k < tables.size(); ++k) {
-      numbers[r * tables.size() + k] = static_cast<uint32_t>(random() % tables[k].symbols);
+      const uint64_t n = tables[k].inOrder ? r : random();
+      numbers[r * tables.size() + k] = static_cast<uint32_t>(n % tables[k].symbols);
     }
   }
   constexpr uint64_t kBatch = 256;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2016  # backticks in labels are Markdown code spans
-# Throughput and peak memory of the four programs on generated data, against `cat` floors.
+# Throughput and peak memory of the four programs on generated data, at --threads=1 and at the
+# default thread count, against `cat` of the same bytes and the memory floor of random reads.
 # Usage: bench/run.sh BUILD_DIR [--large]
 # Data are cached in BUILD_DIR/bench-data/ROWS/ (delete it to regenerate); the table is printed
 # and written to bench/results.md.
@@ -12,24 +13,14 @@ case ${2:-} in
   *) echo "usage: bench/run.sh BUILD_DIR [--large]" >&2; exit 2 ;;
 esac
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$build/bin
-gen=$build/bench
-for p in "$bin"/{drawoff,packdown,feedout,tablepeek} "$gen"/{gendata,gen_qvd,random_reads}; do
-  [[ -x $p ]] || { echo "missing $p: build with -DORV_BENCH=ON first" >&2; exit 1; }
-done
-export ORV_LOG_LEVEL=fail
-layout='Id int; Amount decimal(12,2); Ratio double; Name string; Day date; Stamp datetime'
-data=$build/bench-data/$rows
-mkdir -p "$data"
-log=$data/last.log
+cache=$rows
+# shellcheck source=bench/lib.sh
+source "$here/lib.sh"
+runs=${BENCH_RUNS:-5}  # timed runs a figure (the median is kept), each thread count
 
-# --- Data, made once: records (binary and text), a QVD of them, a QVD of few symbols ----------
-make_file() {  # make_file FILE STEP: runs STEP with a temporary output path unless FILE exists
-  [[ -s $1 ]] && return 0
-  echo "generating $1" >&2
-  "$2" "$1.tmp" 2> "$log" || { cat "$log" >&2; exit 1; }
-  mv "$1.tmp" "$1"
-}
+# --- Data, made once ---------------------------------------------------------------------------
+# The random file: six fields of random values, as binary and text records, CSV and a QVD.
+layout='Id int; Amount decimal(12,2); Ratio double; Name string; Day date; Stamp datetime'
 names=$(seq -f '"Customer %03g"' 1 500 | paste -sd, -)
 # Id: a large range; Amount 1.00..5000.00; Ratio [0, 1); Name 500 values; Day 2015-01-01 plus
 # 3,000 days (day numbers from 0000-01-01); Stamp 2020..2023 in seconds since 1970.
@@ -39,144 +30,205 @@ cat > "$data/config.json" << EOF
  "Day": {"range": {"min": 735964, "max": 738963}},
  "Stamp": {"range": {"min": 1577836800, "max": 1704067199}}}
 EOF
-gendata=("$gen/gendata" -n "$rows" --seed 1 --config "$data/config.json" -d "$layout")
-binary_records() { "${gendata[@]}" -o "$1"; }
-text_records() { "${gendata[@]}" --text -o "$1"; }
-records_qvd() { "$bin/packdown" -i "$data/records.bin" -o "$1" -d "$layout"; }
-drawoff_output() { "$bin/drawoff" -i "$data/records.qvd" -o "$1" -d "$layout"; }
+# The realistic file: unique ids in order, an amount (5% null), 50,000 customers, three years of
+# days, 8 categories (5% null). Customer names: two syllables, a blank, three syllables.
+sales_layout='Id int; Amount double nullable; Customer string; Day date; Category string nullable'
+customers=$(awk 'BEGIN { split("ka lo mi ra te su na vo el an is or be di gu ne", s, " ")
+  for (n = 0; n < 50000; n++) {
+    d[0] = n % 16; d[1] = int(n / 16) % 16; d[2] = int(n / 256) % 16; d[3] = int(n / 4096)
+    printf "%s\"%s%s %s%s%s\"", n ? "," : "", toupper(substr(s[d[0] + 1], 1, 1)),
+      substr(s[d[0] + 1], 2) s[d[1] + 1], toupper(substr(s[d[2] + 1], 1, 1)),
+      substr(s[d[2] + 1], 2) s[d[3] + 1], s[(d[0] + d[3]) % 16 + 1] }}')
+cat > "$data/sales.json" << EOF
+{"Id": {"sequence": {"start": 1, "step": 1}}, "Amount": {"range": {"min": 1, "max": 10000},
+ "null": 0.05}, "Customer": {"values": [$customers]},
+ "Day": {"range": {"min": 738156, "max": 739250}}, "Category": {"values": ["Books", "Clothing",
+ "Electronics", "Garden", "Grocery", "Health", "Sports", "Toys"], "null": 0.05}}
+EOF
+
+# make_data NAME LAYOUT CONFIG HEADER: NAME.bin, NAME.txt, NAME.csv (text under HEADER) and
+# NAME.qvd (by packdown, so made again on every run, as is drawoff's output NAME.out).
+make_data() {
+  local name=$1 fields=$2 config=$3 header=$4
+  local gendata=("$gen/gendata" -n "$rows" --seed 1 --config "$config" -d "$fields")
+  binary_records() { "${gendata[@]}" -o "$1"; }
+  text_records() { "${gendata[@]}" --text -o "$1"; }
+  csv_records() { { echo "$header"; cat "$data/$name.txt"; } > "$1"; }
+  records_qvd() { "$bin/packdown" -i "$data/$name.bin" -o "$1" -d "$fields"; }
+  drawoff_output() { "$bin/drawoff" -i "$data/$name.qvd" -o "$1" -d "$fields"; }
+  make_file "$data/$name.bin" binary_records
+  make_file "$data/$name.txt" text_records
+  make_file "$data/$name.csv" csv_records
+  rm -f "$data/$name.qvd" "$data/$name.out"
+  make_file "$data/$name.qvd" records_qvd
+  make_file "$data/$name.out" drawoff_output
+}
+make_data records "$layout" "$data/config.json" 'Id,Amount,Ratio,Name,Day,Stamp'
+make_data sales "$sales_layout" "$data/sales.json" 'Id,Amount,Customer,Day,Category'
 few_symbol_qvd() { "$gen/gen_qvd" "$rows" "$1" > /dev/null; }
-# The text records under a header line: CSV (no value needs quotes).
-csv_records() { { echo 'Id,Amount,Ratio,Name,Day,Stamp'; cat "$data/records.txt"; } > "$1"; }
-make_file "$data/records.bin" binary_records
-make_file "$data/records.txt" text_records
-make_file "$data/records.csv" csv_records
-# The QVD and drawoff's output come from the programs under test: made again on every run.
-rm -f "$data/records.qvd" "$data/drawoff.bin"
-make_file "$data/records.qvd" records_qvd
-make_file "$data/drawoff.bin" drawoff_output
 make_file "$data/few.qvd" few_symbol_qvd
 few_layout='Id int; Amount double; Name string; Day date; Stamp datetime; Qty int'
 
-# --- Measuring ---------------------------------------------------------------------------------
-# Wall time from bash's EPOCHREALTIME around the bare command (GNU time would add its own start-up
-# and round to 10 ms), the median of RUNS; peak memory (max RSS) from one more run under GNU time.
-gnu_time=
-if [[ -x /usr/bin/time ]] && /usr/bin/time -f %M -o /dev/null true 2> /dev/null; then
-  gnu_time=/usr/bin/time
-else
-  echo "GNU time not found: no peak memory" >&2
-fi
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-declare -a order
-declare -A secs mem inbytes nrows base
-measure() {  # measure KEY RUNS INPUT ROWS BASELINE COMMAND...: stdin from INPUT, stdout discarded
-  local key=$1 runs=$2 input=$3 n=$4 baseline=$5 i start times=
-  shift 5
-  for ((i = 0; i < runs; i++)); do
-    start=$EPOCHREALTIME
-    "$@" < "$input" > /dev/null 2> "$log" || { cat "$log" >&2; exit 1; }
-    times+="$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }') "
-  done
-  secs[$key]=$(tr ' ' '\n' <<< "${times% }" | median)
-  mem[$key]=-
-  if [[ -n $gnu_time ]]; then
-    "$gnu_time" -f %M -o "$data/mem" "$@" < "$input" > /dev/null 2> "$log" ||
-      { cat "$log" >&2; exit 1; }
-    mem[$key]=$(tail -n 1 "$data/mem")
-  fi
-  inbytes[$key]=$(stat -c %s "$input")
-  nrows[$key]=$n base[$key]=$baseline
-  order+=("$key")
-  printf '%-58s %9.4f s\n' "$key" "${secs[$key]}" >&2
+# --- Floors: `cat` of each input, random reads of each QVD's symbol tables ---------------------
+declare -a floors order
+declare -A inbytes nfields base memory_floor
+cat_floor() {  # cat_floor LABEL FILE
+  measure "$1" "$runs" "$2" cat
+  floors+=("$1") inbytes[$1]=$(stat -c %s "$2")
 }
+# random_floor LABEL QVD WIDTH...: one random read a field a row from tables of the QVD's symbol
+# counts and drawoff's binary output widths (the loop's own seconds, without start-up).
+random_floor() {
+  local label=$1 qvd=$2 i times='' tables=() counts
+  shift 2
+  mapfile -t counts < <("$bin/tablepeek" "$qvd" 2> /dev/null |
+    sed -n 's:.*<NoOfSymbols>\([0-9]*\)</NoOfSymbols>.*:\1:p')
+  for ((i = 1; i <= $#; i++)); do tables+=("${counts[i - 1]}:${!i}"); done
+  for ((i = 0; i < runs; i++)); do times+="$("$gen/random_reads" "$rows" "${tables[@]}") "; done
+  secs[$label]=$(tr ' ' '\n' <<< "${times% }" | median)
+  mem[$label]=-
+  floors+=("$label") inbytes[$label]=$(awk -v r="$rows" -v w="$*" 'BEGIN {
+    n = split(w, a, " "); for (i = 1; i <= n; i++) s += a[i]; print r * s }')
+  printf '%-70s %9.4f s\n' "$label" "${secs[$label]}" >&2
+}
+for f in records.{qvd,out,bin,txt,csv} sales.{qvd,out,bin,txt,csv} few.qvd; do
+  cat "$data/$f" > /dev/null  # into the page cache
+done
+cat_floor '`cat` random QVD' "$data/records.qvd"
+cat_floor '`cat` drawoff binary output of the random QVD' "$data/records.out"
+cat_floor '`cat` random binary records' "$data/records.bin"
+cat_floor '`cat` random text records' "$data/records.txt"
+cat_floor '`cat` random CSV' "$data/records.csv"
+cat_floor '`cat` few-symbol QVD' "$data/few.qvd"
+cat_floor '`cat` realistic QVD' "$data/sales.qvd"
+cat_floor '`cat` drawoff binary output of the realistic QVD' "$data/sales.out"
+cat_floor '`cat` realistic binary records' "$data/sales.bin"
+cat_floor '`cat` realistic text records' "$data/sales.txt"
+cat_floor '`cat` realistic CSV' "$data/sales.csv"
+# Output widths: int 4, decimal(12,2) 8, double 8, string 8 + its bytes, date 4, datetime 8, and
+# a flag byte for a nullable field. Names: 12 bytes ("Customer 123"), 14 ("customer name 12"),
+# 11 (customers); categories 7 on average. Ids in record order are read in order.
+random_floor 'random reads of the random QVD'"'"'s symbol tables' "$data/records.qvd" 4 8 8 20 4 8
+random_floor 'random reads of the few-symbol QVD'"'"'s symbol tables' "$data/few.qvd" 4:inorder \
+  8 22 4 8 4
+random_floor 'random reads of the realistic QVD'"'"'s symbol tables' "$data/sales.qvd" 4:inorder \
+  9 19 4 16
 
-qvd=$data/records.qvd bin_rec=$data/records.bin txt_rec=$data/records.txt csv=$data/records.csv
-cat_qvd='`cat` QVD (floor)'
-cat_out='`cat` file of drawoff binary size (floor)'
-cat_bin='`cat` binary records (floor)'
-cat_txt='`cat` text records (floor)'
-cat_few='`cat` few-symbol QVD (floor)'
-cat_csv='`cat` CSV records (floor)'
-cat "$qvd" "$bin_rec" "$txt_rec" "$csv" "$data/few.qvd" "$data/drawoff.bin" > /dev/null  # page cache
-measure "$cat_qvd" 5 "$qvd" - "$cat_qvd" cat
-measure "$cat_out" 5 "$data/drawoff.bin" - "$cat_out" cat
-measure "$cat_bin" 5 "$bin_rec" - "$cat_bin" cat
-measure "$cat_txt" 5 "$txt_rec" - "$cat_txt" cat
-measure "$cat_csv" 5 "$csv" - "$cat_csv" cat
-measure "$cat_few" 5 "$data/few.qvd" - "$cat_few" cat
-drawoff_binary='`drawoff` QVD → binary'
-measure "$drawoff_binary" 3 "$qvd" "$rows" "$cat_out" "$bin/drawoff" -i "$qvd" -d "$layout"
-measure '`drawoff` QVD → text (-y)' 3 "$qvd" "$rows" "$cat_qvd" \
-  "$bin/drawoff" -i "$qvd" -y -d "$layout"
-measure '`drawoff` QVD → CSV (--csv)' 3 "$qvd" "$rows" "$cat_qvd" \
-  "$bin/drawoff" -i "$qvd" --csv -d "$layout"
-measure '`drawoff` QVD → CSV (--csv), layout from the header' 3 "$qvd" "$rows" "$cat_qvd" \
-  "$bin/drawoff" -i "$qvd" --csv
-measure '`drawoff` few-symbol QVD (gen_qvd) → binary' 3 "$data/few.qvd" "$rows" "$cat_few" \
-  "$bin/drawoff" -i "$data/few.qvd" -d "$few_layout"
-measure '`drawoff` few-symbol QVD → text (-y)' 3 "$data/few.qvd" "$rows" "$cat_few" \
-  "$bin/drawoff" -i "$data/few.qvd" -y -d "$few_layout"
-measure '`drawoff --low-memory` QVD → binary' 3 "$qvd" "$rows" "$cat_out" \
-  "$bin/drawoff" --low-memory -i "$qvd" -d "$layout"
-measure '`drawoff --low-memory` few-symbol QVD → binary' 3 "$data/few.qvd" "$rows" "$cat_few" \
-  "$bin/drawoff" --low-memory -i "$data/few.qvd" -d "$few_layout"
-measure '`packdown` binary → QVD' 3 "$bin_rec" "$rows" "$cat_bin" "$bin/packdown" -d "$layout"
-measure '`packdown` text (-x) → QVD' 3 "$txt_rec" "$rows" "$cat_txt" \
-  "$bin/packdown" -x -d "$layout"
-measure '`packdown --csv` CSV → QVD' 3 "$csv" "$rows" "$cat_csv" \
-  "$bin/packdown" --csv -d "$layout"
-measure '`feedout` binary → QVX' 3 "$bin_rec" "$rows" "$cat_bin" "$bin/feedout" -d "$layout"
-measure '`feedout` text (-x) → QVX' 3 "$txt_rec" "$rows" "$cat_txt" "$bin/feedout" -x -d "$layout"
-measure '`feedout --csv` CSV → QVX' 3 "$csv" "$rows" "$cat_csv" "$bin/feedout" --csv -d "$layout"
-# The memory floor of the random file: one random read a field a row from tables of its symbol
-# counts and drawoff's binary output widths (the loop's own seconds, median of 3).
-widths=(4 8 8 16 4 8)
-mapfile -t counts < <("$bin/tablepeek" "$qvd" 2> /dev/null |
-  sed -n 's:.*<NoOfSymbols>\([0-9]*\)</NoOfSymbols>.*:\1:p')
-tables=()
-for i in "${!widths[@]}"; do tables+=("${counts[$i]}:${widths[$i]}"); done
-floor='random reads of the same symbol tables (memory floor)'
-times=
-for i in 1 2 3; do times+="$("$gen/random_reads" "$rows" "${tables[@]}") "; done
-secs[$floor]=$(tr ' ' '\n' <<< "${times% }" | median)
-mem[$floor]=- inbytes[$floor]=$(stat -c %s "$data/drawoff.bin") nrows[$floor]=$rows
-base[$floor]=$floor
-order+=("$floor")
-printf '%-58s %9.4f s\n' "$floor" "${secs[$floor]}" >&2
-header=$("$bin/tablepeek" "$qvd" 2> /dev/null | wc -c)
-peek="\`tablepeek --no-of-records\` (reads the ${header}-byte header)"
-measure "$peek" 5 "$qvd" header "$cat_qvd" "$bin/tablepeek" "$qvd" --no-of-records
+# --- Programs ----------------------------------------------------------------------------------
+# program LABEL INPUT FIELDS BASELINE [MEMORY_FLOOR] -- COMMAND...: a row of the table
+program() {
+  local label=$1 input=$2 fields=$3 baseline=$4 floor=
+  shift 4
+  [[ $1 == -- ]] || { floor=$1; shift; }
+  shift
+  measure_threads "$label" "$runs" "$input" "$@"
+  order+=("$label") nfields[$label]=$fields base[$label]=$baseline memory_floor[$label]=$floor
+}
+for file in records sales; do
+  if [[ $file == records ]]; then
+    fields=6 kind=random lay=$layout
+  else
+    fields=5 kind=realistic lay=$sales_layout
+  fi
+  qvd=$data/$file.qvd bin_rec=$data/$file.bin txt=$data/$file.txt csv=$data/$file.csv
+  program "\`drawoff\` $kind QVD → binary" "$qvd" $fields "\`cat\` drawoff binary output of \
+the $kind QVD" "random reads of the $kind QVD's symbol tables" -- "$bin/drawoff" -i "$qvd" -d "$lay"
+  program "\`drawoff\` $kind QVD → text (-y)" "$qvd" $fields "\`cat\` $kind QVD" -- \
+    "$bin/drawoff" -i "$qvd" -y -d "$lay"
+  program "\`drawoff\` $kind QVD → CSV (--csv)" "$qvd" $fields "\`cat\` $kind QVD" -- \
+    "$bin/drawoff" -i "$qvd" --csv -d "$lay"
+  if [[ $file == records ]]; then
+    program '`drawoff` random QVD → CSV (--csv), layout from the header' "$qvd" 6 \
+      '`cat` random QVD' -- "$bin/drawoff" -i "$qvd" --csv
+    program '`drawoff --low-memory` random QVD → binary' "$qvd" 6 '`cat` random QVD' -- \
+      "$bin/drawoff" --low-memory -i "$qvd" -d "$lay"
+    few=$data/few.qvd
+    program '`drawoff` few-symbol QVD → binary' "$few" 6 '`cat` few-symbol QVD' \
+      "random reads of the few-symbol QVD's symbol tables" -- \
+      "$bin/drawoff" -i "$few" -d "$few_layout"
+    program '`drawoff` few-symbol QVD → text (-y)' "$few" 6 '`cat` few-symbol QVD' -- \
+      "$bin/drawoff" -i "$few" -y -d "$few_layout"
+    program '`drawoff --low-memory` few-symbol QVD → binary' "$few" 6 '`cat` few-symbol QVD' -- \
+      "$bin/drawoff" --low-memory -i "$few" -d "$few_layout"
+  fi
+  for p in packdown:QVD feedout:QVX; do
+    program "\`${p%:*}\` $kind binary → ${p#*:}" "$bin_rec" $fields "\`cat\` $kind binary records" \
+      -- "$bin/${p%:*}" -d "$lay"
+    program "\`${p%:*}\` $kind text (-x) → ${p#*:}" "$txt" $fields "\`cat\` $kind text records" \
+      -- "$bin/${p%:*}" -x -d "$lay"
+    program "\`${p%:*} --csv\` $kind CSV → ${p#*:}" "$csv" $fields "\`cat\` $kind CSV" -- \
+      "$bin/${p%:*}" --csv -d "$lay"
+  done
+done
+# tablepeek has no threads: one measurement, shown in both columns.
+header=$("$bin/tablepeek" "$data/records.qvd" 2> /dev/null | wc -c)
+peek="\`tablepeek --no-of-records\` (reads the ${header}-byte header; no threads)"
+measure "$peek|1" "$runs" "$data/records.qvd" "$bin/tablepeek" "$data/records.qvd" --no-of-records
+secs["$peek|d"]=${secs["$peek|1"]} mem["$peek|d"]=${mem["$peek|1"]}
+order+=("$peek") nfields[$peek]=- base[$peek]='`cat` random QVD' memory_floor[$peek]=
 
 # --- Report ------------------------------------------------------------------------------------
-same=no
-cmp -s "$bin_rec" "$data/drawoff.bin" && same=yes
+program_row() {  # program_row LABEL: the label, then each figure at --threads=1 and the default
+  local l=$1 t cells=()
+  for t in 1 d; do cells+=("$(fmt_secs "${secs[$l|$t]}")"); done
+  for t in 1 d; do
+    if [[ ${nfields[$l]} == - ]]; then cells+=(–); else cells+=("$(fmt_rate "$rows" "${secs[$l|$t]}")"); fi
+  done
+  for t in 1 d; do
+    if [[ ${nfields[$l]} == - ]]; then
+      cells+=(–)
+    else
+      cells+=("$(fmt_rate $((rows * nfields[$l])) "${secs[$l|$t]}")")
+    fi
+  done
+  for t in 1 d; do cells+=("$(fmt_mb "${mem[$l|$t]}")"); done
+  for t in 1 d; do cells+=("$(fmt_ratio "${secs[$l|$t]}" "${secs[${base[$l]}]}")"); done
+  printf '| %s |' "$l"
+  printf ' %s |' "${cells[@]}"
+  echo
+}
+same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
 {
   echo "# Benchmark results"
   echo
-  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores, $(grep -m 1 'model name' /proc/cpuinfo |
-    cut -d: -f2- | sed 's/^ *//'); $rows rows of 6 fields (\`$layout\`)."
-  echo "Inputs: QVD $(stat -c %s "$qvd") bytes, binary records $(stat -c %s "$bin_rec") bytes," \
-    "text records $(stat -c %s "$txt_rec") bytes; files in the page cache, output to /dev/null."
+  machine
+  echo "$rows rows in each file; files in the page cache, output to /dev/null. Sizes in bytes:"
   echo
-  echo '| program and mode | seconds | rows/s | values/s | MB/s | peak memory MB | ratio to `cat` |'
-  echo '|---|---:|---:|---:|---:|---:|---:|'
-  for key in "${order[@]}"; do
-    awk -v k="$key" -v s="${secs[$key]}" -v n="${nrows[$key]}" -v b="${inbytes[$key]}" \
-      -v m="${mem[$key]}" -v c="${secs[${base[$key]}]}" 'BEGIN {
-        t = s < 0.1 ? sprintf("%.4f (%.1f ms)", s, s * 1000) : sprintf("%.3f", s)
-        r = n ~ /^[0-9]+$/ ? sprintf("%.2f M", n / s / 1e6) : "–"
-        v = n ~ /^[0-9]+$/ ? sprintf("%.2f M", n * 6 / s / 1e6) : "–"
-        mb = n == "header" ? "–" : sprintf("%.0f", b / s / 1e6)
-        mm = m == "-" ? "–" : sprintf("%.1f", m * 1024 / 1e6)
-        printf "| %s | %s | %s | %s | %s | %s | %.2f |\n", k, t, r, v, mb, mm, s / c }'
+  echo "- random: \`$layout\`, random values; QVD $(stat -c %s "$data/records.qvd"), binary" \
+    "$(stat -c %s "$data/records.bin"), text $(stat -c %s "$data/records.txt")"
+  echo "- realistic: \`$sales_layout\`; ids 1, 2, 3, ..., amounts 1 to 10,000 with 5% nulls," \
+    "50,000 customers, 3 years of days, 8 categories with 5% nulls; QVD" \
+    "$(stat -c %s "$data/sales.qvd"), binary $(stat -c %s "$data/sales.bin"), text" \
+    "$(stat -c %s "$data/sales.txt")"
+  echo "- few-symbol (gen_qvd): \`$few_layout\`, at most 20,000 symbols a field but Id; QVD" \
+    "$(stat -c %s "$data/few.qvd")"
+  echo
+  echo '| program and mode | seconds, 1 thread | seconds, default | rows/s, 1 thread | rows/s, default | values/s, 1 thread | values/s, default | peak memory MB, 1 thread | peak memory MB, default | ratio to `cat`, 1 thread | ratio to `cat`, default |'
+  echo '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|'
+  for key in "${order[@]}"; do program_row "$key"; done
+  echo
+  echo '| floor | seconds | MB/s | peak memory MB |'
+  echo '|---|---:|---:|---:|'
+  for key in "${floors[@]}"; do
+    echo "| $key | $(fmt_secs "${secs[$key]}") | $(awk -v b="${inbytes[$key]}" \
+      -v s="${secs[$key]}" 'BEGIN { printf "%.0f", b / s / 1e6 }') | $(fmt_mb "${mem[$key]}") |"
   done
   echo
-  echo "Seconds: median of 3 runs (5 for \`cat\` and \`tablepeek\`), wall time of the bare command;"
-  echo "peak memory: max RSS from one more run under GNU time; MB = 10^6 bytes; MB/s: input bytes"
-  echo "per second. Ratio: seconds over \`cat\` of the same input (for \`drawoff\` binary: of a"
-  echo "file as large as its output). drawoff binary output identical to the generated records: $same."
-  awk -v d="${secs[$drawoff_binary]}" -v f="${secs[$floor]}" 'BEGIN {
-    printf "`drawoff` QVD → binary takes %.2f times the memory floor (random reads: the loop", d / f
-    print " alone, without start-up or symbol tables; MB/s there is output bytes per second)." }'
+  echo "1 thread: \`--threads=1\`; default: no \`--threads\`, as many threads as cores. Seconds:"
+  echo "median of $runs runs, wall time of the bare command; peak memory: max RSS from one more run"
+  echo "under GNU time; MB = 10^6 bytes; MB/s: input bytes per second (output bytes for random"
+  echo "reads). Ratio to \`cat\`: seconds over \`cat\` of the same input (for \`drawoff\` to binary:"
+  echo "of its output). drawoff binary output identical to the generated records: random"
+  echo "$(same records), realistic $(same sales)."
+  echo
+  echo '| `drawoff` → binary over its memory floor | 1 thread | default |'
+  echo '|---|---:|---:|'
+  for key in "${order[@]}"; do
+    [[ -n ${memory_floor[$key]} ]] || continue
+    echo "| $key | $(fmt_ratio "${secs[$key|1]}" "${secs[${memory_floor[$key]}]}") |" \
+      "$(fmt_ratio "${secs[$key|d]}" "${secs[${memory_floor[$key]}]}") |"
+  done
+  echo
+  echo "Memory floor: random reads of the same symbol tables (the loop alone, without start-up)."
 } > "$here/results.md"
 cat "$here/results.md"

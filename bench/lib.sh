@@ -1,0 +1,72 @@
+# shellcheck shell=bash
+# shellcheck disable=SC2154  # build and cache come from the script that sources this one
+# What bench/run.sh and bench/memory.sh share: the checks, the data cache and the measuring.
+# Sourced with `build` (the build directory) and `cache` (a name for the data) set; sets `bin`,
+# `gen`, `data` (BUILD/bench-data/CACHE), `log`.
+bin=$build/bin
+gen=$build/bench
+for p in "$bin"/{drawoff,packdown,feedout,tablepeek} "$gen"/{gendata,gen_qvd,random_reads}; do
+  [[ -x $p ]] || { echo "missing $p: build with -DORV_BENCH=ON first" >&2; exit 1; }
+done
+export ORV_LOG_LEVEL=fail
+data=$build/bench-data/$cache
+mkdir -p "$data"
+log=$data/last.log
+
+make_file() {  # make_file FILE STEP: runs STEP with a temporary output path unless FILE exists
+  [[ -s $1 ]] && return 0
+  echo "generating $1" >&2
+  "$2" "$1.tmp" 2> "$log" || { cat "$log" >&2; exit 1; }
+  mv "$1.tmp" "$1"
+}
+
+# Wall time from bash's EPOCHREALTIME around the bare command (GNU time would add its own start-up
+# and round to 10 ms), the median of the runs; peak memory (max RSS) from one more run under GNU
+# time.
+gnu_time=
+if [[ -x /usr/bin/time ]] && /usr/bin/time -f %M -o /dev/null true 2> /dev/null; then
+  gnu_time=/usr/bin/time
+else
+  echo "GNU time not found: no peak memory" >&2
+fi
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+declare -A secs mem
+run_or_fail() {  # run_or_fail INPUT COMMAND...: stdin from INPUT, stdout discarded
+  local input=$1
+  shift
+  "$@" < "$input" > /dev/null 2> "$log" || { cat "$log" >&2; exit 1; }
+}
+measure() {  # measure KEY RUNS INPUT COMMAND...: sets secs[KEY] (median) and mem[KEY] (KB or -)
+  local key=$1 runs=$2 input=$3 i start times=
+  shift 3
+  for ((i = 0; i < runs; i++)); do
+    start=$EPOCHREALTIME
+    run_or_fail "$input" "$@"
+    times+="$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }') "
+  done
+  secs[$key]=$(tr ' ' '\n' <<< "${times% }" | median)
+  mem[$key]=-
+  if [[ -n $gnu_time ]]; then
+    run_or_fail "$input" "$gnu_time" -f %M -o "$data/mem" "$@"
+    mem[$key]=$(tail -n 1 "$data/mem")
+  fi
+  printf '%-70s %9.4f s %8s KB\n' "$key" "${secs[$key]}" "${mem[$key]}" >&2
+}
+# measure_threads KEY RUNS INPUT COMMAND...: measure at --threads=1 (KEY|1) and at the default
+# thread count, the cores this process may use (KEY|d).
+measure_threads() {
+  local key=$1 runs=$2 input=$3
+  shift 3
+  measure "$key|1" "$runs" "$input" "$@" --threads=1
+  measure "$key|d" "$runs" "$input" "$@"
+}
+
+# Number formats of the tables: seconds (ms below 0.1 s), a rate in millions, KB as MB (10^6 B).
+fmt_secs() { awk -v s="$1" 'BEGIN { printf(s < 0.1 ? "%.4f" : "%.3f", s) }'; }
+fmt_rate() { awk -v n="$1" -v s="$2" 'BEGIN { printf "%.2f M", n / s / 1e6 }'; }
+fmt_mb() { awk -v k="$1" 'BEGIN { if (k == "-") printf "–"; else printf "%.1f", k * 1024 / 1e6 }'; }
+fmt_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+machine() {  # the first line of a results file: date, cores, processor
+  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores (the default thread count), $(grep -m 1 \
+    'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')."
+}
