@@ -27,6 +27,7 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
       rowsToRead_(setup.table->noOfRecords - skipRows_),
       tables_(setup.fields->size()),
       outputs_(setup.fields->size()),
+      settled_(setup.fields->size()),
       notes_(setup.fields->size()),
       slotOfLayout_(setup.layout->size()),
       pieces_(setup.layout->size()),
@@ -34,103 +35,7 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
           static_cast<size_t>(rows_.gathered() ? rows_.gatheredBytes() : rows_.usedBytes()) + 8, 0),
       reported_(setup.layout->size()) {}
 
-// --- Symbol tables -------------------------------------------------------------------------------
-
-// Each table is read on this thread; its outputs are made on the workers while the next tables
-// are read, at most as many at once as there are workers. The debug lines of each field are
-// logged in field order once its work is done, as one thread would.
-template <typename Offset>
-Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
-  TaskPool pool(options_.threads);
-  LargeBuffer spare;  // a converted table's memory, for the next table (one thread)
-  size_t logged = 0;
-  size_t running = 0;
-  for (size_t j = 0; j < fields_.size(); ++j) {
-    if (running == pool.threads()) {
-      pool.Wait();
-      running = 0;
-      LogNotes(logged, j);
-    }
-    ORV_RETURN_IF_ERROR(LoadTable(input, j, spare));
-    if (tables_[j] == nullptr || !WantsOutputs(j)) {
-      continue;
-    }
-    if (pool.threads() <= 1) {
-      MakeOutputs(j, &spare);
-    } else {
-      pool.Submit([this, j] { MakeOutputs(j, nullptr); });
-      ++running;
-    }
-  }
-  pool.Wait();
-  LogNotes(logged, fields_.size());
-  BuildSlots();
-  const uint64_t skipBytes = skipRows_ * recordByteSize_;
-  if (input.Skip(skipBytes) != kInputOk && skipBytes > 0) {
-    return Status::Damaged("Error skipping records.");
-  }
-  return Status::Ok();
-}
-
-template <typename Offset>
-Status RowDecoder<Offset>::LoadTable(IFileInput& input, size_t j, LargeBuffer& spare) {
-  const QvdFieldMetadata& field = fields_[j];
-  if (!(*setup_.binding)[j]) {
-    if (input.Skip(field.length) != kInputOk && field.length > 0) {
-      return Status::Damaged("Error reading symbol table of field '" + field.fieldName + "'.");
-    }
-    return Status::Ok();
-  }
-  auto table = std::make_unique<SymbolTable<Offset>>(field);
-  const bool guess = options_.guessUniformSymbolSize;
-  if (!options_.lowMemory || IsFilterField(j)) {
-    ORV_RETURN_IF_ERROR(table->LoadInMemory(input, guess, spare));
-  } else {
-    ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path));
-  }
-  if (table->guessed()) {
-    notes_[j].emplace_back("uniform symbol size (guess)", field.fieldName);
-  } else if (table->uniformSize() != 0) {
-    notes_[j].emplace_back("uniform symbol size", field.fieldName);
-  }
-  tables_[j] = std::move(table);
-  return Status::Ok();
-}
-
-// In memory, a table whose symbols the rows will mostly use is converted up front.
-template <typename Offset>
-bool RowDecoder<Offset>::WantsOutputs(size_t j) const {
-  return !options_.lowMemory && fields_[j].noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead_);
-}
-
-// Once converted, a table's own bytes are no longer needed (unless the filter reads them): they
-// go to `spare` for the next table, or are freed without one.
-template <typename Offset>
-void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer* spare) {
-  const QvdFieldMetadata& field = fields_[j];
-  outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
-  if (outputs_[j] == nullptr) {
-    return;
-  }
-  notes_[j].emplace_back("symbol outputs made",
-                         field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
-                             (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
-  if (!IsFilterField(j)) {
-    LargeBuffer freed;
-    tables_[j]->Release(spare != nullptr ? *spare : freed);
-  }
-}
-
-// The debug lines of fields [logged, upTo), in field order.
-template <typename Offset>
-void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
-  for (; logged < upTo; ++logged) {
-    for (const auto& [key, value] : notes_[logged]) {
-      g_Logger.Debug(key, value);
-    }
-    notes_[logged].clear();
-  }
-}
+// --- Slots ---------------------------------------------------------------------------------------
 
 template <typename Offset>
 void RowDecoder<Offset>::BuildSlots() {

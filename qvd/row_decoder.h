@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "qvd/symbol_outputs.h"
 #include "qvd/symbol_table.h"
 #include "qvd/table_reader.h"
+#include "runtime/workers.h"
 
 namespace orv {
 
@@ -83,7 +85,10 @@ class RowDecoder final : public RowDecoderBase {
     RowFilter* filter;
   };
 
-  Status LoadTable(IFileInput& input, size_t j, LargeBuffer& spare);
+  Status FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making,
+                      const Status& read);
+  Status ReadTable(IFileInput& input, size_t j, LargeBuffer& spare);
+  Status SettleTable(size_t j, LargeBuffer* spare);
   bool WantsOutputs(size_t j) const;
   void MakeOutputs(size_t j, LargeBuffer* spare);
   void LogNotes(size_t& logged, size_t upTo);
@@ -182,6 +187,7 @@ class RowDecoder final : public RowDecoderBase {
 
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
   std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field
+  std::vector<Status> settled_;  // per QVD field: its table's scan and outputs on a worker
   // Debug lines per QVD field (key, value), logged in field order.
   std::vector<std::vector<std::pair<std::string, std::string>>> notes_;
   std::vector<Slot> slots_;              // bound fields in row order

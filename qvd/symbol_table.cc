@@ -252,6 +252,12 @@ void SymbolTable<Offset>::SettleUniformSize() {
 
 template <typename Offset>
 Status SymbolTable<Offset>::LoadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare) {
+  ORV_RETURN_IF_ERROR(ReadInMemory(input, guessUniform, spare));
+  return ScanInMemory();
+}
+
+template <typename Offset>
+Status SymbolTable<Offset>::ReadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare) {
   const QvdFieldMetadata& field = *metadata_;
   if (!bytes_.ReadFrom(input, field.length, spare)) {
     return CutShort();
@@ -263,6 +269,11 @@ Status SymbolTable<Offset>::LoadInMemory(IFileInput& input, bool guessUniform, L
       uniformSize_ = size;
     }
   }
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status SymbolTable<Offset>::ScanInMemory() {
   if (!guessed_ && ScanMemory() != Scan::kOk) {
     return Damaged();
   }

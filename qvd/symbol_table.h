@@ -103,6 +103,10 @@ class SymbolTable {
   // Reads the table into memory and finds its symbols. With `guessUniform`, a table whose length
   // is exactly NoOfSymbols numbers of its first symbol's kind is taken as such without a scan.
   Status LoadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare);
+  // LoadInMemory in two steps: the bytes, read in turn from the input, then the scan of them,
+  // which may run on another thread.
+  Status ReadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare);
+  Status ScanInMemory();
   // Scans the table as it passes in `input`, keeping only the offsets; its bytes are read again
   // through a second handle of the file at `path`.
   Status LoadOnDisk(IFileInput& input, bool guessUniform, const std::string& path);

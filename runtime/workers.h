@@ -51,6 +51,35 @@ class TaskPool {
   bool ending_ = false;
 };
 
+// Tasks that the caller numbers and waits for one by one.
+class NumberedTasks {
+ public:
+  NumberedTasks(TaskPool& pool, size_t count) : pool_(pool), done_(count, 0) {}
+  // Waits for every task: they refer to this object.
+  ~NumberedTasks() { pool_.Wait(); }
+  NumberedTasks(const NumberedTasks&) = delete;
+  NumberedTasks& operator=(const NumberedTasks&) = delete;
+
+  void Submit(size_t number, std::function<void()> task) {
+    pool_.Submit([this, number, task = std::move(task)] {
+      task();
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_[number] = 1;
+      finished_.notify_all();
+    });
+  }
+  void WaitFor(size_t number) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [this, number] { return done_[number] != 0; });
+  }
+
+ private:
+  TaskPool& pool_;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::vector<char> done_;
+};
+
 // Runs chunks through three steps: `fill(chunk)` on this thread in chunk order until it returns
 // false; `work(chunk)` on the pool; `drain(chunk)` on this thread in chunk order, false to stop
 // early. At most `depth` chunks are in flight, and their objects are reused, so memory stays

@@ -129,5 +129,38 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
             "Error reading field data: 'n'.");
 }
 
+// A damaged table is reported before a later one that the input cuts short, as one thread would.
+TEST(Threads, DrawoffReportsTheFirstBadTableForEveryCount) {
+  ScratchDir dir;
+  const std::string texts = TextSymbol("a") + "\x09zz" + TextSymbol("c");
+  const std::string ints = IntSymbol(1) + IntSymbol(2) + IntSymbol(3);
+  const std::string rows = std::string("\x00\x01\x02", 3);
+  const QvdTable damaged({QvdField("s", 0, 2, 0, texts, 3), QvdField("n", 2, 2, 0, ints, 3)}, 1,
+                         rows);
+  QvdTable cut = damaged;
+  cut.dataBytes = texts.size() + 4;  // inside the second table
+  QvdTable cutFirst = damaged;
+  cutFirst.fields[0].symbols = TextSymbol("a") + TextSymbol("b") + TextSymbol("c");
+  cutFirst.dataBytes = 3;
+  WriteFileBytes(dir / "damaged.qvd", damaged.Bytes());
+  WriteFileBytes(dir / "cut.qvd", cut.Bytes());
+  WriteFileBytes(dir / "cut-first.qvd", cutFirst.Bytes());
+  std::vector<std::string> messages;
+  for (const char* file : {"damaged.qvd", "cut.qvd", "cut-first.qvd"}) {
+    SCOPED_TRACE(file);
+    const std::string run = std::string(" -i ") + file + " -d 's string; n int'";
+    const ProgramResult one = Shell(dir, "$B/drawoff --threads=1" + run);
+    EXPECT_EQ(one.status, 20);
+    messages.push_back(FailMessage(one.err));
+    for (const char* threads : {"2", "3"}) {
+      const ProgramResult many = Shell(dir, std::string("$B/drawoff --threads=") + threads + run);
+      EXPECT_EQ(many.status, 20);
+      EXPECT_EQ(StableLog(many.err), StableLog(one.err)) << threads;
+    }
+  }
+  EXPECT_EQ(messages[1], messages[0]);  // the damage in the first table, not the cut after it
+  EXPECT_NE(messages[2], messages[0]);
+}
+
 }  // namespace
 }  // namespace orv::testing

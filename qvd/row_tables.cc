@@ -1,0 +1,151 @@
+// The symbol tables of the row decoder, front to back in header order. Each table's bytes are read
+// on the calling thread; scanning them and making their outputs run on the workers while the next
+// tables are read, one table more under way than there are workers. A failure is that of the
+// first table in field order, and each field's debug lines are logged in field order once its
+// work is done, as one thread would.
+#include <algorithm>
+#include <deque>
+
+#include "qvd/row_decoder.h"
+#include "qvd/symbol_conversion.h"
+#include "runtime/logger.h"
+#include "runtime/workers.h"
+
+namespace orv {
+
+template <typename Offset>
+Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
+  TaskPool pool(options_.threads);
+  NumberedTasks settling(pool, fields_.size());
+  const bool alone = pool.threads() <= 1;
+  LargeBuffer spare;          // a converted table's memory, for the next table (one thread)
+  std::deque<size_t> making;  // tables settling on the workers, oldest first
+  size_t logged = 0;
+  for (size_t j = 0; j < fields_.size(); ++j) {
+    LargeBuffer fresh;
+    const Status read = ReadTable(input, j, alone ? spare : fresh);
+    if (!read.ok()) {
+      return FirstFailure(settling, making, read);
+    }
+    if (tables_[j] != nullptr && alone) {
+      ORV_RETURN_IF_ERROR(SettleTable(j, &spare));
+    } else if (tables_[j] != nullptr) {
+      settling.Submit(j, [this, j] { settled_[j] = SettleTable(j, nullptr); });
+      making.push_back(j);
+    }
+    while (!making.empty() && (making.size() > pool.threads() || j + 1 == fields_.size())) {
+      settling.WaitFor(making.front());
+      ORV_RETURN_IF_ERROR(settled_[making.front()]);
+      making.pop_front();
+    }
+    LogNotes(logged, making.empty() ? j + 1 : making.front());
+  }
+  BuildSlots();
+  const uint64_t skipBytes = skipRows_ * recordByteSize_;
+  if (input.Skip(skipBytes) != kInputOk && skipBytes > 0) {
+    return Status::Damaged("Error skipping records.");
+  }
+  return Status::Ok();
+}
+
+// A table that failed to settle before the one that couldn't be read fails first.
+template <typename Offset>
+Status RowDecoder<Offset>::FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making,
+                                        const Status& read) {
+  for (size_t j : making) {
+    settling.WaitFor(j);
+    ORV_RETURN_IF_ERROR(settled_[j]);
+  }
+  return read;
+}
+
+// Table j's bytes (or, on disk, its scan); an unbound field's table is skipped.
+template <typename Offset>
+Status RowDecoder<Offset>::ReadTable(IFileInput& input, size_t j, LargeBuffer& spare) {
+  const QvdFieldMetadata& field = fields_[j];
+  if (!(*setup_.binding)[j]) {
+    if (input.Skip(field.length) != kInputOk && field.length > 0) {
+      return Status::Damaged("Error reading symbol table of field '" + field.fieldName + "'.");
+    }
+    return Status::Ok();
+  }
+  auto table = std::make_unique<SymbolTable<Offset>>(field);
+  const bool guess = options_.guessUniformSymbolSize;
+  if (!options_.lowMemory || IsFilterField(j)) {
+    ORV_RETURN_IF_ERROR(table->ReadInMemory(input, guess, spare));
+  } else {
+    ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path));
+  }
+  tables_[j] = std::move(table);
+  return Status::Ok();
+}
+
+// The scan of a table read into memory, then its outputs where the rows want them.
+template <typename Offset>
+Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare) {
+  SymbolTable<Offset>& table = *tables_[j];
+  if (!table.onDisk()) {
+    ORV_RETURN_IF_ERROR(table.ScanInMemory());
+  }
+  if (table.guessed()) {
+    notes_[j].emplace_back("uniform symbol size (guess)", fields_[j].fieldName);
+  } else if (table.uniformSize() != 0) {
+    notes_[j].emplace_back("uniform symbol size", fields_[j].fieldName);
+  }
+  if (WantsOutputs(j)) {
+    MakeOutputs(j, spare);
+  }
+  return Status::Ok();
+}
+
+// In memory, a table whose symbols the rows will mostly use is converted up front.
+template <typename Offset>
+bool RowDecoder<Offset>::WantsOutputs(size_t j) const {
+  return !options_.lowMemory && fields_[j].noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead_);
+}
+
+// Once converted, a table's own bytes are no longer needed (unless the filter reads them): they
+// go to `spare` for the next table, or are freed without one.
+template <typename Offset>
+void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer* spare) {
+  const QvdFieldMetadata& field = fields_[j];
+  outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
+  if (outputs_[j] == nullptr) {
+    return;
+  }
+  notes_[j].emplace_back("symbol outputs made",
+                         field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
+                             (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
+  if (!IsFilterField(j)) {
+    LargeBuffer freed;
+    tables_[j]->Release(spare != nullptr ? *spare : freed);
+  }
+}
+
+// The debug lines of fields [logged, upTo), in field order.
+template <typename Offset>
+void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
+  for (; logged < upTo; ++logged) {
+    for (const auto& [key, value] : notes_[logged]) {
+      g_Logger.Debug(key, value);
+    }
+    notes_[logged].clear();
+  }
+}
+
+#define ORV_ROW_TABLES(Offset)                                                                \
+  template Status RowDecoder<Offset>::LoadTables(IFileInput&);                                \
+  template Status RowDecoder<Offset>::FirstFailure(NumberedTasks&, const std::deque<size_t>&, \
+                                                   const Status&);                            \
+  template Status RowDecoder<Offset>::ReadTable(IFileInput&, size_t, LargeBuffer&);           \
+  template Status RowDecoder<Offset>::SettleTable(size_t, LargeBuffer*);                      \
+  template bool RowDecoder<Offset>::WantsOutputs(size_t) const;                               \
+  template void RowDecoder<Offset>::MakeOutputs(size_t, LargeBuffer*);                        \
+  template void RowDecoder<Offset>::LogNotes(size_t&, size_t);
+ORV_ROW_TABLES(uint8_t)
+ORV_ROW_TABLES(uint16_t)
+ORV_ROW_TABLES(uint32_t)
+ORV_ROW_TABLES(uint64_t)
+#undef ORV_ROW_TABLES
+
+}  // namespace orv
