@@ -130,7 +130,7 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
       symbolOf[id] = static_cast<R>(representatives.size() - 1 + symbols.firstValueIndex);
     }
   }
-  firstRecord = {};
+  std::vector<R>().swap(firstRecord);
   MakeStored(symbols, representatives.size(), records);
   symbols.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;

@@ -90,7 +90,7 @@ class KeyDirectory {
  public:
   KeyDirectory(const std::vector<Key>& keys, unsigned keyBits) : keys_(keys) {
     const unsigned sizeBits = static_cast<unsigned>(BitWidth(keys.size()));
-    const unsigned dirBits = std::min(keyBits, sizeBits > 2 ? sizeBits - 2 : 0);
+    const unsigned dirBits = std::min(keyBits, sizeBits > 4 ? sizeBits - 4 : 0);
     shift_ = keyBits - dirBits;
     starts_.resize((size_t{1} << dirBits) + 1);
     size_t i = 0;
@@ -298,9 +298,8 @@ void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::
   }
   const uint64_t f = symbols_.firstValueIndex;
   const uint64_t distinct = keys.size();
-  std::vector<R> order(distinct);
-  order.insert(order.end(), nans.begin(), nans.end());
-  MakeStored(symbols_, order.size(), records_);
+  MakeStored(symbols_, distinct + nans.size(), records_);
+  std::vector<R> order;  // made once the keys are gone
   const NaNSymbols<R> nanSymbols(nans, f + distinct);
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
@@ -320,7 +319,9 @@ void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::
                                             : f + directory.Find(static_cast<Rel>(w - least)));
       });
     }
-    keys = {};
+    std::vector<Rel>().swap(keys);  // its memory goes back now
+    order.resize(distinct);
+    order.insert(order.end(), nans.begin(), nans.end());
     ForEachValue([&](uint64_t r, Word w) {
       if (r + kAhead < records_) {
         __builtin_prefetch(&order[stored[r + kAhead] - std::min<uint64_t>(f, stored[r + kAhead])],
