@@ -1,42 +1,81 @@
 // The batched path of the row decoder: the rows of a batch whose every field has its outputs made
-// up front, their entries found and loaded field by field, then put together as records.
+// up front, their entries found and loaded field by field, then put together as records; and the
+// same batches decoded on worker threads, a chunk of rows each, written in row order.
 #include <algorithm>
+#include <cstring>
 
 #include "qvd/row_decoder.h"
+#include "qvd/symbol_conversion.h"
+#include "runtime/workers.h"
 
 namespace orv {
 
-// --- Batches
-// -------------------------------------------------------------------------------------- The
-// entries of each field for the whole batch are found, checked and their loading started, then the
-// records are put together, so that many cache misses are under way at once. A batch with anything
-// to report (a bad symbol number, a mark) goes row by row.
+namespace {
+
+// Outputs larger than this are read at random from memory, not from the caches: their entries
+// for a batch are copied out while that table alone is being read.
+constexpr uint64_t kStagedOutputs = uint64_t{512} << 10;
+constexpr size_t kStageSlack = 32;
+
+// Copies n entries of `stride` bytes, whose loading was started, one after the other into
+// `stage`, which has kStageSlack bytes to spare: a fixed 16 or 32 bytes each where they fit (the
+// outputs have that much readable after every entry).
+void Stage(const char* const* entries, uint64_t n, size_t stride, char* stage) {
+  for (uint64_t r = 0; r < n; ++r, stage += stride) {
+    if (stride <= 16) {
+      memcpy(stage, entries[r], 16);
+    } else if (stride <= kStageSlack) {
+      memcpy(stage, entries[r], kStageSlack);
+    } else {
+      memcpy(stage, entries[r], stride);
+    }
+  }
+}
+
+}  // namespace
+
+// --- Batches -------------------------------------------------------------------------------------
+// The entries of each field for the whole batch are found, checked and their loading started, then
+// the records are put together, so that many cache misses are under way at once. A batch with
+// anything to report (a bad symbol number, a mark) goes row by row.
 
 template <typename Offset>
-bool RowDecoder<Offset>::SetUpBatches() {
-  if (!filterSlots_.empty() || recordByteSize_ > 4096 ||
-      !std::all_of(slots_.begin(), slots_.end(),
-                   [](const Slot& slot) { return slot.outputs != nullptr; })) {
-    return false;
+bool RowDecoder<Offset>::AllOutputs() const {
+  return recordByteSize_ <= 4096 && std::all_of(slots_.begin(), slots_.end(), [](const Slot& slot) {
+           return slot.outputs != nullptr;
+         });
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
+  batch.entries.assign(kBatch * slots_.size(), nullptr);
+  batch.columns.clear();
+  batch.stagedAt.clear();
+  size_t total = 0;
+  for (const Slot& slot : slots_) {
+    const SymbolOutputs& outputs = *slot.outputs;
+    const bool staged = outputs.entries() * outputs.stride() > kStagedOutputs;
+    batch.stagedAt.push_back(staged ? total : SIZE_MAX);
+    total += staged ? kBatch * outputs.stride() + kStageSlack : 0;
   }
-  batchEntries_.assign(kBatch * slots_.size(), nullptr);
-  columns_.clear();
+  batch.staging.assign(total, 0);
   for (size_t l = 0; l < layout_.size(); ++l) {
     const size_t k = slotOfLayout_[l];
-    columns_.push_back(
-        {&batchEntries_[k * kBatch], slots_[k].outputs->stride(), slots_[k].outputs->fixed()});
+    const char* staged =
+        batch.stagedAt[k] == SIZE_MAX ? nullptr : &batch.staging[batch.stagedAt[k]];
+    batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->stride(),
+                             slots_[k].outputs->fixed()});
   }
-  return true;
 }
 
 // Finds the entries of n rows from `base`; false when a row needs the row-by-row path.
 template <typename Offset>
-bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n) {
+bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch) const {
   for (size_t k = 0; k < slots_.size(); ++k) {
     const Slot& slot = slots_[k];
     const SymbolOutputs& outputs = *slot.outputs;
     const bool nullable = slot.field->nullable();
-    const char** column = &batchEntries_[k * kBatch];
+    const char** column = &batch.entries[k * kBatch];
     // An entry whose width is not a power of two may end in the next cache line.
     const size_t last = outputs.stride() - 1;
     const bool straddles = outputs.stride() != 0 && (outputs.stride() & last) != 0;
@@ -56,15 +95,20 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n) {
         __builtin_prefetch(column[r] + last);
       }
     }
+    if (batch.stagedAt[k] != SIZE_MAX) {
+      Stage(column, n, outputs.stride(), &batch.staging[batch.stagedAt[k]]);
+    }
   }
   return true;
 }
 
 template <typename Offset>
-void RowDecoder<Offset>::WriteBatch(uint64_t n, BufferedFileOutput& output) const {
+void RowDecoder<Offset>::WriteBatch(uint64_t n, const Batch& batch,
+                                    BufferedFileOutput& output) const {
   for (uint64_t r = 0; r < n; ++r) {
-    for (const Column& column : columns_) {
-      const char* at = column.entries[r];
+    for (const Column& column : batch.columns) {
+      const char* at =
+          column.staged != nullptr ? column.staged + r * column.stride : column.entries[r];
       if (column.fixed) {
         output.WriteShort(at, column.stride);
       } else {
@@ -74,10 +118,181 @@ void RowDecoder<Offset>::WriteBatch(uint64_t n, BufferedFileOutput& output) cons
   }
 }
 
-#define ORV_ROW_BATCHES(Offset)                                                \
-  template bool RowDecoder<Offset>::SetUpBatches();                            \
-  template bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n); \
-  template void RowDecoder<Offset>::WriteBatch(uint64_t n, BufferedFileOutput& output) const;
+// --- Chunks --------------------------------------------------------------------------------------
+// The calling thread copies whole chunks of rows from the input and writes their bytes in order;
+// the workers decode them. A chunk stops at its first batch with anything to report, and its other
+// rows take the row-by-row path on the calling thread, where messages are written, so the output
+// and the log are those of one thread.
+
+template <typename Offset>
+bool RowDecoder<Offset>::CanChunk() const {
+  return options_.threads > 1 && recordByteSize_ > 0 && recordByteSize_ <= 4096 &&
+         !rows_.gathered() && (AllOutputs() || SharesTables());
+}
+
+// Every symbol of the filters' fields decided up front, so that the workers only look decisions
+// up. A symbol that can't be converted stays undecided: a row that names it goes row by row, where
+// it is reported.
+template <typename Offset>
+void RowDecoder<Offset>::DecideFilters() {
+  for (const FilterSlot& filter : filterSlots_) {
+    const Slot& slot = slots_[filter.slot];
+    const auto symbols = static_cast<int64_t>(slot.table->metadata().noOfSymbols);
+    for (int64_t s = slot.field->nullable() ? -1 : 0; s < symbols; ++s) {
+      if (ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
+        filter.filter->Decide(s, *slot.field);
+      }
+    }
+  }
+}
+
+// The filters' decisions for the row, all made up front; false when one isn't.
+template <typename Offset>
+bool RowDecoder<Offset>::KnownPass(const char* row, bool& pass) const {
+  for (const FilterSlot& filter : filterSlots_) {
+    const int known = filter.filter->Known(slots_[filter.slot].bits.SymbolOf(row));
+    if (known < 0) {
+      return false;
+    }
+    if (known == 0) {
+      pass = false;
+      return true;
+    }
+  }
+  pass = true;
+  return true;
+}
+
+template <typename Offset>
+bool RowDecoder<Offset>::FilterBatch(const char* base, uint64_t n, std::vector<char>& passing,
+                                     uint64_t& passed) const {
+  passed = 0;
+  const char* row = base;
+  for (uint64_t r = 0; r < n; ++r, row += recordByteSize_) {
+    bool pass = true;
+    if (!KnownPass(row, pass)) {
+      return false;
+    }
+    if (pass) {
+      std::copy_n(row, recordByteSize_, passing.begin() + passed++ * recordByteSize_);
+    }
+  }
+  return true;
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& output,
+                                      IntervalStats& stats, uint64_t& i) {
+  TaskPool pool(options_.threads);
+  if (!AllOutputs()) {
+    PrepareWorkers();
+  }
+  Status status;
+  RunOrdered<RowChunk>(
+      pool, 2 * size_t{pool.threads()}, [&](RowChunk& chunk) { return FillChunk(input, i, chunk); },
+      [this](RowChunk& chunk) { DecodeChunk(chunk); },
+      [&](RowChunk& chunk) {
+        status = DrainChunk(chunk, output, stats);
+        return status.ok() && !output.failed();
+      });
+  return status;
+}
+
+// The next whole chunk, copied with 8 zero bytes after it; false once fewer rows are left than a
+// chunk holds, or the input holds fewer bytes than they need (the sequential path says where).
+template <typename Offset>
+bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
+  const uint64_t batches =
+      std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1, kChunkBatches);
+  const uint64_t count = kBatch * batches;
+  if (setup_.table->noOfRecords - i < count) {
+    return false;
+  }
+  const auto bytes = static_cast<size_t>(count * recordByteSize_);
+  if (!input.Ensure(bytes)) {
+    return false;
+  }
+  chunk.rows.resize(bytes + 8);
+  std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
+  std::fill_n(chunk.rows.begin() + static_cast<std::ptrdiff_t>(bytes), 8, 0);
+  input.Advance(bytes);
+  chunk.first = i;
+  chunk.count = count;
+  i += count;
+  return true;
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::DecodeChunk(RowChunk& chunk) const {
+  chunk.decoded = 0;
+  chunk.passed = 0;
+  if (AllOutputs()) {
+    DecodeBatches(chunk);
+  } else {
+    DecodeRowsOf(chunk);
+  }
+  chunk.writer.flush();
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
+  if (chunk.batch.entries.empty()) {
+    SetUpBatch(chunk.batch);
+  }
+  if (!filterSlots_.empty()) {
+    chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);
+  }
+  while (chunk.decoded < chunk.count) {
+    const char* base = chunk.rows.data() + chunk.decoded * recordByteSize_;
+    uint64_t n = kBatch;
+    if (!filterSlots_.empty()) {
+      if (!FilterBatch(base, kBatch, chunk.passing, n)) {
+        break;
+      }
+      base = chunk.passing.data();
+    }
+    if (!FindEntries(base, n, chunk.batch)) {
+      break;
+    }
+    WriteBatch(n, chunk.batch, chunk.writer);
+    chunk.decoded += kBatch;
+    chunk.passed += n;
+  }
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& output,
+                                      IntervalStats& stats) {
+  output.Write(chunk.out);
+  chunk.out.clear();
+  written_ += chunk.passed;
+  record_ = chunk.first + chunk.decoded;
+  stats.Tick(chunk.decoded);
+  if (chunk.decoded == chunk.count || output.failed()) {
+    return Status::Ok();
+  }
+  const uint64_t from = chunk.decoded * recordByteSize_;
+  MemoryInput rest(chunk.rows.data() + from, (chunk.count - chunk.decoded) * recordByteSize_);
+  uint64_t i = chunk.first + chunk.decoded;
+  return ReadSequential(rest, output, stats, i, chunk.first + chunk.count, false);
+}
+
+#define ORV_ROW_BATCHES(Offset)                                                                    \
+  template bool RowDecoder<Offset>::AllOutputs() const;                                            \
+  template bool RowDecoder<Offset>::CanChunk() const;                                              \
+  template void RowDecoder<Offset>::DecideFilters();                                               \
+  template bool RowDecoder<Offset>::KnownPass(const char*, bool&) const;                           \
+  template bool RowDecoder<Offset>::FilterBatch(const char*, uint64_t, std::vector<char>&,         \
+                                                uint64_t&) const;                                  \
+  template void RowDecoder<Offset>::SetUpBatch(Batch&) const;                                      \
+  template bool RowDecoder<Offset>::FindEntries(const char*, uint64_t, Batch&) const;              \
+  template void RowDecoder<Offset>::WriteBatch(uint64_t, const Batch&, BufferedFileOutput&) const; \
+  template Status RowDecoder<Offset>::ReadChunks(IFileInput&, BufferedFileOutput&, IntervalStats&, \
+                                                 uint64_t&);                                       \
+  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, RowChunk&) const;            \
+  template void RowDecoder<Offset>::DecodeChunk(RowChunk&) const;                                  \
+  template void RowDecoder<Offset>::DecodeBatches(RowChunk&) const;                                \
+  template Status RowDecoder<Offset>::DrainChunk(RowChunk&, BufferedFileOutput&, IntervalStats&);
 ORV_ROW_BATCHES(uint8_t)
 ORV_ROW_BATCHES(uint16_t)
 ORV_ROW_BATCHES(uint32_t)

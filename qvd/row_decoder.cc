@@ -4,6 +4,7 @@
 
 #include "qvd/symbol_conversion.h"
 #include "runtime/logger.h"
+#include "runtime/workers.h"
 
 namespace orv {
 
@@ -26,6 +27,7 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
       rowsToRead_(setup.table->noOfRecords - skipRows_),
       tables_(setup.fields->size()),
       outputs_(setup.fields->size()),
+      notes_(setup.fields->size()),
       slotOfLayout_(setup.layout->size()),
       pieces_(setup.layout->size()),
       rowCopy_(
@@ -34,12 +36,34 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
 
 // --- Symbol tables -------------------------------------------------------------------------------
 
+// Each table is read on this thread; its outputs are made on the workers while the next tables
+// are read, at most as many at once as there are workers. The debug lines of each field are
+// logged in field order once its work is done, as one thread would.
 template <typename Offset>
 Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
-  LargeBuffer spare;  // a converted table's memory, for the next table
+  TaskPool pool(options_.threads);
+  LargeBuffer spare;  // a converted table's memory, for the next table (one thread)
+  size_t logged = 0;
+  size_t running = 0;
   for (size_t j = 0; j < fields_.size(); ++j) {
+    if (running == pool.threads()) {
+      pool.Wait();
+      running = 0;
+      LogNotes(logged, j);
+    }
     ORV_RETURN_IF_ERROR(LoadTable(input, j, spare));
+    if (tables_[j] == nullptr || !WantsOutputs(j)) {
+      continue;
+    }
+    if (pool.threads() <= 1) {
+      MakeOutputs(j, &spare);
+    } else {
+      pool.Submit([this, j] { MakeOutputs(j, nullptr); });
+      ++running;
+    }
   }
+  pool.Wait();
+  LogNotes(logged, fields_.size());
   BuildSlots();
   const uint64_t skipBytes = skipRows_ * recordByteSize_;
   if (input.Skip(skipBytes) != kInputOk && skipBytes > 0) {
@@ -65,32 +89,46 @@ Status RowDecoder<Offset>::LoadTable(IFileInput& input, size_t j, LargeBuffer& s
     ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path));
   }
   if (table->guessed()) {
-    g_Logger.Debug("uniform symbol size (guess)", field.fieldName);
+    notes_[j].emplace_back("uniform symbol size (guess)", field.fieldName);
   } else if (table->uniformSize() != 0) {
-    g_Logger.Debug("uniform symbol size", field.fieldName);
+    notes_[j].emplace_back("uniform symbol size", field.fieldName);
   }
   tables_[j] = std::move(table);
-  MakeOutputs(j, spare);
   return Status::Ok();
 }
 
-// In memory, a table whose symbols the rows will mostly use is converted up front, and its own
-// bytes are no longer needed (unless the filter reads them).
+// In memory, a table whose symbols the rows will mostly use is converted up front.
 template <typename Offset>
-void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer& spare) {
+bool RowDecoder<Offset>::WantsOutputs(size_t j) const {
+  return !options_.lowMemory && fields_[j].noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead_);
+}
+
+// Once converted, a table's own bytes are no longer needed (unless the filter reads them): they
+// go to `spare` for the next table, or are freed without one.
+template <typename Offset>
+void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer* spare) {
   const QvdFieldMetadata& field = fields_[j];
-  if (options_.lowMemory || field.noOfSymbols > std::max<uint64_t>(4096, 2 * rowsToRead_)) {
-    return;
-  }
   outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
   if (outputs_[j] == nullptr) {
     return;
   }
-  g_Logger.Debug("symbol outputs made",
-                 field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
-                     (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
+  notes_[j].emplace_back("symbol outputs made",
+                         field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
+                             (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
   if (!IsFilterField(j)) {
-    tables_[j]->Release(spare);
+    LargeBuffer freed;
+    tables_[j]->Release(spare != nullptr ? *spare : freed);
+  }
+}
+
+// The debug lines of fields [logged, upTo), in field order.
+template <typename Offset>
+void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
+  for (; logged < upTo; ++logged) {
+    for (const auto& [key, value] : notes_[logged]) {
+      g_Logger.Debug(key, value);
+    }
+    notes_[logged].clear();
   }
 }
 
@@ -133,19 +171,36 @@ Status RowDecoder<Offset>::ReadRows(IFileInput& input, BufferedFileOutput& outpu
   for (const FilterSlot& filter : filterSlots_) {
     filter.filter->Reset(slots_[filter.slot].table->metadata().noOfSymbols);
   }
-  bool batched = SetUpBatches();
+  const bool batched = CanBatch();
+  if (batched) {
+    SetUpBatch(batch_);
+  }
+  uint64_t i = skipRows_;
+  if (CanChunk()) {
+    DecideFilters();
+    ORV_RETURN_IF_ERROR(ReadChunks(input, output, stats, i));
+    if (output.failed()) {
+      return Status::Ok();
+    }
+  }
+  return ReadSequential(input, output, stats, i, setup_.table->noOfRecords, batched);
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::ReadSequential(IFileInput& input, BufferedFileOutput& output,
+                                          IntervalStats& stats, uint64_t& i, uint64_t end,
+                                          bool batched) {
   uint64_t rowByRowUntil = 0;  // rows before it take the row-by-row path
-  const uint64_t noOfRecords = setup_.table->noOfRecords;
-  for (uint64_t i = skipRows_; i < noOfRecords; ++i) {
+  for (; i < end; ++i) {
     if (batched && i >= rowByRowUntil) {
-      const uint64_t n = std::min(kBatch, noOfRecords - i);
+      const uint64_t n = std::min(kBatch, end - i);
       const auto bytes = static_cast<size_t>(n * recordByteSize_);
       if (!input.Ensure(bytes + 8)) {
         batched = false;  // the input ends early: the rows below say where
-      } else if (!FindEntries(input.BufferPos(), n)) {
+      } else if (!FindEntries(input.BufferPos(), n, batch_)) {
         rowByRowUntil = i + n;
       } else {
-        WriteBatch(n, output);
+        WriteBatch(n, batch_, output);
         input.Advance(bytes);
         i += n - 1;
         record_ = i + 1;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ class RowDecoder final : public RowDecoderBase {
  private:
   // Rows per batch: enough cache misses under way at once, few enough to stay in cache.
   static constexpr uint64_t kBatch = 256;
+  // A chunk given to a worker: up to 32 batches, enough work to pay for the hand-over, and up to
+  // 1 MiB of rows (at least a batch), so that wide rows keep the chunks in flight small.
+  static constexpr uint64_t kChunkBatches = 32;
+  static constexpr uint64_t kChunkBytes = uint64_t{1} << 20;
 
   struct Slot {
     BitSlot bits;
@@ -68,6 +73,7 @@ class RowDecoder final : public RowDecoderBase {
   // A layout field's entries for the current batch and their form.
   struct Column {
     const char* const* entries;
+    const char* staged;  // the entries' bytes one after the other, or null: read at `entries`
     size_t stride;
     bool fixed;
   };
@@ -78,13 +84,74 @@ class RowDecoder final : public RowDecoderBase {
   };
 
   Status LoadTable(IFileInput& input, size_t j, LargeBuffer& spare);
-  void MakeOutputs(size_t j, LargeBuffer& spare);
+  bool WantsOutputs(size_t j) const;
+  void MakeOutputs(size_t j, LargeBuffer* spare);
+  void LogNotes(size_t& logged, size_t upTo);
   void BuildSlots();
 
-  // Batches: every slot with outputs made up front, no filter.
-  bool SetUpBatches();
-  bool FindEntries(const char* base, uint64_t n);
-  void WriteBatch(uint64_t n, BufferedFileOutput& output) const;
+  // A batch's entries, per slot, and the layout's columns over them.
+  struct Batch {
+    std::vector<const char*> entries;
+    std::vector<char> staging;     // per staged slot: its entries' bytes, then some to spare
+    std::vector<size_t> stagedAt;  // per slot: where in `staging`, or SIZE_MAX: not staged
+    std::vector<Column> columns;   // per layout field
+  };
+  // Rows copied from the input, decoded by a worker into their output bytes.
+  struct RowChunk {
+    std::vector<char> rows;  // count rows, then 8 zero bytes
+    uint64_t first = 0;      // the index of the first row
+    uint64_t count = 0;
+    uint64_t decoded = 0;       // rows done; the rest need the row-by-row path
+    uint64_t passed = 0;        // rows of those in `out`: all of them, or those the filters passed
+    std::vector<char> passing;  // a batch's rows that passed the filters, then 8 zero bytes
+    std::string out;
+    BufferedFileOutput writer{&out};
+    Batch batch;
+  };
+
+  // A worker's own descriptors (each holds its current value) and caches, for the fields whose
+  // bytes come from converting symbols row by row.
+  struct WorkerState {
+    TypeTraitsCollection layout;
+    std::vector<Encoded> encoded;  // per slot: cached symbols; empty: converted in every row
+    std::vector<Piece> pieces;     // per layout field
+    std::string captured;
+    BufferedFileOutput capture{&captured};
+  };
+
+  // Batches: every slot with outputs made up front, no filter; chunks may have filters.
+  bool AllOutputs() const;
+  bool CanBatch() const { return filterSlots_.empty() && AllOutputs(); }
+  bool CanChunk() const;
+  void DecideFilters();
+  // The rows of [base, base + n rows) that pass the filters, copied into `passing`; false when a
+  // row names a symbol not decided up front.
+  bool KnownPass(const char* row, bool& pass) const;
+  bool FilterBatch(const char* base, uint64_t n, std::vector<char>& passing,
+                   uint64_t& passed) const;
+  void SetUpBatch(Batch& batch) const;
+  bool FindEntries(const char* base, uint64_t n, Batch& batch) const;
+  void WriteBatch(uint64_t n, const Batch& batch, BufferedFileOutput& output) const;
+
+  // Rows [i, end) front to back, batched where `batched` allows; `i` ends past the last row read.
+  Status ReadSequential(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,
+                        uint64_t& i, uint64_t end, bool batched);
+  // Whole chunks of rows decoded on worker threads, written in order; `i` ends at the first row
+  // left to the sequential path (the input's last rows, or all of them once the output failed).
+  Status ReadChunks(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,
+                    uint64_t& i);
+  bool FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const;
+  void DecodeChunk(RowChunk& chunk) const;
+  void DecodeBatches(RowChunk& chunk) const;
+
+  // Chunks whose fields need their descriptors: decoded row by row, each worker with its own.
+  bool SharesTables() const;
+  void PrepareWorkers();
+  void DecodeRowsOf(RowChunk& chunk) const;
+  bool DecodeWorkerRow(const char* row, WorkerState& state) const;
+  bool WorkerPiece(size_t k, int64_t s, WorkerState& state) const;
+  void WriteWorkerRow(WorkerState& state, BufferedFileOutput& output) const;
+  Status DrainChunk(RowChunk& chunk, BufferedFileOutput& output, IntervalStats& stats);
 
   Status NextRow(IFileInput& input, const char*& row);
   Status NextGatheredRow(IFileInput& input, const char*& row);
@@ -115,19 +182,23 @@ class RowDecoder final : public RowDecoderBase {
 
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
   std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field
-  std::vector<Slot> slots_;                                   // bound fields in row order
-  std::vector<FilterSlot> filterSlots_;                       // the filters and their fields' slots
+  // Debug lines per QVD field (key, value), logged in field order.
+  std::vector<std::vector<std::pair<std::string, std::string>>> notes_;
+  std::vector<Slot> slots_;              // bound fields in row order
+  std::vector<FilterSlot> filterSlots_;  // the filters and their fields' slots
   std::vector<size_t> slotOfLayout_;
   std::vector<Encoded> encoded_;  // per slot
   std::vector<Piece> pieces_;     // per layout field
   std::string captured_;
   BufferedFileOutput capture_{&captured_};
 
-  std::vector<const char*> batchEntries_;
-  std::vector<Column> columns_;  // per layout field
-  std::vector<char> rowCopy_;    // a row near the end of the input, with 8 bytes to spare
-  std::vector<bool> reported_;   // per layout field: an output error was logged
-  uint64_t record_ = 0;          // 1-based number of the row being decoded
+  Batch batch_;  // the sequential path's
+  std::vector<std::unique_ptr<WorkerState>> workerStates_;
+  mutable std::mutex statesMutex_;
+  mutable std::vector<WorkerState*> freeStates_;  // states no worker holds
+  std::vector<char> rowCopy_;   // a row near the end of the input, with 8 bytes to spare
+  std::vector<bool> reported_;  // per layout field: an output error was logged
+  uint64_t record_ = 0;         // 1-based number of the row being decoded
   uint64_t written_ = 0;
 };
 

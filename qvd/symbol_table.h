@@ -74,6 +74,8 @@ class DiskTable {
   // fetched from it since are zeros); AnyLost for any mapped table.
   bool Lost() const;
   static bool AnyLost();
+  // Fetches read a mapping of the file, which threads may share (not a window of its own).
+  bool mapped() const { return mapped_ != nullptr; }
 
  private:
   bool FetchThroughWindow(uint64_t start, uint64_t size, const char*& bytes);
@@ -110,6 +112,8 @@ class SymbolTable {
   const QvdFieldMetadata& metadata() const { return *metadata_; }
   uint64_t length() const { return metadata_->length; }
   bool onDisk() const { return disk_ != nullptr; }
+  // Threads may fetch symbols side by side: the table is in memory or mapped.
+  bool sharedReads() const { return disk_ == nullptr || disk_->mapped(); }
   // A table on disk whose file shrank while it was read.
   bool lost() const { return disk_ != nullptr && disk_->Lost(); }
   bool guessed() const { return guessed_; }

@@ -35,6 +35,7 @@ struct TableReadOptions {
   bool matchFields = false;             // bind fields by name
   bool fieldSubset = true;              // by name, the layout may name a subset of the fields
   std::optional<std::string> path;      // the input file, opened again in low-memory mode
+  unsigned threads = 1;                 // rows decoded on this many worker threads
 };
 
 // Decodes rows for one width of symbol offsets.

@@ -1,6 +1,7 @@
 #include "types/flow_data_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace orv {
@@ -69,6 +70,52 @@ void FlowDataSet::StoreCurrent() {
     values_.insert(values_.end(), value, value + field_.valueLength());
   }
   ends_.push_back(values_.size());
+}
+
+void FlowDataSet::Append(const FlowDataSet& other) {
+  const size_t base = count_;
+  count_ += other.count_;
+  if (nullable_) {
+    // Null bits: whole words when this store ends on a word, else each word split over two.
+    const size_t shift = base & 63;
+    nulls_.resize((count_ + 63) / 64);
+    const size_t words = (other.count_ + 63) / 64;
+    for (size_t w = 0; w < words; ++w) {
+      const uint64_t bits = other.nulls_[w];
+      nulls_[base / 64 + w] |= bits << shift;
+      if (shift != 0 && base / 64 + w + 1 < nulls_.size()) {
+        nulls_[base / 64 + w + 1] |= bits >> (64 - shift);
+      }
+    }
+  }
+  if (width_ != 0) {
+    const size_t at = base * width_;
+    const size_t bytes = other.count_ * width_;
+    if (bytes == 0) {
+      return;
+    }
+    if (values_.size() < at + bytes) {
+      // The size StoreCurrent's doubling reaches for as many values: resize zeroes, so touches,
+      // every byte up to it.
+      values_.resize(std::bit_ceil(count_) * width_);
+    }
+    memcpy(values_.data() + at, other.values_.data(), bytes);
+    return;
+  }
+  const uint64_t offset = values_.size();
+  values_.insert(values_.end(), other.values_.begin(), other.values_.end());
+  const size_t first = ends_.size();
+  ends_.resize(first + other.ends_.size());
+  for (size_t i = 0; i < other.ends_.size(); ++i) {
+    ends_[first + i] = other.ends_[i] + offset;
+  }
+}
+
+void FlowDataSet::Clear() {
+  count_ = 0;
+  values_.clear();
+  ends_.clear();
+  nulls_.clear();
 }
 
 size_t FlowDataSet::MemoryUsage() const {

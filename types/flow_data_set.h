@@ -23,6 +23,10 @@ class FlowDataSet {
   int ReadValue(IFileInput& input);
   // Stores the descriptor's current value (read by the caller).
   void StoreCurrent();
+  // Appends the values of `other`, a store of a field of the same type, after this one's.
+  void Append(const FlowDataSet& other);
+  // Drops every value, keeping the arrays' memory for the next ones.
+  void Clear();
 
   size_t size() const { return count_; }
   // A record's value and byte size; a null pointer for null.

@@ -143,6 +143,10 @@ class TypeTraits {
   // form; the field's quote and output null token are not used. Empty: the field's own settings.
   void SetCsvText(std::optional<char> delimiter) { csvOutputDelimiter_ = delimiter; }
   bool csvText() const { return csvOutputDelimiter_.has_value(); }
+  std::optional<char> csvTextDelimiter() const { return csvOutputDelimiter_; }
+  std::optional<char> csvInputDelimiter() const {
+    return csv_ ? std::optional<char>(csvDelimiter_) : std::nullopt;
+  }
 
   // --- Type -------------------------------------------------------------------------------------
   virtual std::string GetTypeName() const = 0;
@@ -314,7 +318,7 @@ class TypeTraits {
   size_t tokenLimit_ = SIZE_MAX;  // the longest text token the field takes, null tokens included
   bool csv_ = false;
   char csvDelimiter_ = ',';  // CSV input's delimiter
-  bool csvQuoted_ = false;  // the last CSV value was quoted: never null
+  bool csvQuoted_ = false;   // the last CSV value was quoted: never null
   text_token::CsvEnd csvEnd_ = text_token::CsvEnd::kNone;
 };
 

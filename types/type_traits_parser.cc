@@ -95,6 +95,21 @@ FieldSpec DescribeTypeTraits(const TypeTraits& field) {
   return definition;
 }
 
+TypeTraitsCollection CopyLayout(const TypeTraitsCollection& layout) {
+  TypeTraitsCollection copy;
+  for (const auto& field : layout) {
+    std::string error;
+    std::unique_ptr<TypeTraits> made = BuildTypeTraits(DescribeTypeTraits(*field), &error);
+    made->SetCsvText(field->csvTextDelimiter());
+    if (const std::optional<char> delimiter = field->csvInputDelimiter()) {
+      made->SetCsv(*delimiter);
+    }
+    copy.push_back(std::move(made));
+  }
+  copy.Prepare();
+  return copy;
+}
+
 std::string ToString(const TypeTraitsCollection& fields, bool inlineForm) {
   std::vector<FieldSpec> specs;
   specs.reserve(fields.size());

@@ -34,6 +34,9 @@ Status CheckLayoutSupport(const TypeTraitsCollection& layout, bool (TypeTraits::
 std::unique_ptr<TypeTraits> BuildTypeTraits(const FieldSpec& spec, std::string* error);
 // The definition that builds a descriptor equal to `field`.
 FieldSpec DescribeTypeTraits(const TypeTraits& field);
+// New descriptors equal to `layout`'s, their CSV settings included, prepared: for a worker thread,
+// which must not share descriptors (each holds its current value).
+TypeTraitsCollection CopyLayout(const TypeTraitsCollection& layout);
 // The layout as data-definition text: file form (a line per field) or inline form.
 std::string ToString(const TypeTraitsCollection& fields, bool inlineForm);
 

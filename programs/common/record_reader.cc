@@ -79,11 +79,11 @@ Status PrepareRecordInput(RecordInputOptions& options, bool (TypeTraits::*suppor
 
 Status RecordReader::ReadCsvHeader() {
   std::vector<std::string> names;
-  if (!csv_.csvHeader) {
+  if (!options_.csvHeader) {
     names.resize(layout_.size());
     return BindColumns(names);
   }
-  if (const int start = text_token::StartCsvRecord(input_, false); start != kStatusOk) {
+  if (const int start = text_token::StartCsvRecord(*input_, false); start != kStatusOk) {
     return start == kStatusEnd ? Status::Invalid("The CSV input has no header line.")
                                : Failure(0, start);
   }
@@ -102,7 +102,7 @@ Status RecordReader::ReadCsvHeader() {
 // its column; a column that no field names is ignored, as a query that picks columns by name).
 Status RecordReader::BindColumns(const std::vector<std::string>& names) {
   const size_t fieldCount = layout_.size();
-  if (!csv_.matchFields) {
+  if (!options_.matchFields) {
     if (names.size() != fieldCount) {
       return Status::Invalid("The header has " + std::to_string(names.size()) +
                              " names; the layout has " + std::to_string(fieldCount) + " fields.");
@@ -130,7 +130,8 @@ Status RecordReader::BindColumns(const std::vector<std::string>& names) {
 int RecordReader::SkipCsvValue(text_token::CsvEnd& end) {
   skipped_.clear();
   bool quoted = false;
-  return text_token::ReadCsv(input_, csv_.delimiter.value_or(','), SIZE_MAX, skipped_, quoted, end);
+  return text_token::ReadCsv(*input_, options_.delimiter.value_or(','), SIZE_MAX, skipped_, quoted,
+                             end);
 }
 
 // A line whose values don't match the columns is named with both counts; else the value failed.
@@ -148,9 +149,9 @@ Status RecordReader::CsvFailure(size_t column, size_t field, int status, text_to
   const std::string record = "Record no. " + std::to_string(records_ + 1);
   if (countWrong) {
     return Status::Invalid(record + " has " + std::to_string(values) + " values; the " +
-                           (csv_.matchFields ? "header has " : "layout has ") +
+                           (options_.matchFields ? "header has " : "layout has ") +
                            std::to_string(columnCount) +
-                           (csv_.matchFields ? " columns." : " fields."));
+                           (options_.matchFields ? " columns." : " fields."));
   }
   if (field == kSkipped) {
     return Status::Invalid(record + ": the value of column " + std::to_string(column + 1) +
@@ -165,7 +166,7 @@ Status RecordReader::Failure(size_t field, int status) {
   }
   failedRecord_ = true;
   if (status == kStatusError) {
-    return Status::IoError(std::string("Error reading input: ") + strerror(input_.errorNumber()) +
+    return Status::IoError(std::string("Error reading input: ") + strerror(input_->errorNumber()) +
                            ".");
   }
   return ReportReadFailure(layout_[field], records_ + 1, text_);
@@ -173,7 +174,7 @@ Status RecordReader::Failure(size_t field, int status) {
 
 int RecordReader::Finish(const Status& status) const {
   const int exitStatus = orv::Finish(status);
-  if (failedRecord_ && !debugFile_.empty() && !input_.LogDebugDump(debugFile_)) {
+  if (failedRecord_ && !debugFile_.empty() && !input_->LogDebugDump(debugFile_)) {
     g_Logger.Warning("Can't write debug file: '%s'.", debugFile_.c_str());
   }
   return exitStatus;

@@ -7,6 +7,7 @@
 #include "programs/common/output_checks.h"
 #include "runtime/settings.h"
 #include "runtime/text_util.h"
+#include "runtime/workers.h"
 #include "types/csv_text.h"
 #include "types/type_traits_parser.h"
 
@@ -202,6 +203,10 @@ Status ReadQvd::Decode() {
   }
   read.path = options_.inputPath;
   read.fieldSubset = fieldSubset();
+  // Chunks of rows would hold back what --unbuffered writes at once.
+  read.threads = options_.unbuffered     ? 1
+                 : options_.threads != 0 ? options_.threads
+                                         : AvailableCores();
   // CSV quotes whatever would break a record, so there is nothing to warn about.
   read.conversion.checkOutput =
       read.conversion.textOutput && !options_.csv && g_Options.checkOutputErrors;

@@ -65,6 +65,33 @@ constexpr ProgramOption<Options> kOptions[] = {
     {{"debug-file", 0, ArgumentKind::kRequired}, SetText<&Options::records, &Records::debugFile>},
 };
 
+// A chunk of records parsed on a worker: its own layout, and the QVX bytes of the records.
+struct QvxPart {
+  QvxPart(const RecordInputOptions& records, BufferedFileOutput& out)
+      : layout(CopyLayout(records.layout)), target(out) {}
+
+  void Reset() { bytes.clear(); }
+  int ReadValue(size_t i, IFileInput& input) {
+    size_t size = 0;
+    return layout[i].Parse(input, size, false);
+  }
+  void TakeRecord() {
+    for (const auto& field : layout) {
+      field->WriteQvx(output);
+    }
+  }
+  void Finish() { output.flush(); }
+  bool Drain() {
+    target.Write(bytes.data(), bytes.size());
+    return !target.failed();
+  }
+
+  TypeTraitsCollection layout;
+  std::string bytes;
+  BufferedFileOutput output{&bytes};
+  BufferedFileOutput& target;
+};
+
 class FeedOut : public Program<FeedOutOptions> {
  public:
   FeedOut(int argc, char** argv, FILE* in, FILE* out)
@@ -119,8 +146,8 @@ int FeedOut::WriteRecords(FILE* in, FILE* out) {
     return !output.failed();  // the output is gone: stop reading, report below
   };
   auto readValue = [&](size_t i) { return reader.ReadField(layout[i]); };
-  int status = reader.Finish(records.csv ? reader.ReadAllCsv(readValue, writeRecord)
-                                         : reader.ReadAll(readValue, writeRecord));
+  auto makePart = [&] { return std::make_unique<QvxPart>(records, output); };
+  int status = reader.Finish(reader.ReadAllChunked<QvxPart>(makePart, readValue, writeRecord));
   if (const Status flushed = FlushOutput(output); status == kExitSuccess) {
     status = Finish(flushed);
   }

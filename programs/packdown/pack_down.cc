@@ -130,7 +130,7 @@ class PackDown : public Program<PackDownOptions> {
   Status PrepareOutput(FILE* input);
   Status InferLayout(FILE* file, std::string& data);
   Status PrepareColumns();
-  Status ReadColumns(IFileInput& input, RecordReader& reader);
+  Status ReadColumns(RecordReader& reader);
   template <typename R>
   int CollectAndWrite();
 
@@ -219,7 +219,7 @@ int PackDown::ReadRecords() {
           : IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(),
                                options_.skipBom || records.csv);
   RecordReader reader(*input, records);
-  const Status status = ReadColumns(*input, reader);
+  const Status status = ReadColumns(reader);
   records_ = reader.records();
   return reader.Finish(status);
 }
@@ -231,25 +231,65 @@ Status PackDown::PrepareOutput(FILE* input) {
   return output_.Prepare(options_.outputPath);
 }
 
+// A string value holding a 0x00 byte, which ReadColumns refuses.
+bool HoldsZeroByte(const TypeTraits& field) {
+  return !field.IsNull() && memchr(field.value(), 0, field.valueLength()) != nullptr;
+}
+
+// A chunk of records parsed on a worker: its own layout and column stores, appended to the
+// program's stores in record order. A 0x00 byte fails the chunk, so that the records are read
+// again on the calling thread, which reports it.
+struct ColumnPart {
+  ColumnPart(const RecordInputOptions& records, std::vector<std::unique_ptr<FlowDataSet>>& stores)
+      : layout(CopyLayout(records.layout)), target(stores) {
+    for (const auto& field : layout) {
+      dataSets.push_back(FlowDataSet::Create(*field, true));
+      isString.push_back(field->AsString() != nullptr);
+    }
+  }
+
+  void Reset() {
+    for (const auto& dataSet : dataSets) {
+      dataSet->Clear();
+    }
+  }
+  int ReadValue(size_t i, IFileInput& input) {
+    const int status = dataSets[i]->ReadValue(input);
+    return status == kStatusOk && isString[i] && HoldsZeroByte(layout[i]) ? kStatusBad : status;
+  }
+  void TakeRecord() {}
+  void Finish() {}
+  bool Drain() {
+    for (size_t i = 0; i < dataSets.size(); ++i) {
+      target[i]->Append(*dataSets[i]);
+    }
+    return true;
+  }
+
+  TypeTraitsCollection layout;
+  std::vector<std::unique_ptr<FlowDataSet>> dataSets;
+  std::vector<bool> isString;
+  std::vector<std::unique_ptr<FlowDataSet>>& target;
+};
+
 // Every record into the column stores.
-Status PackDown::ReadColumns(IFileInput& input, RecordReader& reader) {
+Status PackDown::ReadColumns(RecordReader& reader) {
   const TypeTraitsCollection& layout = options_.records.layout;
   std::vector<bool> isString(layout.size());
   for (size_t i = 0; i < layout.size(); ++i) {
     isString[i] = layout[i].AsString() != nullptr;
   }
   auto readValue = [&](size_t i) {
-    const int status = dataSets_[i]->ReadValue(input);
+    const int status = dataSets_[i]->ReadValue(reader.input());
     const TypeTraits& field = layout[i];
-    if (status == kStatusOk && isString[i] && !field.IsNull() &&
-        memchr(field.value(), 0, field.valueLength()) != nullptr) [[unlikely]] {
+    if (status == kStatusOk && isString[i] && HoldsZeroByte(field)) [[unlikely]] {
       return reader.Refuse(ZeroByteRefusal(field, reader.records() + 1));
     }
     return status;
   };
   auto takeRecord = [] { return true; };
-  return options_.records.csv ? reader.ReadAllCsv(readValue, takeRecord)
-                              : reader.ReadAll(readValue, takeRecord);
+  auto makePart = [&] { return std::make_unique<ColumnPart>(options_.records, dataSets_); };
+  return reader.ReadAllChunked<ColumnPart>(makePart, readValue, takeRecord);
 }
 
 // Scratch that collecting a field's symbols may hold at once, in bytes: sort keys (twice, for

@@ -106,13 +106,4 @@ class TempDir {
   std::string path_;
 };
 
-// The number of FAIL lines in a run's standard error.
-inline size_t FailLines(const std::string& err) {
-  size_t count = 0;
-  for (size_t at = err.find("|FAIL|"); at != std::string::npos; at = err.find("|FAIL|", at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 }  // namespace orv::testing

@@ -93,6 +93,15 @@ inline ProgramResult RunProgram(const std::string& program, const std::string& a
   return result;
 }
 
+// The number of FAIL lines in a run's standard error.
+inline size_t FailLines(const std::string& err) {
+  size_t count = 0;
+  for (size_t at = err.find("|FAIL|"); at != std::string::npos; at = err.find("|FAIL|", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 // The message of the FAIL line in `err`, or empty when there is none.
 inline std::string FailMessage(const std::string& err) {
   size_t at = err.find("|FAIL|||");

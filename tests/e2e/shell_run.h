@@ -33,14 +33,6 @@ inline ProgramResult Shell(const ScratchDir& dir, const std::string& command) {
   return result;
 }
 
-inline size_t FailLines(const std::string& err) {
-  size_t count = 0;
-  for (size_t at = err.find("|FAIL|"); at != std::string::npos; at = err.find("|FAIL|", at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // The names in `dir` that start with a dot: temporary files left behind.
 inline std::vector<std::string> HiddenFiles(const ScratchDir& dir) {
   std::vector<std::string> names;

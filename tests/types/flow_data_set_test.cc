@@ -63,5 +63,43 @@ TEST(FlowDataSet, AMillionIntsCostAboutFourBytesEach) {
   }
 }
 
+// Values read in two pieces and appended give what one store reading them all gives, at every
+// split (null bits of a piece that starts inside a 64-bit word, empty pieces, a cleared store).
+TEST(FlowDataSet, AppendedPiecesEqualOneStore) {
+  for (const char* layout : {"v int nullable", "v string nullable", "v string(2) nullable"}) {
+    std::string text;
+    std::vector<size_t> lineStarts;
+    for (int i = 0; i < 150; ++i) {
+      lineStarts.push_back(text.size());
+      text += i % 3 == 0 ? "\n" : std::to_string(i % 90 + 10) + "\n";
+    }
+    lineStarts.push_back(text.size());
+    const V whole = ReadAll(layout, text, true);
+    for (size_t split : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{100}, size_t{150}}) {
+      SCOPED_TRACE(std::string(layout) + " split at " + std::to_string(split));
+      const size_t at = lineStarts[split];
+      TypeTraitsCollection fields = test::Layout(layout);
+      std::unique_ptr<FlowDataSet> all = FlowDataSet::Create(fields[0], true);
+      std::unique_ptr<FlowDataSet> piece = FlowDataSet::Create(fields[0], true);
+      for (const std::string& part : {std::string("99\n"), text.substr(0, at), text.substr(at)}) {
+        piece->Clear();
+        MemoryInput input(part.data(), part.size());
+        while (piece->ReadValue(input) == kStatusOk) {
+        }
+        all->Append(*piece);
+        if (part == "99\n") {
+          all->Clear();  // a cleared store takes values as a new one
+        }
+      }
+      V values;
+      for (size_t i = 0; i < all->size(); ++i) {
+        auto [data, size] = all->ValueAt(i);
+        values.push_back(data == nullptr ? "null" : "[" + test::ToHex({data, size}) + "]");
+      }
+      EXPECT_EQ(values, whole);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orv

@@ -1,0 +1,161 @@
+#include "programs/common/record_chunks.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "programs/common/record_reader.h"
+#include "runtime/workers.h"
+#include "types/type_traits_parser.h"
+
+namespace orv {
+
+namespace {
+
+constexpr size_t kChunkBytes = size_t{1} << 20;
+
+size_t ChunkBytesSetting() {
+  const char* text = getenv("ORV_CHUNK_BYTES");
+  if (text == nullptr) {
+    return kChunkBytes;
+  }
+  const unsigned long long bytes = strtoull(text, nullptr, 10);
+  return bytes == 0 ? kChunkBytes
+                    : static_cast<size_t>(std::min<unsigned long long>(bytes, 1 << 30));
+}
+
+}  // namespace
+
+unsigned ChunkThreads(const RecordInputOptions& options) {
+  const unsigned threads = options.threads == 0 ? AvailableCores() : options.threads;
+  if (threads <= 1 || !options.textInput || options.unbuffered || !options.debugFile.empty() ||
+      options.layout.empty()) {
+    return 1;
+  }
+  // The last field's separator ends the record; a record without one can't be cut.
+  return options.csv || !options.layout[options.layout.size() - 1].separator().empty() ? threads
+                                                                                       : 1;
+}
+
+ChunkCut ChooseChunkCut(const RecordInputOptions& options) {
+  ChunkCut cut;
+  if (options.csv) {
+    cut.quote = '"';
+    return cut;
+  }
+  const std::string_view separator = options.layout[options.layout.size() - 1].separator();
+  cut.cutByte = separator.back();
+  // One quote character for every quoted field: its count tells quoted line ends apart.
+  for (const auto& field : options.layout) {
+    const std::optional<char> quote = field->quote();
+    if (quote && cut.quote && *quote != *cut.quote) {
+      cut.quote.reset();
+      break;
+    }
+    cut.quote = quote ? quote : cut.quote;
+  }
+  return cut;
+}
+
+ChunkSource::ChunkSource(IFileInput& input, ChunkCut cut)
+    : input_(input), cut_(cut), chunkBytes_(ChunkBytesSetting()) {}
+
+// Appends the input's bytes to `bytes` until it holds `wanted`; false when the input ends first.
+bool ChunkSource::ReadMore(std::vector<char>& bytes, size_t wanted) {
+  while (bytes.size() < wanted && error_ == 0) {
+    if (input_.BufferPos() == input_.BufferEnd() && !input_.Refill(1)) {
+      error_ = input_.status() == kInputError ? input_.errorNumber() : 0;
+      return false;
+    }
+    const size_t step = std::min(wanted - bytes.size(),
+                                 static_cast<size_t>(input_.BufferEnd() - input_.BufferPos()));
+    bytes.insert(bytes.end(), input_.BufferPos(), input_.BufferPos() + step);
+    input_.Advance(step);
+  }
+  return error_ == 0;
+}
+
+// Where the chunk in `bytes` may end: after its last cut byte outside quotes; 0 for nowhere.
+size_t ChunkSource::FindCut(const std::vector<char>& bytes) const {
+  const char* data = bytes.data();
+  size_t at = bytes.size();
+  if (!cut_.quote) {
+    const void* found = memrchr(data, cut_.cutByte, at);
+    return found == nullptr ? 0 : static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
+  }
+  const char quote = *cut_.quote;
+  // The quotes before each cut byte, from the end back: odd ones mean the byte is quoted.
+  bool odd = (std::count(data, data + at, quote) & 1) != 0;
+  while (at > 0) {
+    const char c = data[--at];
+    if (c == cut_.cutByte && !odd) {
+      return at + 1;
+    }
+    odd = c == quote ? !odd : odd;
+  }
+  return 0;
+}
+
+bool ChunkSource::Fill(std::vector<char>& bytes, ChunkEnd& end) {
+  if (ended_) {
+    return false;
+  }
+  bytes.assign(carry_.begin() + static_cast<long>(carryAt_), carry_.end());
+  carry_.clear();
+  carryAt_ = 0;
+  for (size_t wanted = chunkBytes_;; wanted = bytes.size() + chunkBytes_) {
+    if (!ReadMore(bytes, wanted)) {
+      ended_ = true;
+      end = error_ != 0 ? ChunkEnd::kFailure : ChunkEnd::kInput;
+      return !bytes.empty() || error_ != 0;
+    }
+    if (const size_t cut = FindCut(bytes); cut != 0) {
+      carry_.assign(bytes.begin() + static_cast<long>(cut), bytes.end());
+      bytes.resize(cut);
+      end = ChunkEnd::kCut;
+      return true;
+    }
+  }
+}
+
+long ChunkSource::Pull(char* out, size_t capacity) {
+  if (carryAt_ < carry_.size()) {
+    const size_t step = std::min(capacity, carry_.size() - carryAt_);
+    memcpy(out, carry_.data() + carryAt_, step);
+    carryAt_ += step;
+    return static_cast<long>(step);
+  }
+  if (error_ == 0 && input_.BufferPos() == input_.BufferEnd() && !input_.Refill(1)) {
+    error_ = input_.status() == kInputError ? input_.errorNumber() : 0;
+    if (error_ == 0) {
+      return 0;
+    }
+  }
+  if (error_ != 0) {
+    errno = error_;
+    return -1;
+  }
+  const size_t step =
+      std::min(capacity, static_cast<size_t>(input_.BufferEnd() - input_.BufferPos()));
+  memcpy(out, input_.BufferPos(), step);
+  input_.Advance(step);
+  return static_cast<long>(step);
+}
+
+long ChainInput::FillBuffer(char* buffer, size_t capacity) {
+  if (!spans_.empty()) {
+    auto& [data, size] = spans_.front();
+    const size_t step = std::min(capacity, size);
+    memcpy(buffer, data, step);
+    data += step;
+    size -= step;
+    if (size == 0) {
+      spans_.pop_front();
+    }
+    return static_cast<long>(step);
+  }
+  return source_.Pull(buffer, capacity);
+}
+
+}  // namespace orv
