@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "qvd/flat_table.h"
+#include "qvd/key_sort.h"
 #include "qvd/symbol_groups.h"
 #include "runtime/values.h"
 #include "types/decimal.h"
@@ -34,96 +35,13 @@ uint64_t OrderKey(K v) {
   }
 }
 
-using U128 = unsigned __int128;
-
 U128 OrderKey(__int128 v) {
   return static_cast<U128>(v) ^ (U128{1} << 127);
 }
 
-// Bits needed for values up to v.
-unsigned BitWidth(U128 v) {
-  const auto high = static_cast<uint64_t>(v >> 64);
-  const auto low = static_cast<uint64_t>(v);
-  return high != 0  ? 128 - static_cast<unsigned>(__builtin_clzll(high))
-         : low != 0 ? 64 - static_cast<unsigned>(__builtin_clzll(low))
-                    : 0;
-}
-
-// Least significant digit first over bits [0, bits) of each key: as few passes as digits of up to
-// 11 bits allow, of equal width; a pass whose digit is the same in every key is skipped.
-template <typename Key>
-void RadixSort(std::vector<Key>& keys, unsigned bits) {
-  constexpr unsigned kMaxDigitBits = 11;
-  if (bits == 0 || keys.size() < 2) {
-    return;
-  }
-  const unsigned passes = (bits + kMaxDigitBits - 1) / kMaxDigitBits;
-  const unsigned digitBits = (bits + passes - 1) / passes;
-  const Key mask = (Key{1} << digitBits) - 1;
-  std::vector<Key> other(keys.size());
-  std::vector<size_t> counts(size_t{1} << digitBits);
-  for (unsigned shift = 0; shift < bits; shift += digitBits) {
-    std::fill(counts.begin(), counts.end(), 0);
-    for (const Key key : keys) {
-      ++counts[(key >> shift) & mask];
-    }
-    if (std::find(counts.begin(), counts.end(), keys.size()) != counts.end()) {
-      continue;
-    }
-    size_t at = 0;
-    for (size_t& count : counts) {
-      size_t n = count;
-      count = at;
-      at += n;
-    }
-    for (const Key key : keys) {
-      other[counts[(key >> shift) & mask]++] = key;
-    }
-    keys.swap(other);
-  }
-}
-
-// Sorted distinct keys, found through a table of where each run of leading bits starts: a lookup
-// searches a few neighbouring keys.
-template <typename Key>
-class KeyDirectory {
- public:
-  KeyDirectory(const std::vector<Key>& keys, unsigned keyBits) : keys_(keys) {
-    const unsigned sizeBits = static_cast<unsigned>(BitWidth(keys.size()));
-    const unsigned dirBits = std::min(keyBits, sizeBits > 4 ? sizeBits - 4 : 0);
-    shift_ = keyBits - dirBits;
-    starts_.resize((size_t{1} << dirBits) + 1);
-    size_t i = 0;
-    for (size_t b = 0; b < starts_.size(); ++b) {
-      while (i < keys.size() && (keys[i] >> shift_) < b) {
-        ++i;
-      }
-      starts_[b] = i;
-    }
-  }
-  // Starts loading what Find(key) reads: its directory entry, then (once that is in) its keys.
-  [[gnu::always_inline]] void PrefetchEntry(Key key) const {
-    __builtin_prefetch(&starts_[static_cast<size_t>(key >> shift_)]);
-  }
-  [[gnu::always_inline]] void PrefetchKeys(Key key) const {
-    __builtin_prefetch(keys_.data() + starts_[static_cast<size_t>(key >> shift_)]);
-  }
-  // The position of a key that is there.
-  [[gnu::always_inline]] uint64_t Find(Key key) const {
-    const auto b = static_cast<size_t>(key >> shift_);
-    return static_cast<uint64_t>(
-        std::lower_bound(keys_.begin() + static_cast<std::ptrdiff_t>(starts_[b]),
-                         keys_.begin() + static_cast<std::ptrdiff_t>(starts_[b + 1]), key) -
-        keys_.begin());
-  }
-
- private:
-  const std::vector<Key>& keys_;
-  unsigned shift_ = 0;
-  std::vector<uint64_t> starts_;
-};
-
-constexpr uint64_t kAhead = 16;  // records whose loads are started ahead of their use
+constexpr uint64_t kAhead = 16;
+constexpr uint64_t kFewKeys = 4096;  // hashed whatever share of the values they are  // records
+                                     // whose loads are started ahead of their use
 
 // Where each NaN goes: NaN, which no order places, goes last and equals nothing, so each NaN
 // record is a symbol of its own, in visit order.
@@ -194,6 +112,11 @@ class FixedGrouping {
 
   bool Hashed();
   void Sorted();
+  void SortedWords(Word least, unsigned bits, unsigned recordBits, const std::vector<R>& nans);
+  void SortedPairs(Word least, unsigned bits, const std::vector<R>& nans);
+  template <typename Entry, typename KeyOf, typename RecordOf>
+  void NumberRuns(std::vector<Entry>& entries, KeyOf keyOf, RecordOf recordOf,
+                  const std::vector<R>& nans);
   template <typename Rel>
   void SortedAs(Word least, unsigned bits, const std::vector<R>& nans);
 
@@ -206,12 +129,14 @@ class FixedGrouping {
 };
 
 // Up to a few thousand distinct keys (more on longer columns): a table of them, sorted, then each
-// record's symbol looked up.
+// record's symbol looked up. Past a few thousand, a column where most values seen are new is
+// sorted instead.
 template <typename T, typename R, typename KeyFn>
 bool FixedGrouping<T, R, KeyFn>::Hashed() {
   const uint64_t most = std::clamp<uint64_t>(visit_.values() / 16, 4096, uint64_t{1} << 18);
   FixedKeyTable<Word> table;
   std::vector<R> nans;
+  uint64_t seen = 0;
   const bool few = visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
     if (IsNaN(w)) {
@@ -219,7 +144,9 @@ bool FixedGrouping<T, R, KeyFn>::Hashed() {
     } else {
       table.Insert(w, r);
     }
-    return table.size() + nans.size() <= most;
+    const uint64_t found = table.size() + nans.size();
+    ++seen;
+    return found <= most && (found <= kFewKeys || 2 * found <= seen);
   });
   if (!few) {
     return false;
@@ -266,17 +193,96 @@ void FixedGrouping<T, R, KeyFn>::Sorted() {
   });
   const Word range = least <= most ? most - least : 0;
   const unsigned bits = BitWidth(range);
-  if (bits <= 32) {
-    SortedAs<uint32_t>(least, bits, nans);
+  const unsigned recordBits = BitWidth(records_ - 1);
+  if (bits + recordBits <= 64) {
+    SortedWords(least, bits, recordBits, nans);
   } else if (bits <= 64) {
-    SortedAs<uint64_t>(least, bits, nans);
+    SortedPairs(least, bits, nans);
   } else {
     SortedAs<U128>(least, bits, nans);
   }
 }
 
-// The keys less the least, as Rel, sorted and made distinct; each record's symbol is then its
-// key's position, and a record of each symbol is found from the stored values.
+// Keys relative to the least, each shifted above its record number in one 64-bit word, radix
+// sorted on the key bits alone: the sort reads and writes memory in order, and records of equal
+// keys keep their visit order.
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned recordBits,
+                                             const std::vector<R>& nans) {
+  std::vector<uint64_t> words;
+  words.reserve(visit_.values() - nans.size());
+  visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (!IsNaN(w)) {
+      words.push_back(static_cast<uint64_t>(w - least) << recordBits | r);
+    }
+    return true;
+  });
+  RadixSort(words, recordBits, recordBits + bits, [](uint64_t word) { return word; });
+  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
+  NumberRuns(
+      words, [&](uint64_t word) { return word >> recordBits; },
+      [&](uint64_t word) { return word & recordMask; }, nans);
+}
+
+// Keys too wide to share a word with the record number: (key, record) pairs, radix sorted.
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::SortedPairs(Word least, unsigned bits,
+                                             const std::vector<R>& nans) {
+  using Pair = std::pair<uint64_t, R>;
+  std::vector<Pair> pairs;
+  pairs.reserve(visit_.values() - nans.size());
+  visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (!IsNaN(w)) {
+      pairs.emplace_back(static_cast<uint64_t>(w - least), static_cast<R>(r));
+    }
+    return true;
+  });
+  RadixSort(pairs, 0, bits, [](const Pair& p) { return p.first; });
+  NumberRuns(
+      pairs, [](const Pair& p) { return p.first; }, [](const Pair& p) { return p.second; }, nans);
+}
+
+// Entries sorted by key: each run of equal keys is a symbol, the run's first record its record; the
+// NaNs follow, a symbol each. The entries' memory goes back before the symbols are numbered.
+template <typename T, typename R, typename KeyFn>
+template <typename Entry, typename KeyOf, typename RecordOf>
+void FixedGrouping<T, R, KeyFn>::NumberRuns(std::vector<Entry>& entries, KeyOf keyOf,
+                                            RecordOf recordOf, const std::vector<R>& nans) {
+  const size_t n = entries.size();
+  uint64_t distinct = 0;
+  for (size_t q = 0; q < n; ++q) {
+    distinct += q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1]) ? 1 : 0;
+  }
+  MakeStored(symbols_, distinct + nans.size(), records_);
+  std::vector<R> order;
+  order.reserve(distinct + nans.size());
+  const uint64_t f = symbols_.firstValueIndex;
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    for (size_t q = 0; q < n; ++q) {
+      if (q + kAhead < n) {
+        __builtin_prefetch(&stored[recordOf(entries[q + kAhead])], 1);
+      }
+      const auto r = static_cast<R>(recordOf(entries[q]));
+      if (q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1])) {
+        order.push_back(r);
+      }
+      stored[r] = static_cast<S>(f + order.size() - 1);
+    }
+    for (size_t j = 0; j < nans.size(); ++j) {
+      stored[nans[j]] = static_cast<S>(f + distinct + j);
+    }
+  });
+  std::vector<Entry>().swap(entries);
+  order.insert(order.end(), nans.begin(), nans.end());
+  NumberSymbols(dataSet_, symbols_, std::move(order));
+}
+
+// Keys wider than 64 bits: the keys less the least, as Rel, sorted and made distinct; each
+// record's symbol is then its key's position, and a record of each symbol is found from the stored
+// values.
 template <typename T, typename R, typename KeyFn>
 template <typename Rel>
 void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::vector<R>& nans) {
@@ -287,11 +293,7 @@ void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::
       keys.push_back(static_cast<Rel>(w - least));
     }
   });
-  if constexpr (sizeof(Rel) <= 8) {
-    RadixSort(keys, bits);
-  } else {
-    std::sort(keys.begin(), keys.end());
-  }
+  std::sort(keys.begin(), keys.end());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   if (keys.size() < keys.capacity() / 2) {
     keys.shrink_to_fit();

@@ -84,6 +84,27 @@ TEST(SymbolCollector, EveryNaNIsASymbolOfItsOwnAfterTheNumbers) {
   EXPECT_NE(symbols.stored[0], symbols.stored[3]);
 }
 
+// Among many distinct numbers (sorted, not hashed), each NaN is a symbol after them, in record
+// order, in both directions.
+TEST(SymbolCollector, NaNsAmongManyDistinctNumbersFollowThemOneSymbolEach) {
+  for (const char* definition : {"a double", "a double descending"}) {
+    SCOPED_TRACE(definition);
+    std::string text;
+    for (int i = 0; i < 9000; ++i) {
+      text += i % 1000 == 7 ? "nan\n" : std::to_string(i * 1e-3 - 3) + "\n";
+    }
+    auto column = ColumnOf(definition, text);
+    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+    ASSERT_EQ(symbols.symbolCount, 9000u);
+    for (int k = 0; k < 9; ++k) {
+      EXPECT_EQ(symbols.stored[k * 1000 + 7], 8991u + k);
+    }
+    const bool descending = std::string(definition).ends_with("descending");
+    EXPECT_EQ(symbols.stored[0], descending ? 8990u : 0u);
+    EXPECT_EQ(symbols.stored[8999], descending ? 0u : 8990u);
+  }
+}
+
 // -0 and 0 are two symbols, in both directions and on both sorting paths: keys that share a word
 // with the record number, and (key, record) pairs when doubles span many orders of magnitude.
 TEST(SymbolCollector, NegativeZeroAndZeroKeepTheirOwnSymbols) {
@@ -125,9 +146,10 @@ TEST(SymbolCollector, ByteOrderWithoutCollation) {
   EXPECT_EQ(symbols.symbolBytes, 5u + 3 * 3);
 }
 
-// Random columns of every fixed-width type, in narrow ranges (key and record share a word), wide
-// ones and wider than 64 bits: each record's symbol prints as its value, symbols follow the field's
-// direction strictly, and equal values share one symbol.
+// Random columns of every fixed-width type, of few distinct values (hashed) and of many (sorted):
+// in narrow ranges (key and record share a word), wide ones and wider than 64 bits: each record's
+// symbol prints as its value, symbols follow the field's direction strictly, and equal values share
+// one symbol.
 TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   struct Case {
     const char* definition;
@@ -168,12 +190,12 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.definition);
     std::string text;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 12000; ++i) {
       text += c.value(random) + "\n";
     }
     const bool descending = std::string(c.definition).find("descending") != std::string::npos;
     auto column = ColumnOf(c.definition, text);
-    ASSERT_EQ(column->records, 3000u);
+    ASSERT_EQ(column->records, 12000u);
     auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
     std::vector<std::string> texts;
     char scratch[512];
