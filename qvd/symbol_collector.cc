@@ -209,12 +209,12 @@ void FixedGrouping<T, R, KeyFn>::Sorted() {
 template <typename T, typename R, typename KeyFn>
 void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned recordBits,
                                              const std::vector<R>& nans) {
-  std::vector<uint64_t> words;
-  words.reserve(visit_.values() - nans.size());
+  std::vector<uint64_t> words(visit_.values() - nans.size());
+  size_t at = 0;
   visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
     if (!IsNaN(w)) {
-      words.push_back(static_cast<uint64_t>(w - least) << recordBits | r);
+      words[at++] = static_cast<uint64_t>(w - least) << recordBits | r;
     }
     return true;
   });
@@ -256,20 +256,20 @@ void FixedGrouping<T, R, KeyFn>::NumberRuns(std::vector<Entry>& entries, KeyOf k
     distinct += q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1]) ? 1 : 0;
   }
   MakeStored(symbols_, distinct + nans.size(), records_);
-  std::vector<R> order;
-  order.reserve(distinct + nans.size());
+  std::vector<R> order(distinct);
   const uint64_t f = symbols_.firstValueIndex;
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
+    uint64_t symbol = 0;  // one past the current run's
     for (size_t q = 0; q < n; ++q) {
       if (q + kAhead < n) {
         __builtin_prefetch(&stored[recordOf(entries[q + kAhead])], 1);
       }
       const auto r = static_cast<R>(recordOf(entries[q]));
       if (q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1])) {
-        order.push_back(r);
+        order[symbol++] = r;
       }
-      stored[r] = static_cast<S>(f + order.size() - 1);
+      stored[r] = static_cast<S>(f + symbol - 1);
     }
     for (size_t j = 0; j < nans.size(); ++j) {
       stored[nans[j]] = static_cast<S>(f + distinct + j);

@@ -1,7 +1,9 @@
 #include "qvd/writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <numeric>
 
 #include "runtime/stats.h"
@@ -141,8 +143,13 @@ void PackRows(const std::vector<const FieldSymbols<R>*>& packed,
     uint64_t pending = 0;
     size_t written = 0;
     auto put = [&](uint64_t word) {
-      for (size_t b = 0; b < 8; ++b) {
-        out[written++] = static_cast<char>(word >> (8 * b));
+      if constexpr (std::endian::native == std::endian::little) {
+        memcpy(out + written, &word, 8);
+        written += 8;
+      } else {
+        for (size_t b = 0; b < 8; ++b) {
+          out[written++] = static_cast<char>(word >> (8 * b));
+        }
       }
     };
     for (size_t i = 0; i < packed.size(); ++i) {
