@@ -123,9 +123,13 @@ class StringIdTable {
 
   // The id of the bytes `value` (size `size`), or `next` if they are new (then *added is set);
   // `bytesOf(id)` gives an entry's bytes.
+  // Starts loading the slot where a search for hash `h` begins.
+  void Prefetch(uint64_t h) const {
+    __builtin_prefetch(slots_.slots.get() + (h & (capacity_ - 1)));
+  }
+  // As Find, the bytes' hash `h` given.
   template <typename BytesOf>
-  Id Find(const char* value, size_t size, Id next, bool* added, BytesOf bytesOf) {
-    const uint64_t h = HashBytes(value, size);
+  Id Find(uint64_t h, const char* value, size_t size, Id next, bool* added, BytesOf bytesOf) {
     const auto tag = static_cast<uint32_t>(h >> 32);
     Slot* slots = slots_.slots.get();
     for (size_t i = h & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {

@@ -20,16 +20,37 @@ std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataS
   std::vector<R> firstRecord;
   StringIdTable<R> table(visit.values());
   auto bytesOf = [&](R id) { return dataSet.ValueAt(firstRecord[id]); };
-  visit.ForEach([&](uint64_t r) {
-    auto [value, size] = dataSet.ValueAt(r);
+  // Each value hashed once, kAhead records before its search, whose slot then starts loading.
+  constexpr size_t kAhead = 16;
+  uint64_t hashes[kAhead];
+  std::pair<const char*, size_t> values[kAhead];
+  size_t queued = 0;
+  auto search = [&](uint64_t r, size_t at) {
+    auto [value, size] = values[at];
     bool added = false;
-    const R id = table.Find(value, size, static_cast<R>(firstRecord.size()), &added, bytesOf);
+    const R id =
+        table.Find(hashes[at], value, size, static_cast<R>(firstRecord.size()), &added, bytesOf);
     if (added) {
       firstRecord.push_back(static_cast<R>(r));
     }
     ids[r] = id;
+  };
+  std::vector<R> pending(kAhead);  // the records of the queued values
+  visit.ForEach([&](uint64_t r) {
+    const size_t at = queued % kAhead;
+    if (queued >= kAhead) {
+      search(pending[at], at);
+    }
+    values[at] = dataSet.ValueAt(r);
+    hashes[at] = HashBytes(values[at].first, values[at].second);
+    table.Prefetch(hashes[at]);
+    pending[at] = static_cast<R>(r);
+    ++queued;
     return true;
   });
+  for (size_t k = queued > kAhead ? queued - kAhead : 0; k < queued; ++k) {
+    search(pending[k % kAhead], k % kAhead);
+  }
   return firstRecord;
 }
 
@@ -67,13 +88,28 @@ std::vector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& les
     auto [bv, bs] = valueOf(static_cast<R>(b & idMask));
     return less(av, as, bv, bs);
   };
+  // A run shares its first `shared` bytes: each member's next 8 bytes are read once, and only
+  // members that share those too are compared in full.
+  const auto shared = static_cast<size_t>((64 - idBits) / 8);
+  std::vector<std::pair<uint64_t, uint64_t>> tied;  // (next bytes, word)
   for (auto run = words.begin(); run != words.end();) {
     auto end = run + 1;
     while (end != words.end() && ((*end ^ *run) & ~idMask) == 0) {
       ++end;
     }
     if (end - run > 1) {
-      std::sort(run, end, lessById);
+      tied.clear();
+      for (auto it = run; it != end; ++it) {
+        auto [value, size] = valueOf(static_cast<R>(*it & idMask));
+        const uint64_t next = size > shared ? Prefix(value + shared, size - shared) : 0;
+        tied.emplace_back(descending ? ~next : next, *it);
+      }
+      std::sort(tied.begin(), tied.end(), [&](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : lessById(a.second, b.second);
+      });
+      for (size_t i = 0; i < tied.size(); ++i) {
+        run[static_cast<std::ptrdiff_t>(i)] = tied[i].second;
+      }
     }
     run = end;
   }
@@ -134,7 +170,11 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
   MakeStored(symbols, representatives.size(), records);
   symbols.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
+    constexpr uint64_t kAhead = 16;
     for (uint64_t r = 0; r < records; ++r) {
+      if (r + kAhead < records) {
+        __builtin_prefetch(&symbolOf[ids[r + kAhead]]);
+      }
       if (dataSet.ValueAt(r).first != nullptr) {
         stored[r] = static_cast<S>(symbolOf[ids[r]]);
       }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -102,6 +103,38 @@ TEST(SymbolCollector, NaNsAmongManyDistinctNumbersFollowThemOneSymbolEach) {
     const bool descending = std::string(definition).ends_with("descending");
     EXPECT_EQ(symbols.stored[0], descending ? 8990u : 0u);
     EXPECT_EQ(symbols.stored[8999], descending ? 0u : 8990u);
+  }
+}
+
+// Many strings that share their first bytes, of differing lengths, in both directions: symbols
+// strictly in byte order, one for each distinct string.
+TEST(SymbolCollector, StringsSharingLongPrefixesOrderByTheirBytes) {
+  for (const char* definition : {"a string", "a string descending"}) {
+    SCOPED_TRACE(definition);
+    std::mt19937_64 random(11);
+    std::string text;
+    std::set<std::string> distinct;
+    for (int i = 0; i < 6000; ++i) {
+      std::string value = i % 2 ? "shared prefix " : "shared";
+      for (uint64_t n = random() % 12; n > 0; --n) {
+        value += static_cast<char>('a' + random() % 3);
+      }
+      distinct.insert(value);
+      text += value + "\n";
+    }
+    auto column = ColumnOf(definition, text);
+    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+    ASSERT_EQ(symbols.symbolCount, distinct.size());
+    std::vector<std::string> texts;
+    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+      auto [value, size] = column->data->ValueAt(symbols.order[k]);
+      texts.emplace_back(value, size);
+    }
+    std::vector<std::string> expected(distinct.begin(), distinct.end());
+    if (std::string(definition).ends_with("descending")) {
+      std::reverse(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(texts, expected);
   }
 }
 
