@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <type_traits>
-#include <unordered_map>
 
+#include "qvd/flat_table.h"
+#include "qvd/key_sort.h"
+#include "qvd/symbol_groups.h"
 #include "runtime/values.h"
 #include "types/decimal.h"
 
@@ -34,313 +35,358 @@ uint64_t OrderKey(K v) {
   }
 }
 
-// Least significant digit first over bits [low, high) of each entry's key: as few passes as
-// digits of up to 11 bits allow, of equal width; a pass whose digit is the same in every entry is
-// skipped. Stable, so entries of equal keys keep their order.
-template <typename Entry, typename KeyOf>
-void RadixSort(std::vector<Entry>& entries, unsigned low, unsigned high, KeyOf keyOf) {
-  constexpr unsigned kMaxDigitBits = 11;
-  if (high <= low || entries.size() < 2) {
-    return;
-  }
-  const unsigned passes = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
-  const unsigned digitBits = (high - low + passes - 1) / passes;
-  const uint64_t mask = (uint64_t{1} << digitBits) - 1;
-  std::vector<Entry> other(entries.size());
-  std::vector<size_t> counts(size_t{1} << digitBits);
-  for (unsigned shift = low; shift < high; shift += digitBits) {
-    std::fill(counts.begin(), counts.end(), 0);
-    for (const Entry& entry : entries) {
-      ++counts[(keyOf(entry) >> shift) & mask];
-    }
-    if (std::find(counts.begin(), counts.end(), entries.size()) != counts.end()) {
-      continue;
-    }
-    size_t at = 0;
-    for (size_t& count : counts) {
-      size_t n = count;
-      count = at;
-      at += n;
-    }
-    for (const Entry& entry : entries) {
-      other[counts[(keyOf(entry) >> shift) & mask]++] = entry;
-    }
-    entries.swap(other);
-  }
+U128 OrderKey(__int128 v) {
+  return static_cast<U128>(v) ^ (U128{1} << 127);
 }
 
-// Bits needed for values up to v.
-unsigned BitWidth(uint64_t v) {
-  return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v));
-}
+constexpr uint64_t kAhead = 16;
+constexpr uint64_t kFewKeys = 4096;  // hashed whatever share of the values they are  // records
+                                     // whose loads are started ahead of their use
 
-// Numbers a field's symbols while its records are visited in value order: a record either opens
-// the next symbol or joins the one the record before it opened. Its per-record methods are forced
-// inline: they run in the sorts' inner loops.
+// Where each NaN goes: NaN, which no order places, goes last and equals nothing, so each NaN
+// record is a symbol of its own, in visit order.
 template <typename R>
-class SymbolNumbering {
+class NaNSymbols {
  public:
-  SymbolNumbering(const FlowDataSet& dataSet, FieldSymbols<R>& symbols)
-      : dataSet_(dataSet),
-        field_(dataSet.field()),
-        symbols_(symbols),
-        firstValueIndex_(symbols.firstValueIndex),
-        uniformSize_(field_.UniformQvdSymbolSize()) {}
-
-  [[gnu::always_inline]] void Add(R r, bool same) {
-    if (count_ > 0 && same) {
-      symbols_.stored[r] = static_cast<R>(count_ - 1 + firstValueIndex_);
-      return;
+  explicit NaNSymbols(const std::vector<R>& records, uint64_t first) {
+    for (size_t j = 0; j < records.size(); ++j) {
+      byRecord_.emplace_back(records[j], first + j);
     }
-    symbols_.order[count_] = r;
-    symbols_.stored[r] = static_cast<R>(count_ + firstValueIndex_);
-    if (uniformSize_ != 0) {
-      symbols_.symbolBytes += uniformSize_;
-    } else {
-      auto [value, size] = dataSet_.ValueAt(r);
-      symbols_.symbolBytes += field_.GetQvdSymbolSize(value, size);
-    }
-    ++count_;
+    std::sort(byRecord_.begin(), byRecord_.end());
   }
-
-  // Loads ahead what Add(r) is going to touch, for records visited out of storage order.
-  [[gnu::always_inline]] void Prefetch(size_t r) const {
-    if (uniformSize_ == 0) {
-      dataSet_.Prefetch(r);
-    }
-    __builtin_prefetch(&symbols_.stored[r], 1);
+  uint64_t IndexOf(uint64_t r) const {
+    return std::lower_bound(byRecord_.begin(), byRecord_.end(), std::pair<R, uint64_t>(r, 0))
+        ->second;
   }
-
-  uint64_t count() const { return count_; }
 
  private:
+  std::vector<std::pair<R, uint64_t>> byRecord_;
+};
+
+// Fixed-width columns. Each value maps to an unsigned order key (a descending field's complemented)
+// from which its symbol's bytes follow, so any record holding a key can stand for its symbol. A
+// date's key is its day number (a day past the end of its month, which readers refuse, would share
+// the symbol of the day it carries into). Few distinct keys are found by hashing; many are sorted
+// as keys alone, relative to the least so that they take 32 bits where they can.
+template <typename T, typename R, typename KeyFn>
+class FixedGrouping {
+  using K = decltype(std::declval<KeyFn>()(T{}));
+  using Word = std::conditional_t<(sizeof(K) > 8), U128, uint64_t>;
+  static constexpr bool kFloating = std::is_floating_point_v<K>;
+
+ public:
+  FixedGrouping(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+                uint64_t records, KeyFn key)
+      : visit_(visit),
+        dataSet_(dataSet),
+        symbols_(symbols),
+        records_(records),
+        key_(key),
+        descending_(dataSet.field().sortDirection() == 1) {}
+
+  void Run() {
+    if (!Hashed()) {
+      Sorted();
+    }
+  }
+
+ private:
+  [[gnu::always_inline]] Word WordOf(const char* value) const {
+    T v;
+    memcpy(&v, value, sizeof v);
+    const Word w = OrderKey(key_(v));
+    return IsNaN(w) || !descending_ ? w : ~w;
+  }
+  [[gnu::always_inline]] static bool IsNaN(Word w) { return kFloating && w == ~Word{0}; }
+
+  // Calls f(r, word) for each non-null record, in record order.
+  template <typename F>
+  [[gnu::always_inline]] void ForEachValue(F f) const {
+    for (uint64_t r = 0; r < records_; ++r) {
+      const char* value = dataSet_.ValueAt(r).first;
+      if (value != nullptr) {
+        f(r, WordOf(value));
+      }
+    }
+  }
+
+  bool Hashed();
+  void Sorted();
+  void SortedWords(Word least, unsigned bits, unsigned recordBits, const std::vector<R>& nans);
+  void SortedPairs(Word least, unsigned bits, const std::vector<R>& nans);
+  template <typename Entry, typename KeyOf, typename RecordOf>
+  void NumberRuns(std::vector<Entry>& entries, KeyOf keyOf, RecordOf recordOf,
+                  const std::vector<R>& nans);
+  template <typename Rel>
+  void SortedAs(Word least, unsigned bits, const std::vector<R>& nans);
+
+  const VisitOrder& visit_;
   const FlowDataSet& dataSet_;
-  const TypeTraits& field_;
   FieldSymbols<R>& symbols_;
-  const uint64_t firstValueIndex_;
-  const size_t uniformSize_;  // 0: symbol sizes differ by value
-  uint64_t count_ = 0;
+  const uint64_t records_;
+  const KeyFn key_;
+  const bool descending_;
 };
 
-// The key of record r's value, its stored bytes read as a T.
-template <typename T, typename R, typename Key>
-[[gnu::always_inline]] inline auto KeyOf(const FlowDataSet& dataSet, R r, Key key) {
-  T v;
-  memcpy(&v, dataSet.ValueAt(r).first, sizeof v);
-  return key(v);
-}
-
-// The order keys of the records in [begin, end), in that order, with their range. A descending
-// field's keys are complemented so that they order the other way; NaN's key stays the largest.
-struct OrderKeys {
-  std::vector<uint64_t> keys;
-  uint64_t least = UINT64_MAX;
-  uint64_t most = 0;
-};
-
-// Flattened so that reading each record's key stays inline in the loop.
-template <typename T, typename Iterator, typename Key>
-[[gnu::flatten]] OrderKeys CollectOrderKeys(Iterator begin, Iterator end,
-                                            const FlowDataSet& dataSet, Key key, bool descending) {
-  constexpr bool kFloating = std::is_floating_point_v<decltype(key(T{}))>;
-  const auto n = static_cast<size_t>(end - begin);
-  OrderKeys out;
-  out.keys.resize(n);
-  for (size_t p = 0; p < n; ++p) {
-    uint64_t k = OrderKey(KeyOf<T>(dataSet, begin[static_cast<std::ptrdiff_t>(p)], key));
-    if (descending && !(kFloating && k == UINT64_MAX)) {
-      k = ~k;
-    }
-    out.keys[p] = k;
-    out.least = std::min(out.least, k);
-    out.most = std::max(out.most, k);
-  }
-  return out;
-}
-
-// Whether two neighbours in key order hold the same symbol; `relative` is the key less the least.
-// NaN equals nothing, not even NaN.
-template <typename K>
-[[gnu::always_inline]] inline bool SameSymbol(uint64_t relative, uint64_t previousRelative,
-                                              uint64_t least) {
-  return relative == previousRelative &&
-         !(std::is_floating_point_v<K> && relative + least == UINT64_MAX);
-}
-
-// Keys relative to the least, each shifted above its record number in one 64-bit word: sorting
-// the words moves half the bytes that (key, record) pairs would.
-template <typename K, typename R, typename Iterator>
-void GroupPackedWords(OrderKeys& ordered, Iterator begin, unsigned keyBits, unsigned recordBits,
-                      SymbolNumbering<R>& numbering) {
-  std::vector<uint64_t>& keys = ordered.keys;
-  const size_t n = keys.size();
-  for (size_t p = 0; p < n; ++p) {
-    keys[p] = (keys[p] - ordered.least) << recordBits |
-              static_cast<uint64_t>(begin[static_cast<std::ptrdiff_t>(p)]);
-  }
-  RadixSort(keys, recordBits, recordBits + keyBits, [](uint64_t word) { return word; });
-  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
-  constexpr size_t kAhead = 16;  // records visited in key order: load them ahead
-  for (size_t q = 0; q < n; ++q) {
-    if (q + kAhead < n) {
-      numbering.Prefetch(static_cast<size_t>(keys[q + kAhead] & recordMask));
-    }
-    const uint64_t k = keys[q] >> recordBits;
-    const bool same = q > 0 && SameSymbol<K>(k, keys[q - 1] >> recordBits, ordered.least);
-    numbering.Add(static_cast<R>(keys[q] & recordMask), same);
-  }
-}
-
-// Keys too wide to share a word with the record number: (key, record) pairs are sorted instead.
-template <typename K, typename R, typename Iterator>
-void GroupKeyRecordPairs(OrderKeys& ordered, Iterator begin, unsigned keyBits,
-                         SymbolNumbering<R>& numbering) {
-  const size_t n = ordered.keys.size();
-  std::vector<std::pair<uint64_t, R>> keyed(n);
-  for (size_t p = 0; p < n; ++p) {
-    keyed[p] = {ordered.keys[p] - ordered.least, begin[static_cast<std::ptrdiff_t>(p)]};
-  }
-  ordered.keys = {};
-  RadixSort(keyed, 0, keyBits, [](const std::pair<uint64_t, R>& e) { return e.first; });
-  for (size_t q = 0; q < n; ++q) {
-    const uint64_t k = keyed[q].first;
-    numbering.Add(keyed[q].second, q > 0 && SameSymbol<K>(k, keyed[q - 1].first, ordered.least));
-  }
-}
-
-// Keys wider than 64 bits (decimals of more than 18 digits) are compared, not radix sorted.
-template <typename T, typename R, typename Iterator, typename Key>
-void GroupByComparison(Iterator begin, Iterator end, const FlowDataSet& dataSet, Key key,
-                       bool descending, SymbolNumbering<R>& numbering) {
-  using K = decltype(key(T{}));
-  std::vector<std::pair<K, R>> keyed;
-  keyed.reserve(static_cast<size_t>(end - begin));
-  for (Iterator it = begin; it != end; ++it) {
-    keyed.emplace_back(KeyOf<T>(dataSet, *it, key), *it);
-  }
-  if (descending) {
-    std::sort(keyed.begin(), keyed.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-  } else {
-    std::sort(keyed.begin(), keyed.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-  }
-  for (size_t q = 0; q < keyed.size(); ++q) {
-    numbering.Add(keyed[q].second, q > 0 && keyed[q].first == keyed[q - 1].first);
-  }
-}
-
-// Fixed-width columns: the records sorted by key for locality, then runs of equal keys grouped
-// into symbols. NaN, which no order places, goes last and equals nothing, so each NaN is a symbol
-// of its own. A date's key is its day number (a day past the end of its month, which readers
-// refuse, would share the symbol of the day it carries into). Keys of up to 64 bits are radix
-// sorted.
-template <typename T, typename R, typename Iterator, typename Key>
-void GroupFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
-                Key key) {
-  using K = decltype(key(T{}));
-  const bool descending = dataSet.field().sortDirection() == 1;
-  SymbolNumbering<R> numbering(dataSet, symbols);
-  if constexpr (sizeof(K) <= 8) {
-    OrderKeys ordered = CollectOrderKeys<T>(begin, end, dataSet, key, descending);
-    const unsigned keyBits = begin == end ? 0 : BitWidth(ordered.most - ordered.least);
-    const size_t records = symbols.stored.size();
-    const unsigned recordBits = BitWidth(records == 0 ? 0 : records - 1);
-    if (keyBits + recordBits <= 64 && recordBits < 64) {
-      GroupPackedWords<K>(ordered, begin, keyBits, recordBits, numbering);
+// Up to a few thousand distinct keys (more on longer columns): a table of them, sorted, then each
+// record's symbol looked up. Past a few thousand, a column where most values seen are new is
+// sorted instead.
+template <typename T, typename R, typename KeyFn>
+bool FixedGrouping<T, R, KeyFn>::Hashed() {
+  const uint64_t most = std::clamp<uint64_t>(visit_.values() / 16, 4096, uint64_t{1} << 18);
+  FixedKeyTable<Word> table;
+  std::vector<R> nans;
+  uint64_t seen = 0;
+  const bool few = visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (IsNaN(w)) {
+      nans.push_back(static_cast<R>(r));
     } else {
-      GroupKeyRecordPairs<K>(ordered, begin, keyBits, numbering);
+      table.Insert(w, r);
     }
-  } else {
-    GroupByComparison<T>(begin, end, dataSet, key, descending, numbering);
+    const uint64_t found = table.size() + nans.size();
+    ++seen;
+    return found <= most && (found <= kFewKeys || 2 * found <= seen);
+  });
+  if (!few) {
+    return false;
   }
-  symbols.symbolCount = numbering.count();
+  std::vector<std::pair<Word, R>> distinct;
+  distinct.reserve(table.size());
+  table.ForEach([&](Word w, uint64_t r) { distinct.emplace_back(w, static_cast<R>(r)); });
+  std::sort(distinct.begin(), distinct.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<R> order;
+  order.reserve(distinct.size() + nans.size());
+  const uint64_t f = symbols_.firstValueIndex;
+  for (const auto& [w, r] : distinct) {
+    table.At(w) = f + order.size();
+    order.push_back(r);
+  }
+  order.insert(order.end(), nans.begin(), nans.end());
+  MakeStored(symbols_, order.size(), records_);
+  NumberSymbols(dataSet_, symbols_, std::move(order));
+  const NaNSymbols<R> nanSymbols(nans, f + distinct.size());
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    ForEachValue([&](uint64_t r, Word w) {
+      stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r) : table.At(w));
+    });
+  });
+  return true;
 }
 
-// Strings: records with identical bytes always share a symbol, so the distinct byte strings are
-// found first (by hashing, without copying a value), then only those are ordered with the field's
-// less functor (collation, case) and neighbours that its equal functor calls equal are merged.
-template <typename R, typename Iterator>
-void GroupStrings(Iterator begin, Iterator end, const FlowDataSet& dataSet,
-                  FieldSymbols<R>& symbols) {
-  const TypeTraits& field = dataSet.field();
-  std::unordered_map<std::string_view, R> ids;
-  std::vector<R> firstRecord;  // by distinct id
-  for (Iterator it = begin; it != end; ++it) {
-    auto [value, size] = dataSet.ValueAt(*it);
-    auto [entry, added] =
-        ids.try_emplace(std::string_view(value, size), static_cast<R>(firstRecord.size()));
-    if (added) {
-      firstRecord.push_back(*it);
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::Sorted() {
+  Word least = ~Word{0};
+  Word most = 0;
+  std::vector<R> nans;
+  visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (IsNaN(w)) {
+      nans.push_back(static_cast<R>(r));
+    } else {
+      least = std::min(least, w);
+      most = std::max(most, w);
     }
-    symbols.stored[*it] = entry->second;  // the distinct id, for now
-  }
-  ids = {};
-
-  std::vector<R> byValue(firstRecord.size());
-  for (size_t id = 0; id < byValue.size(); ++id) {
-    byValue[id] = static_cast<R>(id);
-  }
-  const LessFunctor less = field.getLessFunctor(false);
-  const LessFunctor equal = field.getEqualFunctor(false);
-  auto valueOf = [&](R id) { return dataSet.ValueAt(firstRecord[id]); };
-  std::sort(byValue.begin(), byValue.end(), [&](R a, R b) {
-    auto [av, as] = valueOf(a);
-    auto [bv, bs] = valueOf(b);
-    return less(av, as, bv, bs);
+    return true;
   });
+  const Word range = least <= most ? most - least : 0;
+  const unsigned bits = BitWidth(range);
+  const unsigned recordBits = BitWidth(records_ - 1);
+  if (bits + recordBits <= 64) {
+    SortedWords(least, bits, recordBits, nans);
+  } else if (bits <= 64) {
+    SortedPairs(least, bits, nans);
+  } else {
+    SortedAs<U128>(least, bits, nans);
+  }
+}
 
-  const uint64_t f = symbols.firstValueIndex;
-  std::vector<R> symbolOf(firstRecord.size());
-  std::vector<R> representatives;
-  std::pair<const char*, size_t> representative{nullptr, 0};
-  for (R id : byValue) {
-    auto value = valueOf(id);
-    if (representatives.empty() ||
-        !equal(value.first, value.second, representative.first, representative.second)) {
-      representatives.push_back(firstRecord[id]);
-      symbols.symbolBytes += field.GetQvdSymbolSize(value.first, value.second);
-      representative = value;
+// Keys relative to the least, each shifted above its record number in one 64-bit word, radix
+// sorted on the key bits alone: the sort reads and writes memory in order, and records of equal
+// keys keep their visit order.
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned recordBits,
+                                             const std::vector<R>& nans) {
+  std::vector<uint64_t> words(visit_.values() - nans.size());
+  size_t at = 0;
+  visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (!IsNaN(w)) {
+      words[at++] = static_cast<uint64_t>(w - least) << recordBits | r;
     }
-    symbolOf[id] = static_cast<R>(representatives.size() - 1 + f);
+    return true;
+  });
+  RadixSort(words, recordBits, recordBits + bits, [](uint64_t word) { return word; });
+  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
+  NumberRuns(
+      words, [&](uint64_t word) { return word >> recordBits; },
+      [&](uint64_t word) { return word & recordMask; }, nans);
+}
+
+// Keys too wide to share a word with the record number: (key, record) pairs, radix sorted.
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::SortedPairs(Word least, unsigned bits,
+                                             const std::vector<R>& nans) {
+  using Pair = std::pair<uint64_t, R>;
+  std::vector<Pair> pairs;
+  pairs.reserve(visit_.values() - nans.size());
+  visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (!IsNaN(w)) {
+      pairs.emplace_back(static_cast<uint64_t>(w - least), static_cast<R>(r));
+    }
+    return true;
+  });
+  RadixSort(pairs, 0, bits, [](const Pair& p) { return p.first; });
+  NumberRuns(
+      pairs, [](const Pair& p) { return p.first; }, [](const Pair& p) { return p.second; }, nans);
+}
+
+// Entries sorted by key: each run of equal keys is a symbol, the run's first record its record; the
+// NaNs follow, a symbol each. The entries' memory goes back before the symbols are numbered.
+template <typename T, typename R, typename KeyFn>
+template <typename Entry, typename KeyOf, typename RecordOf>
+void FixedGrouping<T, R, KeyFn>::NumberRuns(std::vector<Entry>& entries, KeyOf keyOf,
+                                            RecordOf recordOf, const std::vector<R>& nans) {
+  const size_t n = entries.size();
+  uint64_t distinct = 0;
+  for (size_t q = 0; q < n; ++q) {
+    distinct += q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1]) ? 1 : 0;
   }
-  // The records are still listed in [begin, end): remap them before the representatives take the
-  // front of the order array.
-  for (Iterator it = begin; it != end; ++it) {
-    symbols.stored[*it] = symbolOf[symbols.stored[*it]];
+  MakeStored(symbols_, distinct + nans.size(), records_);
+  std::vector<R> order(distinct);
+  const uint64_t f = symbols_.firstValueIndex;
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    uint64_t symbol = 0;  // one past the current run's
+    for (size_t q = 0; q < n; ++q) {
+      if (q + kAhead < n) {
+        __builtin_prefetch(&stored[recordOf(entries[q + kAhead])], 1);
+      }
+      const auto r = static_cast<R>(recordOf(entries[q]));
+      if (q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1])) {
+        order[symbol++] = r;
+      }
+      stored[r] = static_cast<S>(f + symbol - 1);
+    }
+    for (size_t j = 0; j < nans.size(); ++j) {
+      stored[nans[j]] = static_cast<S>(f + distinct + j);
+    }
+  });
+  std::vector<Entry>().swap(entries);
+  order.insert(order.end(), nans.begin(), nans.end());
+  NumberSymbols(dataSet_, symbols_, std::move(order));
+}
+
+// Keys wider than 64 bits: the keys less the least, as Rel, sorted and made distinct; each
+// record's symbol is then its key's position, and a record of each symbol is found from the stored
+// values.
+template <typename T, typename R, typename KeyFn>
+template <typename Rel>
+void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::vector<R>& nans) {
+  std::vector<Rel> keys;
+  keys.reserve(visit_.values() - nans.size());
+  ForEachValue([&](uint64_t, Word w) {
+    if (!IsNaN(w)) {
+      keys.push_back(static_cast<Rel>(w - least));
+    }
+  });
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  if (keys.size() < keys.capacity() / 2) {
+    keys.shrink_to_fit();
   }
-  std::copy(representatives.begin(), representatives.end(), symbols.order.begin());
-  symbols.symbolCount = representatives.size();
+  const uint64_t f = symbols_.firstValueIndex;
+  const uint64_t distinct = keys.size();
+  MakeStored(symbols_, distinct + nans.size(), records_);
+  std::vector<R> order;  // made once the keys are gone
+  const NaNSymbols<R> nanSymbols(nans, f + distinct);
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    {
+      // Records in storage order, their keys anywhere: each lookup's loads start ahead of it.
+      const KeyDirectory<Rel> directory(keys, bits);
+      auto ahead = [&](uint64_t r, auto prefetch) {
+        const char* value = r < records_ ? dataSet_.ValueAt(r).first : nullptr;
+        if (value != nullptr && !IsNaN(WordOf(value))) {
+          prefetch(static_cast<Rel>(WordOf(value) - least));
+        }
+      };
+      ForEachValue([&](uint64_t r, Word w) {
+        ahead(r + 4 * kAhead, [&](Rel k) { directory.PrefetchEntry(k); });
+        ahead(r + 2 * kAhead, [&](Rel k) { directory.PrefetchKeys(k); });
+        stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r)
+                                            : f + directory.Find(static_cast<Rel>(w - least)));
+      });
+    }
+    std::vector<Rel>().swap(keys);  // its memory goes back now
+    order.resize(distinct);
+    order.insert(order.end(), nans.begin(), nans.end());
+    ForEachValue([&](uint64_t r, Word w) {
+      if (r + kAhead < records_) {
+        __builtin_prefetch(&order[stored[r + kAhead] - std::min<uint64_t>(f, stored[r + kAhead])],
+                           1);
+      }
+      if (!IsNaN(w)) {
+        order[stored[r] - f] = static_cast<R>(r);
+      }
+    });
+  });
+  NumberSymbols(dataSet_, symbols_, std::move(order));
 }
 
 // The fixed-width types by their stored representation.
-template <typename R, typename Iterator>
-void CollectFixed(Iterator begin, Iterator end, const FlowDataSet& dataSet,
-                  FieldSymbols<R>& symbols) {
+template <typename R>
+void CollectFixed(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+                  uint64_t records) {
+  auto run = [&]<typename T>(auto key) {
+    FixedGrouping<T, R, decltype(key)>(visit, dataSet, symbols, records, key).Run();
+  };
   auto same = [](auto v) { return v; };
   const std::string& type = dataSet.field().typeWord();
   if (type == "int") {
-    GroupFixed<int32_t>(begin, end, dataSet, symbols, same);
+    run.template operator()<int32_t>(same);
   } else if (type == "double") {
-    GroupFixed<double>(begin, end, dataSet, symbols, same);
+    run.template operator()<double>(same);
   } else if (type == "decimal") {
-    // Up to 18 digits every value fits 64 bits (the stream holds 8 bytes), which radix sorts.
+    // Up to 18 digits every value fits 64 bits (the stream holds 8 bytes).
     if (dataSet.field().AsDecimal()->precision() <= 18) {
-      GroupFixed<__int128>(begin, end, dataSet, symbols,
-                           [](__int128 v) { return static_cast<int64_t>(v); });
+      run.template operator()<__int128>([](__int128 v) { return static_cast<int64_t>(v); });
     } else {
-      GroupFixed<__int128>(begin, end, dataSet, symbols, same);
+      run.template operator()<__int128>(same);
     }
   } else if (type == "date") {
-    GroupFixed<uint32_t>(begin, end, dataSet, symbols, [](uint32_t packed) {
-      return date::FromPacked(packed).CarriedEpochDays();
-    });
+    run.template operator()<uint32_t>(
+        [](uint32_t packed) { return date::FromPacked(packed).CarriedEpochDays(); });
   } else {
-    GroupFixed<int64_t>(begin, end, dataSet, symbols, same);
+    run.template operator()<int64_t>(same);
   }
 }
 
 }  // namespace
+
+template <typename R>
+void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records) {
+  symbols.stored =
+      StoredIndexes(records, std::max<uint64_t>(symbolCount, 1) - 1 + symbols.firstValueIndex);
+}
+
+template <typename R>
+void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order) {
+  const TypeTraits& field = dataSet.field();
+  symbols.symbolCount = order.size();
+  if (const size_t uniform = field.UniformQvdSymbolSize(); uniform != 0) {
+    symbols.symbolBytes += uniform * order.size();
+  } else {
+    for (const R r : order) {
+      auto [value, size] = dataSet.ValueAt(r);
+      symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
+    }
+  }
+  symbols.order = std::move(order);
+}
 
 template <typename R>
 FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
@@ -348,19 +394,13 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
   const TypeTraits& field = dataSet.field();
   FieldSymbols<R> symbols;
   symbols.dataSet = &dataSet;
-  symbols.order.resize(records);
-  symbols.stored.assign(records, 0);
-  for (uint64_t r = 0; r < records; ++r) {
-    symbols.order[r] = static_cast<R>(r);
-  }
-
   // Nulls first, whatever the direction of the field's ordering.
-  auto valuesBegin = symbols.order.begin();
+  uint64_t nulls = 0;
   if (field.nullable()) {
-    valuesBegin = std::partition(symbols.order.begin(), symbols.order.end(),
-                                 [&](R r) { return dataSet.ValueAt(r).first == nullptr; });
+    for (uint64_t r = 0; r < records; ++r) {
+      nulls += dataSet.ValueAt(r).first == nullptr ? 1 : 0;
+    }
   }
-  const auto nulls = static_cast<uint64_t>(valuesBegin - symbols.order.begin());
   if (nulls > 0) {
     if (nullText) {
       symbols.nullSymbol = *nullText;
@@ -370,22 +410,24 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
       symbols.firstValueIndex = 2;
     }
   }
-
+  const VisitOrder visit(dataSet, records, nulls);
   if (field.AsString() != nullptr) {
-    GroupStrings(valuesBegin, symbols.order.end(), dataSet, symbols);
-    return symbols;
+    GroupStrings(visit, dataSet, symbols, records);
+  } else {
+    CollectFixed(visit, dataSet, symbols, records);
   }
-  CollectFixed(valuesBegin, symbols.order.end(), dataSet, symbols);
   return symbols;
 }
 
-template FieldSymbols<uint8_t> CollectSymbols(FlowDataSet&, uint64_t,
-                                              const std::optional<std::string>&);
-template FieldSymbols<uint16_t> CollectSymbols(FlowDataSet&, uint64_t,
-                                               const std::optional<std::string>&);
-template FieldSymbols<uint32_t> CollectSymbols(FlowDataSet&, uint64_t,
-                                               const std::optional<std::string>&);
-template FieldSymbols<uint64_t> CollectSymbols(FlowDataSet&, uint64_t,
-                                               const std::optional<std::string>&);
+#define ORV_COLLECT_SYMBOLS(R)                                                       \
+  template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                    \
+  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>); \
+  template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                    \
+                                          const std::optional<std::string>&);
+ORV_COLLECT_SYMBOLS(uint8_t)
+ORV_COLLECT_SYMBOLS(uint16_t)
+ORV_COLLECT_SYMBOLS(uint32_t)
+ORV_COLLECT_SYMBOLS(uint64_t)
+#undef ORV_COLLECT_SYMBOLS
 
 }  // namespace orv

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "qvd/stored_indexes.h"
 #include "types/flow_data_set.h"
 
 namespace orv {
@@ -17,8 +18,8 @@ template <typename R>
 struct FieldSymbols {
   FlowDataSet* dataSet = nullptr;
   std::optional<std::string> nullSymbol;
-  std::vector<R> order;   // the first symbolCount entries: one record holding each symbol
-  std::vector<R> stored;  // stored index value by record number
+  std::vector<R> order;  // symbolCount entries: a record holding each symbol
+  StoredIndexes stored;  // stored index value by record number
   uint8_t firstValueIndex = 0;
   uint64_t symbolCount = 0;
   uint64_t symbolBytes = 0;  // the symbol table's byte size, null symbol included

@@ -1,6 +1,9 @@
 #include "qvd/writer.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <numeric>
 
 #include "runtime/stats.h"
@@ -111,50 +114,89 @@ void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>
   }
 }
 
-// Index rows: each field's stored value at its bit offset, lowest bit first. A row is put
-// together in 64-bit words, then written as its recordByteSize bytes.
+// A run of consecutive index rows, put together on a worker.
+struct RowChunk {
+  uint64_t begin = 0;
+  size_t rows = 0;
+  std::vector<uint64_t> columns;  // the packed fields' stored values, field after field
+  std::vector<char> bytes;        // the rows, recordByteSize bytes each
+};
+
+// Each field's stored value at its bit offset, lowest bit first: a row is put together in 64-bit
+// words, then its recordByteSize bytes are taken, lowest first.
 template <typename R>
-void WriteIndexRows(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
-                    const std::vector<uint64_t>& widths, uint64_t recordByteSize,
-                    uint64_t records) {
-  struct Packed {
-    const R* stored;
-    uint64_t width;
-  };
-  std::vector<Packed> packed;  // fields of width 0 take no bits
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (widths[i] > 0) {
-      packed.push_back({fields[i].stored.data(), widths[i]});
-    }
+void PackRows(const std::vector<const FieldSymbols<R>*>& packed,
+              const std::vector<uint64_t>& widths, uint64_t recordByteSize, RowChunk& chunk) {
+  const size_t rows = chunk.rows;
+  chunk.columns.resize(packed.size() * rows);
+  for (size_t i = 0; i < packed.size(); ++i) {
+    packed[i]->stored.Read(chunk.begin, rows, chunk.columns.data() + i * rows);
   }
-  IntervalStats stats("rows");
-  std::vector<uint64_t> row(static_cast<size_t>((recordByteSize + 7) / 8) + 1);
-  std::vector<char> rowBytes(row.size() * 8);
-  for (uint64_t r = 0; r < records; ++r) {
+  const auto rowBytes = static_cast<size_t>(recordByteSize);
+  chunk.bytes.resize(rows * rowBytes + 8);
+  if (packed.empty()) {
+    std::fill(chunk.bytes.begin(), chunk.bytes.end(), 0);  // a padded row of no field
+  }
+  for (size_t j = 0; j < rows; ++j) {
+    char* out = chunk.bytes.data() + j * rowBytes;
     unsigned __int128 bits = 0;
     uint64_t pending = 0;
-    size_t word = 0;
-    for (const Packed& p : packed) {
-      bits |= static_cast<unsigned __int128>(p.stored[r]) << pending;
-      pending += p.width;
+    size_t written = 0;
+    auto put = [&](uint64_t word) {
+      if constexpr (std::endian::native == std::endian::little) {
+        memcpy(out + written, &word, 8);
+        written += 8;
+      } else {
+        for (size_t b = 0; b < 8; ++b) {
+          out[written++] = static_cast<char>(word >> (8 * b));
+        }
+      }
+    };
+    for (size_t i = 0; i < packed.size(); ++i) {
+      bits |= static_cast<unsigned __int128>(chunk.columns[i * rows + j]) << pending;
+      pending += widths[i];
       if (pending >= 64) {
-        row[word++] = static_cast<uint64_t>(bits);
+        put(static_cast<uint64_t>(bits));
         bits >>= 64;
         pending -= 64;
       }
     }
     if (pending > 0) {
-      row[word] = static_cast<uint64_t>(bits);
+      put(static_cast<uint64_t>(bits));  // the next row overwrites the bytes past this one
     }
-    // The words' bytes, lowest first.
-    for (size_t w = 0; w < row.size(); ++w) {
-      for (size_t b = 0; b < 8; ++b) {
-        rowBytes[w * 8 + b] = static_cast<char>(row[w] >> (8 * b));
-      }
-    }
-    output.Write(rowBytes.data(), static_cast<size_t>(recordByteSize));
-    stats.Tick();
   }
+}
+
+// Index rows in chunks: put together on the pool, written here in row order.
+template <typename R>
+void WriteIndexRows(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+                    const std::vector<uint64_t>& widths, uint64_t recordByteSize, uint64_t records,
+                    TaskPool& pool) {
+  std::vector<const FieldSymbols<R>*> packed;  // fields of width 0 take no bits
+  std::vector<uint64_t> packedWidths;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (widths[i] > 0) {
+      packed.push_back(&fields[i]);
+      packedWidths.push_back(widths[i]);
+    }
+  }
+  constexpr uint64_t kChunkRows = 16384;
+  IntervalStats stats("rows");
+  uint64_t next = 0;
+  RunOrdered<RowChunk>(
+      pool, 2 * size_t{pool.threads()},
+      [&](RowChunk& chunk) {
+        chunk.begin = next;
+        chunk.rows = static_cast<size_t>(std::min(kChunkRows, records - next));
+        next += chunk.rows;
+        return chunk.rows > 0;
+      },
+      [&](RowChunk& chunk) { PackRows(packed, packedWidths, recordByteSize, chunk); },
+      [&](RowChunk& chunk) {
+        output.Write(chunk.bytes.data(), chunk.rows * static_cast<size_t>(recordByteSize));
+        stats.Tick(chunk.rows);
+        return true;
+      });
   stats.Success();
 }
 
@@ -172,7 +214,7 @@ uint64_t QvdBitWidth(uint64_t noOfSymbols, uint8_t firstValueIndex) {
 
 template <typename R>
 void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
-              uint64_t records, const std::string& tableName) {
+              uint64_t records, const std::string& tableName, TaskPool* pool) {
   const std::vector<uint64_t> widths = RowBitWidths(fields);
   uint64_t recordByteSize = std::accumulate(widths.begin(), widths.end(), uint64_t{0}) / 8;
   // A table of constant fields still gets a byte per row: readers that refuse rows of no bytes
@@ -182,16 +224,21 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
   }
   WriteHeader(output, fields, widths, recordByteSize, records, tableName);
   WriteSymbols(output, fields);
-  WriteIndexRows(output, fields, widths, recordByteSize, records);
+  if (pool != nullptr) {
+    WriteIndexRows(output, fields, widths, recordByteSize, records, *pool);
+  } else {
+    TaskPool single(1);
+    WriteIndexRows(output, fields, widths, recordByteSize, records, single);
+  }
 }
 
 template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint8_t>>&, uint64_t,
-                       const std::string&);
+                       const std::string&, TaskPool*);
 template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint16_t>>&, uint64_t,
-                       const std::string&);
+                       const std::string&, TaskPool*);
 template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint32_t>>&, uint64_t,
-                       const std::string&);
+                       const std::string&, TaskPool*);
 template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint64_t>>&, uint64_t,
-                       const std::string&);
+                       const std::string&, TaskPool*);
 
 }  // namespace orv

@@ -1,5 +1,6 @@
 #include "programs/packdown/pack_down.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "runtime/logger.h"
 #include "runtime/output.h"
 #include "runtime/settings.h"
+#include "runtime/workers.h"
 #include "types/flow_data_set.h"
 #include "types/type_traits_parser.h"
 
@@ -290,22 +292,59 @@ Status PackDown::ReadColumns(RecordReader& reader) {
   return reader.ReadAllChunked<ColumnPart>(makePart, readValue, takeRecord);
 }
 
+// Scratch that collecting a field's symbols may hold at once, in bytes: sort keys (twice, for
+// the sort's second array) or a string's ids, and the stored index values.
+uint64_t CollectionScratch(const TypeTraits& field, uint64_t records) {
+  const uint64_t width = field.ValueWidth();
+  return records * (width == 0 ? 24 : 2 * std::min<uint64_t>(width, 16) + 8);
+}
+
+// Each field's symbols, one task a field on `pool`. The tasks under way at once hold at most a
+// budget of scratch, half as much again as the largest field's, so biggest fields run alone.
+template <typename R>
+std::vector<FieldSymbols<R>> CollectAll(const std::vector<std::unique_ptr<FlowDataSet>>& dataSets,
+                                        uint64_t records,
+                                        const std::optional<std::string>& nullText,
+                                        TaskPool& pool) {
+  std::vector<FieldSymbols<R>> symbols(dataSets.size());
+  std::vector<size_t> bySize(dataSets.size());
+  std::vector<uint64_t> scratch(dataSets.size());
+  for (size_t i = 0; i < dataSets.size(); ++i) {
+    bySize[i] = i;
+    scratch[i] = CollectionScratch(dataSets[i]->field(), records);
+  }
+  std::stable_sort(bySize.begin(), bySize.end(),
+                   [&](size_t a, size_t b) { return scratch[a] > scratch[b]; });
+  const uint64_t budget = bySize.empty() ? 0 : scratch[bySize[0]] + scratch[bySize[0]] / 2;
+  uint64_t running = 0;
+  for (const size_t i : bySize) {
+    if (running > 0 && running + scratch[i] > budget) {
+      pool.Wait();
+      running = 0;
+    }
+    running += scratch[i];
+    pool.Submit([&, i] { symbols[i] = CollectSymbols<R>(*dataSets[i], records, nullText); });
+  }
+  pool.Wait();
+  return symbols;
+}
+
 template <typename R>
 int PackDown::CollectAndWrite() {
+  const unsigned threads =
+      options_.records.threads == 0 ? AvailableCores() : options_.records.threads;
+  TaskPool pool(threads);
   std::vector<FieldSymbols<R>> symbols;
   {
     ScopedTimeProfiler profiler("data processing");
-    symbols.reserve(dataSets_.size());
-    for (const auto& dataSet : dataSets_) {
-      symbols.push_back(CollectSymbols<R>(*dataSet, records_, options_.nullText));
-    }
+    symbols = CollectAll<R>(dataSets_, records_, options_.nullText, pool);
   }
   return TimedStep("output processing", [&] {
     FILE* file = stdout;
     ORV_RETURN_IF_ERROR(output_.Open(file));
     std::unique_ptr<BufferedFileOutput> output =
         IFileOutput::Create(file, options_.records.unbuffered);
-    WriteQvd(*output, symbols, records_, options_.tableName);
+    WriteQvd(*output, symbols, records_, options_.tableName, &pool);
     ORV_RETURN_IF_ERROR(FlushOutput(*output));
     return output_.Commit();
   });

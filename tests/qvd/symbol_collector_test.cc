@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -45,15 +46,24 @@ std::vector<std::string> SymbolTexts(const Column& column, const FieldSymbols<ui
   return texts;
 }
 
+// Each record's stored index value.
+std::vector<uint8_t> Stored(const FieldSymbols<uint8_t>& symbols) {
+  std::vector<uint8_t> stored;
+  for (uint64_t r = 0; r < symbols.stored.size(); ++r) {
+    stored.push_back(static_cast<uint8_t>(symbols.stored[r]));
+  }
+  return stored;
+}
+
 TEST(SymbolCollector, WorkedExampleWithAndWithoutNullText) {
   auto column = ColumnOf("a int nullable", "5\n3\n\n5\n9\n");
   auto plain = CollectSymbols<uint8_t>(*column->data, column->records, std::nullopt);
   EXPECT_EQ(SymbolTexts(*column, plain), (std::vector<std::string>{"3", "5", "9"}));
-  EXPECT_EQ(plain.stored, (std::vector<uint8_t>{3, 2, 0, 3, 4}));
+  EXPECT_EQ(Stored(plain), (std::vector<uint8_t>{3, 2, 0, 3, 4}));
   EXPECT_EQ(plain.firstValueIndex, 2);
   EXPECT_EQ(plain.symbolBytes, 15u);
   auto withText = CollectSymbols<uint8_t>(*column->data, column->records, std::string());
-  EXPECT_EQ(withText.stored, (std::vector<uint8_t>{2, 1, 0, 2, 3}));
+  EXPECT_EQ(Stored(withText), (std::vector<uint8_t>{2, 1, 0, 2, 3}));
   EXPECT_EQ(withText.firstValueIndex, 1);
   EXPECT_EQ(withText.symbolBytes, 17u);
 }
@@ -62,7 +72,7 @@ TEST(SymbolCollector, DescendingFieldKeepsNullsFirst) {
   auto column = ColumnOf("a int nullable descending", "5\n\n9\n3\n\n");
   auto symbols = CollectSymbols<uint8_t>(*column->data, column->records, std::nullopt);
   EXPECT_EQ(SymbolTexts(*column, symbols), (std::vector<std::string>{"9", "5", "3"}));
-  EXPECT_EQ(symbols.stored, (std::vector<uint8_t>{3, 0, 2, 4, 0}));
+  EXPECT_EQ(Stored(symbols), (std::vector<uint8_t>{3, 0, 2, 4, 0}));
 }
 
 TEST(SymbolCollector, EveryNaNIsASymbolOfItsOwnAfterTheNumbers) {
@@ -70,9 +80,62 @@ TEST(SymbolCollector, EveryNaNIsASymbolOfItsOwnAfterTheNumbers) {
   auto symbols = CollectSymbols<uint8_t>(*column->data, column->records, std::nullopt);
   auto texts = SymbolTexts(*column, symbols);
   EXPECT_EQ(texts, (std::vector<std::string>{"-inf", "-0", "0", "2", "nan", "nan"}));
-  EXPECT_EQ(symbols.stored[2], 1);
-  EXPECT_EQ(symbols.stored[4], 2);
+  EXPECT_EQ(symbols.stored[2], 1u);
+  EXPECT_EQ(symbols.stored[4], 2u);
   EXPECT_NE(symbols.stored[0], symbols.stored[3]);
+}
+
+// Among many distinct numbers (sorted, not hashed), each NaN is a symbol after them, in record
+// order, in both directions.
+TEST(SymbolCollector, NaNsAmongManyDistinctNumbersFollowThemOneSymbolEach) {
+  for (const char* definition : {"a double", "a double descending"}) {
+    SCOPED_TRACE(definition);
+    std::string text;
+    for (int i = 0; i < 9000; ++i) {
+      text += i % 1000 == 7 ? "nan\n" : std::to_string(i * 1e-3 - 3) + "\n";
+    }
+    auto column = ColumnOf(definition, text);
+    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+    ASSERT_EQ(symbols.symbolCount, 9000u);
+    for (int k = 0; k < 9; ++k) {
+      EXPECT_EQ(symbols.stored[k * 1000 + 7], 8991u + k);
+    }
+    const bool descending = std::string(definition).ends_with("descending");
+    EXPECT_EQ(symbols.stored[0], descending ? 8990u : 0u);
+    EXPECT_EQ(symbols.stored[8999], descending ? 0u : 8990u);
+  }
+}
+
+// Many strings that share their first bytes, of differing lengths, in both directions: symbols
+// strictly in byte order, one for each distinct string.
+TEST(SymbolCollector, StringsSharingLongPrefixesOrderByTheirBytes) {
+  for (const char* definition : {"a string", "a string descending"}) {
+    SCOPED_TRACE(definition);
+    std::mt19937_64 random(11);
+    std::string text;
+    std::set<std::string> distinct;
+    for (int i = 0; i < 6000; ++i) {
+      std::string value = i % 2 ? "shared prefix " : "shared";
+      for (uint64_t n = random() % 12; n > 0; --n) {
+        value += static_cast<char>('a' + random() % 3);
+      }
+      distinct.insert(value);
+      text += value + "\n";
+    }
+    auto column = ColumnOf(definition, text);
+    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+    ASSERT_EQ(symbols.symbolCount, distinct.size());
+    std::vector<std::string> texts;
+    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+      auto [value, size] = column->data->ValueAt(symbols.order[k]);
+      texts.emplace_back(value, size);
+    }
+    std::vector<std::string> expected(distinct.begin(), distinct.end());
+    if (std::string(definition).ends_with("descending")) {
+      std::reverse(expected.begin(), expected.end());
+    }
+    EXPECT_EQ(texts, expected);
+  }
 }
 
 // -0 and 0 are two symbols, in both directions and on both sorting paths: keys that share a word
@@ -92,7 +155,7 @@ TEST(SymbolCollector, NegativeZeroAndZeroKeepTheirOwnSymbols) {
     SCOPED_TRACE(c.definition + (" " + c.text));
     auto column = ColumnOf(c.definition, c.text);
     auto symbols = CollectSymbols<uint8_t>(*column->data, column->records, std::nullopt);
-    EXPECT_EQ(symbols.stored, c.stored);
+    EXPECT_EQ(Stored(symbols), c.stored);
   }
 }
 
@@ -104,21 +167,22 @@ TEST(SymbolCollector, StringsEqualUnderTheCollationShareOneSymbol) {
   EXPECT_EQ(SymbolTexts(*column, symbols)[0], "b");
   EXPECT_EQ(symbols.stored[1], symbols.stored[2]);
   EXPECT_EQ(symbols.stored[1], symbols.stored[4]);
-  EXPECT_EQ(symbols.stored[0], 0);
-  EXPECT_EQ(symbols.stored[3], 1);
+  EXPECT_EQ(symbols.stored[0], 0u);
+  EXPECT_EQ(symbols.stored[3], 1u);
 }
 
 TEST(SymbolCollector, ByteOrderWithoutCollation) {
   auto column = ColumnOf("a string nullable", "b\n\nB\n\na\nb\n");
   auto symbols = CollectSymbols<uint8_t>(*column->data, column->records, std::string("N/A"));
   EXPECT_EQ(SymbolTexts(*column, symbols), (std::vector<std::string>{"B", "a", "b"}));
-  EXPECT_EQ(symbols.stored, (std::vector<uint8_t>{3, 0, 1, 0, 2, 3}));
+  EXPECT_EQ(Stored(symbols), (std::vector<uint8_t>{3, 0, 1, 0, 2, 3}));
   EXPECT_EQ(symbols.symbolBytes, 5u + 3 * 3);
 }
 
-// Random columns of every fixed-width type, in narrow ranges (key and record share a word), wide
-// ones and wider than 64 bits: each record's symbol prints as its value, symbols follow the field's
-// direction strictly, and equal values share one symbol.
+// Random columns of every fixed-width type, of few distinct values (hashed) and of many (sorted):
+// in narrow ranges (key and record share a word), wide ones and wider than 64 bits: each record's
+// symbol prints as its value, symbols follow the field's direction strictly, and equal values share
+// one symbol.
 TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   struct Case {
     const char* definition;
@@ -159,12 +223,12 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.definition);
     std::string text;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 12000; ++i) {
       text += c.value(random) + "\n";
     }
     const bool descending = std::string(c.definition).find("descending") != std::string::npos;
     auto column = ColumnOf(c.definition, text);
-    ASSERT_EQ(column->records, 3000u);
+    ASSERT_EQ(column->records, 12000u);
     auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
     std::vector<std::string> texts;
     char scratch[512];

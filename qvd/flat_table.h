@@ -1,0 +1,169 @@
+// Small open-addressing hash tables for symbol collection: power-of-two slot arrays probed
+// linearly, each hash computed once per value. Slots are zeroed memory from calloc, so the pages of
+// a table sized for the worst case cost nothing until an entry lands on them.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace orv {
+
+inline uint64_t MixHash(uint64_t a, uint64_t b) {
+  const unsigned __int128 m = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(m) ^ static_cast<uint64_t>(m >> 64);
+}
+
+inline uint64_t HashKey(uint64_t key) {
+  return MixHash(key ^ 0x9E3779B97F4A7C15ull, 0xD6E8FEB86659FD93ull);
+}
+
+inline uint64_t HashKey(unsigned __int128 key) {
+  return MixHash(HashKey(static_cast<uint64_t>(key)) ^ static_cast<uint64_t>(key >> 64),
+                 0x9E3779B97F4A7C15ull);
+}
+
+// Eight bytes at a time, the tail zero-padded; the length seeds the hash.
+inline uint64_t HashBytes(const char* p, size_t n) {
+  uint64_t h = 0x243F6A8885A308D3ull ^ n;
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t w;
+    memcpy(&w, p, 8);
+    h = MixHash(h ^ w, 0xD6E8FEB86659FD93ull);
+  }
+  uint64_t w = 0;
+  memcpy(&w, p, n);
+  return MixHash(h ^ w, 0x9E3779B97F4A7C15ull);
+}
+
+// An array of `n` zeroed slots.
+template <typename Slot>
+struct ZeroedSlots {
+  struct Free {
+    void operator()(Slot* p) const { std::free(p); }
+  };
+  explicit ZeroedSlots(size_t n) : slots(static_cast<Slot*>(std::calloc(n, sizeof(Slot)))) {
+    if (!slots) {
+      throw std::bad_alloc();
+    }
+  }
+  std::unique_ptr<Slot, Free> slots;
+};
+
+// Distinct keys of a fixed-width column, each with a 64-bit value; grows to stay at most half
+// full. Value UINT64_MAX is reserved.
+template <typename Key>
+class FixedKeyTable {
+ public:
+  // Adds `key` with `value` unless it is there; returns its value's slot and whether it was added.
+  std::pair<uint64_t*, bool> Insert(Key key, uint64_t value) {
+    if (2 * (size_ + 1) > capacity_) {
+      Grow();
+    }
+    Slot* slot = Probe(key);
+    if (slot->used) {
+      return {&slot->value, false};
+    }
+    *slot = {key, value, true};
+    ++size_;
+    return {&slot->value, true};
+  }
+  // The value of a key that is there.
+  uint64_t& At(Key key) { return Probe(key)->value; }
+  size_t size() const { return size_; }
+  template <typename F>
+  void ForEach(F f) const {
+    for (size_t i = 0; i < capacity_; ++i) {
+      if (slots_.slots.get()[i].used) {
+        f(slots_.slots.get()[i].key, slots_.slots.get()[i].value);
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    Key key;
+    uint64_t value;
+    bool used;
+  };
+  Slot* Probe(Key key) {
+    Slot* slots = slots_.slots.get();
+    for (size_t i = HashKey(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+      if (!slots[i].used || slots[i].key == key) {
+        return &slots[i];
+      }
+    }
+  }
+  void Grow() {
+    ZeroedSlots<Slot> old = std::move(slots_);
+    const size_t oldCapacity = capacity_;
+    capacity_ *= 2;
+    slots_ = ZeroedSlots<Slot>(capacity_);
+    for (size_t i = 0; i < oldCapacity; ++i) {
+      if (old.slots.get()[i].used) {
+        *Probe(old.slots.get()[i].key) = old.slots.get()[i];
+      }
+    }
+  }
+
+  size_t capacity_ = 64;
+  size_t size_ = 0;
+  ZeroedSlots<Slot> slots_{64};
+};
+
+// Distinct byte strings by id (0, 1, ...): a slot holds 32 bits of the hash and id + 1, so a probe
+// compares bytes only when those bits agree. Sized once for `most` entries, at most 70% full.
+template <typename Id>
+class StringIdTable {
+ public:
+  explicit StringIdTable(uint64_t most) : capacity_(Capacity(most)), slots_(capacity_) {}
+
+  // The id of the bytes `value` (size `size`), or `next` if they are new (then *added is set);
+  // `bytesOf(id)` gives an entry's bytes.
+  // Starts loading the slot where a search for hash `h` begins.
+  void Prefetch(uint64_t h) const {
+    __builtin_prefetch(slots_.slots.get() + (h & (capacity_ - 1)));
+  }
+  // As Find, the bytes' hash `h` given.
+  template <typename BytesOf>
+  Id Find(uint64_t h, const char* value, size_t size, Id next, bool* added, BytesOf bytesOf) {
+    const auto tag = static_cast<uint32_t>(h >> 32);
+    Slot* slots = slots_.slots.get();
+    for (size_t i = h & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+      Slot& slot = slots[i];
+      if (slot.idPlus1 == 0) {
+        slot = {tag, static_cast<Id>(next + 1)};
+        *added = true;
+        return next;
+      }
+      if (slot.tag == tag) {
+        const Id id = static_cast<Id>(slot.idPlus1 - 1);
+        auto [bytes, n] = bytesOf(id);
+        if (n == size && memcmp(bytes, value, size) == 0) {
+          return id;
+        }
+      }
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t tag;
+    Id idPlus1;  // 0: empty
+  };
+  static size_t Capacity(uint64_t most) {
+    size_t c = 16;
+    while (c * 7 < most * 10) {
+      c *= 2;
+    }
+    return c;
+  }
+
+  size_t capacity_;
+  ZeroedSlots<Slot> slots_;
+};
+
+}  // namespace orv

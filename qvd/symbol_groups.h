@@ -1,0 +1,24 @@
+// The ways symbol collection groups a column's values, shared by the collector's files.
+#pragma once
+
+#include <cstdint>
+
+#include "qvd/symbol_collector.h"
+#include "qvd/visit_order.h"
+
+namespace orv {
+
+// Strings: distinct byte strings found by hashing, then ordered with the field's less functor.
+template <typename R>
+void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+                  uint64_t records);
+
+// Room for each record's stored index value, for `symbolCount` symbols.
+template <typename R>
+void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records);
+
+// Sets order (a record of each symbol, in symbol order), symbolCount and symbolBytes.
+template <typename R>
+void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order);
+
+}  // namespace orv
