@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -299,8 +301,9 @@ uint64_t CollectionScratch(const TypeTraits& field, uint64_t records) {
   return records * (width == 0 ? 24 : 2 * std::min<uint64_t>(width, 16) + 8);
 }
 
-// Each field's symbols, one task a field on `pool`. The tasks under way at once hold at most a
-// budget of scratch, half as much again as the largest field's, so biggest fields run alone.
+// Each field's symbols, one task a field on `pool`, the largest first. The tasks under way at once
+// hold at most a budget of scratch, twice the largest field's (not the thread count times it): a
+// field starts once the fields under way leave room for it.
 template <typename R>
 std::vector<FieldSymbols<R>> CollectAll(const std::vector<std::unique_ptr<FlowDataSet>>& dataSets,
                                         uint64_t records,
@@ -315,15 +318,22 @@ std::vector<FieldSymbols<R>> CollectAll(const std::vector<std::unique_ptr<FlowDa
   }
   std::stable_sort(bySize.begin(), bySize.end(),
                    [&](size_t a, size_t b) { return scratch[a] > scratch[b]; });
-  const uint64_t budget = bySize.empty() ? 0 : scratch[bySize[0]] + scratch[bySize[0]] / 2;
+  const uint64_t budget = bySize.empty() ? 0 : 2 * scratch[bySize[0]];
+  std::mutex mutex;
+  std::condition_variable freed;
   uint64_t running = 0;
   for (const size_t i : bySize) {
-    if (running > 0 && running + scratch[i] > budget) {
-      pool.Wait();
-      running = 0;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      freed.wait(lock, [&] { return running == 0 || running + scratch[i] <= budget; });
+      running += scratch[i];
     }
-    running += scratch[i];
-    pool.Submit([&, i] { symbols[i] = CollectSymbols<R>(*dataSets[i], records, nullText); });
+    pool.Submit([&, i] {
+      symbols[i] = CollectSymbols<R>(*dataSets[i], records, nullText);
+      std::lock_guard<std::mutex> lock(mutex);
+      running -= scratch[i];
+      freed.notify_all();
+    });
   }
   pool.Wait();
   return symbols;
