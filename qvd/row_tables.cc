@@ -33,7 +33,8 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
       settling.Submit(j, [this, j] { settled_[j] = SettleTable(j, nullptr); });
       making.push_back(j);
     }
-    while (!making.empty() && (making.size() > pool.threads() || j + 1 == fields_.size())) {
+    while (!making.empty() &&
+           (making.size() > 2 * size_t{pool.threads()} || j + 1 == fields_.size())) {
       settling.WaitFor(making.front());
       ORV_RETURN_IF_ERROR(settled_[making.front()]);
       making.pop_front();
