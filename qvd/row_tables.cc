@@ -1,8 +1,8 @@
 // The symbol tables of the row decoder, front to back in header order. Each table's bytes are read
 // on the calling thread; scanning them and making their outputs run on the workers while the next
-// tables are read, one table more under way than there are workers. A failure is that of the
-// first table in field order, and each field's debug lines are logged in field order once its
-// work is done, as one thread would.
+// tables are read, up to twice as many tables under way as there are workers (and one more), so
+// that the last tables start early. A failure is that of the first table in field order, and each
+// field's debug lines are logged in field order once its work is done, as one thread would.
 #include <algorithm>
 #include <deque>
 
