@@ -10,8 +10,9 @@ namespace orv {
 
 namespace {
 
-// What the workers' caches of converted symbols may take together.
+// What the workers' caches of converted symbols may take together; less in low-memory mode.
 constexpr uint64_t kWorkerCacheBytes = uint64_t{256} << 20;
+constexpr uint64_t kLowMemoryCacheBytes = uint64_t{8} << 20;
 
 }  // namespace
 
@@ -35,7 +36,8 @@ void RowDecoder<Offset>::PrepareWorkers() {
     state->pieces.resize(layout_.size());
     for (size_t k = 0; k < slots_.size(); ++k) {
       const uint64_t entries = slots_[k].table->metadata().noOfSymbols + 1;
-      if (slots_[k].cached && entries * sizeof(Made) * workers <= kWorkerCacheBytes) {
+      const uint64_t budget = options_.lowMemory ? kLowMemoryCacheBytes : kWorkerCacheBytes;
+      if (slots_[k].cached && entries * sizeof(Made) * workers <= budget) {
         state->encoded[k].symbols.resize(entries);
         state->encoded[k].bytes.assign(BufferedFileOutput::kSlack, '\0');
       }
