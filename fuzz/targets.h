@@ -211,6 +211,8 @@ inline void QvdReaderAs(const uint8_t* data, size_t size, bool csv) {
   options.guessUniformSymbolSize = size % 5 == 0;
   options.conversion.textOutput = csv || size % 7 < 3;
   options.conversion.checkOutput = options.conversion.textOutput;
+  options.threads = size % 4 < 2 ? 1 : 2;  // chunks of a single batch: reached by small inputs
+  options.chunkBatches = 1;
   FILE* file = fopen(run.path().c_str(), "rb");
   if (file == nullptr) {
     return;

@@ -202,8 +202,8 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
 // chunk holds, or the input holds fewer bytes than they need (the sequential path says where).
 template <typename Offset>
 bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
-  const uint64_t batches =
-      std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1, kChunkBatches);
+  const uint64_t batches = std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1,
+                                                std::max<uint64_t>(options_.chunkBatches, 1));
   const uint64_t count = kBatch * batches;
   if (setup_.table->noOfRecords - i < count) {
     return false;

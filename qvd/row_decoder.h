@@ -45,9 +45,9 @@ class RowDecoder final : public RowDecoderBase {
  private:
   // Rows per batch: enough cache misses under way at once, few enough to stay in cache.
   static constexpr uint64_t kBatch = 256;
-  // A chunk given to a worker: up to 32 batches, enough work to pay for the hand-over, and up to
-  // 1 MiB of rows (at least a batch), so that wide rows keep the chunks in flight small.
-  static constexpr uint64_t kChunkBatches = 32;
+  // A chunk given to a worker: up to `chunkBatches` batches (32: enough work to pay for the
+  // hand-over) and up to 1 MiB of rows (at least a batch), so that wide rows keep the chunks in
+  // flight small.
   static constexpr uint64_t kChunkBytes = uint64_t{1} << 20;
 
   struct Slot {
