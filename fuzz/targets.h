@@ -23,6 +23,7 @@
 #include "runtime/input.h"
 #include "runtime/logger.h"
 #include "runtime/output.h"
+#include "types/csv_text.h"
 #include "types/decimal_text.h"
 #include "types/type_traits_parser.h"
 
@@ -192,15 +193,10 @@ inline void QvdReaderAs(const uint8_t* data, size_t size, bool csv) {
     return;
   }
   if (csv) {
-    const char delimiter = size % 2 == 0 ? ',' : ';';
-    for (size_t i = 0; i < layout.size(); ++i) {
-      const bool last = i + 1 == layout.size();
-      layout[i].SetSeparator(last ? std::nullopt
-                                  : std::optional<std::string>(std::in_place, 1, delimiter));
-      layout[i].SetCsvText(delimiter);
-    }
+    ApplyCsvOutput(layout, size % 2 == 0 ? ',' : ';');
+  } else {
+    layout.Prepare();
   }
-  layout.Prepare();
   ProgramRun run(data, size);
   if (!run.ok()) {
     return;

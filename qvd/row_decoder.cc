@@ -294,12 +294,7 @@ Status RowDecoder<Offset>::PieceFromOutputs(const Slot& slot, int64_t s, Piece& 
     }
     WarnOutput(slot.layoutIndex);
   }
-  const char* at = outputs.at(e);
-  if (outputs.fixed()) {
-    piece = {at, outputs.stride()};
-  } else {
-    piece = {at + 1, static_cast<uint8_t>(at[0])};
-  }
+  piece = Piece::Of(outputs, e);
   return Status::Ok();
 }
 
@@ -315,14 +310,7 @@ Status RowDecoder<Offset>::PieceFromCache(size_t k, int64_t s, Piece& piece) {
   if (made.at == UINT64_MAX) {
     ORV_RETURN_IF_ERROR(Convert(slots_[k], s));
     CheckValue(slots_[k].layoutIndex);
-    WriteCurrent(*slots_[k].field, options_.conversion.textOutput, capture_);
-    capture_.flush();
-    made.at = e.bytes.size() - BufferedFileOutput::kSlack;
-    made.size = captured_.size();
-    e.bytes.resize(made.at);
-    e.bytes += captured_;
-    e.bytes.append(BufferedFileOutput::kSlack, '\0');
-    captured_.clear();
+    e.Keep(made, *slots_[k].field, options_.conversion.textOutput, capture_, captured_);
   }
   piece = {e.bytes.data() + made.at, made.size};
   return Status::Ok();

@@ -15,6 +15,7 @@
 #include "qvd/field_binding.h"
 #include "qvd/filter.h"
 #include "qvd/row_layout.h"
+#include "qvd/symbol_conversion.h"
 #include "qvd/symbol_outputs.h"
 #include "qvd/symbol_table.h"
 #include "qvd/table_reader.h"
@@ -66,11 +67,33 @@ class RowDecoder final : public RowDecoderBase {
   struct Encoded {
     std::vector<Made> symbols;  // entry 0 is null, entry s + 1 symbol s
     std::string bytes;          // followed by kSlack bytes, for WriteSmall
+
+    // Keeps the field's current value as the bytes of `made`, written through `capture` (which
+    // appends to `captured`); their place in `bytes`.
+    const char* Keep(Made& made, const TypeTraits& field, bool textOutput,
+                     BufferedFileOutput& capture, std::string& captured) {
+      WriteCurrent(field, textOutput, capture);
+      capture.flush();
+      made.at = bytes.size() - BufferedFileOutput::kSlack;
+      made.size = captured.size();
+      bytes.resize(made.at);
+      bytes += captured;
+      bytes.append(BufferedFileOutput::kSlack, '\0');
+      captured.clear();
+      return bytes.data() + made.at;
+    }
   };
   // Where a layout field's bytes come from in the current row; null bytes: its descriptor.
   struct Piece {
     const char* bytes;
     uint64_t size;
+
+    // Entry e of `outputs`, without its length byte.
+    static Piece Of(const SymbolOutputs& outputs, uint64_t e) {
+      const char* at = outputs.at(e);
+      return outputs.fixed() ? Piece{at, outputs.stride()}
+                             : Piece{at + 1, static_cast<uint8_t>(at[0])};
+    }
   };
   // A layout field's entries for the current batch and their form.
   struct Column {

@@ -88,9 +88,7 @@ bool RowDecoder<Offset>::DecodeWorkerRow(const char* row, WorkerState& state) co
           (!outputs.clean() && outputs.mark(e) != SymbolOutputs::kClean)) {
         return false;
       }
-      const char* at = outputs.at(e);
-      piece = outputs.fixed() ? Piece{at, outputs.stride()}
-                              : Piece{at + 1, static_cast<uint8_t>(at[0])};
+      piece = Piece::Of(outputs, e);
     } else if (!WorkerPiece(k, s, state)) {
       return false;
     }
@@ -121,16 +119,10 @@ bool RowDecoder<Offset>::WorkerPiece(size_t k, int64_t s, WorkerState& state) co
     piece.bytes = nullptr;
     return true;
   }
-  WriteCurrent(field, options_.conversion.textOutput, state.capture);
-  state.capture.flush();
   Made& made = e.symbols[entry];
-  made.at = e.bytes.size() - BufferedFileOutput::kSlack;
-  made.size = state.captured.size();
-  e.bytes.resize(made.at);
-  e.bytes += state.captured;
-  e.bytes.append(BufferedFileOutput::kSlack, '\0');
-  state.captured.clear();
-  piece = {e.bytes.data() + made.at, made.size};
+  const char* at =
+      e.Keep(made, field, options_.conversion.textOutput, state.capture, state.captured);
+  piece = {at, made.size};
   return true;
 }
 

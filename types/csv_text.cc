@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <string>
 
 namespace orv {
 
@@ -40,6 +42,16 @@ char* FormatShortestDouble(double value, char* out) {
 
 bool IsCsvDelimiter(char delimiter) {
   return delimiter != kCsvQuote && delimiter != '\n' && delimiter != '\r';
+}
+
+void ApplyCsvOutput(TypeTraitsCollection& layout, char delimiter) {
+  for (size_t i = 0; i < layout.size(); ++i) {
+    const bool last = i + 1 == layout.size();
+    layout[i].SetSeparator(last ? std::nullopt
+                                : std::optional<std::string>(std::in_place, 1, delimiter));
+    layout[i].SetCsvText(delimiter);
+  }
+  layout.Prepare();
 }
 
 }  // namespace orv

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "runtime/output.h"
+#include "types/type_traits.h"
 
 namespace orv {
 
@@ -25,5 +26,9 @@ char* FormatShortestDouble(double value, char* out);
 
 // Whether `delimiter` can separate CSV values: any byte but the quote, CR and LF.
 bool IsCsvDelimiter(char delimiter);
+
+// Readies `layout` for CSV output: fields separated by `delimiter`, the last ended by the record
+// separator, every value written as CSV.
+void ApplyCsvOutput(TypeTraitsCollection& layout, char delimiter);
 
 }  // namespace orv

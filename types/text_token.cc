@@ -38,6 +38,36 @@ inline const char* FindEnd(const char* p, const char* e, char s0, char r0, bool 
   return found == nullptr ? e : static_cast<const char*>(found);
 }
 
+// Quoted state: the opening quote is consumed; runs to the closing quote, a doubled quote standing
+// for one. kStatusBad when the input ends first or the token outgrows `limit`.
+int ReadQuotedRun(IFileInput& input, char quote, size_t limit, std::string& token) {
+  for (;;) {
+    const char* p = input.BufferPos();
+    const char* e = input.BufferEnd();
+    if (p == e) {
+      if (!input.Refill(1)) {
+        return input.status() == kInputEnd ? kStatusBad : input.status();
+      }
+      continue;
+    }
+    const char* q = static_cast<const char*>(memchr(p, quote, static_cast<size_t>(e - p)));
+    token.append(p, q == nullptr ? e : q);
+    input.Advance(static_cast<size_t>((q == nullptr ? e : q) - p));
+    if (token.size() > limit) {
+      return kStatusBad;
+    }
+    if (q == nullptr) {
+      continue;
+    }
+    const bool doubled = HaveTwo(input) && input.BufferPos()[1] == quote;
+    input.Advance(doubled ? 2 : 1);
+    if (!doubled) {
+      return kStatusOk;
+    }
+    token.push_back(quote);
+  }
+}
+
 }  // namespace
 
 int CutOffAtEnd(bool lastField) {
@@ -81,31 +111,8 @@ int ReadUnquoted(IFileInput& input, const TokenEnds& ends, std::string& token) {
 
 int ReadQuoted(IFileInput& input, char quote, const TokenEnds& ends, std::string& token) {
   input.Advance(1);
-  for (;;) {
-    const char* p = input.BufferPos();
-    const char* e = input.BufferEnd();
-    if (p == e) {
-      if (!input.Refill(1)) {
-        return input.status() == kInputEnd ? kStatusBad : input.status();
-      }
-      continue;
-    }
-    const char* q = static_cast<const char*>(memchr(p, quote, static_cast<size_t>(e - p)));
-    token.append(p, q == nullptr ? e : q);
-    input.Advance(static_cast<size_t>((q == nullptr ? e : q) - p));
-    if (token.size() > ends.limit) {
-      return kStatusBad;
-    }
-    if (q == nullptr) {
-      continue;
-    }
-    if (HaveTwo(input) && input.BufferPos()[1] == quote) {
-      token.push_back(quote);
-      input.Advance(2);
-      continue;
-    }
-    input.Advance(1);  // the closing quote
-    break;
+  if (const int status = ReadQuotedRun(input, quote, ends.limit, token); status != kStatusOk) {
+    return status;
   }
   char next = 0;
   int status = input.PeekByte(next);
@@ -139,36 +146,6 @@ int CsvValueEnd(IFileInput& input, char delimiter, CsvEnd& end) {
   input.Advance(1);
   end = next == '\n' ? CsvEnd::kLine : CsvEnd::kValue;
   return kStatusOk;
-}
-
-// Quoted state: the opening quote is consumed; runs to the closing quote, a doubled quote standing
-// for one.
-int ReadCsvQuoted(IFileInput& input, size_t limit, std::string& token) {
-  for (;;) {
-    const char* p = input.BufferPos();
-    const char* e = input.BufferEnd();
-    if (p == e) {
-      if (!input.Refill(1)) {
-        return input.status() == kInputEnd ? kStatusBad : input.status();
-      }
-      continue;
-    }
-    const char* q = static_cast<const char*>(memchr(p, '"', static_cast<size_t>(e - p)));
-    token.append(p, q == nullptr ? e : q);
-    input.Advance(static_cast<size_t>((q == nullptr ? e : q) - p));
-    if (token.size() > limit) {
-      return kStatusBad;
-    }
-    if (q == nullptr) {
-      continue;
-    }
-    const bool doubled = HaveTwo(input) && input.BufferPos()[1] == '"';
-    input.Advance(doubled ? 2 : 1);
-    if (!doubled) {
-      return kStatusOk;
-    }
-    token.push_back('"');
-  }
 }
 
 // Unquoted state: runs to the delimiter, a line end or the end of the input.
@@ -211,7 +188,7 @@ int ReadCsv(IFileInput& input, char delimiter, size_t limit, std::string& token,
   quoted = status == kInputOk && first == '"';
   if (quoted) {
     input.Advance(1);
-    status = ReadCsvQuoted(input, limit, token);
+    status = ReadQuotedRun(input, '"', limit, token);
     return status == kStatusOk ? CsvValueEnd(input, delimiter, end) : status;
   }
   status = ReadCsvUnquoted(input, delimiter, limit, token, end);

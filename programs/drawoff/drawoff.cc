@@ -53,18 +53,6 @@ Status SetDelimiter(Options& options, const char* argument) {
   return Status::Ok();
 }
 
-// --csv: fields separated by the delimiter, the last ended by the record separator, every value
-// written as CSV.
-void ApplyCsv(TypeTraitsCollection& layout, char delimiter) {
-  for (size_t i = 0; i < layout.size(); ++i) {
-    const bool last = i + 1 == layout.size();
-    layout[i].SetSeparator(last ? std::nullopt
-                                : std::optional<std::string>(std::in_place, 1, delimiter));
-    layout[i].SetCsvText(delimiter);
-  }
-  layout.Prepare();
-}
-
 // The header line: the layout's field names, quoted as values are.
 void WriteCsvHeader(const TypeTraitsCollection& layout, char delimiter,
                     BufferedFileOutput& output) {
@@ -165,7 +153,7 @@ Status ReadQvd::CheckOptions(const std::vector<std::string>& positionals) {
     }
   }
   if (options_.csv) {
-    ApplyCsv(options_.layout, delimiter());
+    ApplyCsvOutput(options_.layout, delimiter());
   } else {
     options_.layout.Prepare();
   }
@@ -179,7 +167,7 @@ Status ReadQvd::LayoutFromHeader(const std::vector<QvdFieldMetadata>& fields) {
   if (options_.layout.empty()) {
     return Status::Invalid("Data definition has no fields.");
   }
-  ApplyCsv(options_.layout, delimiter());
+  ApplyCsvOutput(options_.layout, delimiter());
   return Status::Ok();
 }
 
