@@ -22,8 +22,8 @@ inline unsigned BitWidth(U128 v) {
 // Least significant digit first over bits [low, high) of each entry's key: as few passes as digits
 // of up to 11 bits allow, of equal width; a pass whose digit is the same in every entry is skipped.
 // Stable, so entries of equal keys keep their order.
-template <typename Entry, typename KeyOf>
-void RadixSort(std::vector<Entry>& entries, unsigned low, unsigned high, KeyOf keyOf) {
+template <typename Entry, typename Allocator, typename KeyOf>
+void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned high, KeyOf keyOf) {
   constexpr unsigned kMaxDigitBits = 11;
   if (high <= low || entries.size() < 2) {
     return;
@@ -31,7 +31,7 @@ void RadixSort(std::vector<Entry>& entries, unsigned low, unsigned high, KeyOf k
   const unsigned passes = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
   const unsigned digitBits = (high - low + passes - 1) / passes;
   const uint64_t mask = (uint64_t{1} << digitBits) - 1;
-  std::vector<Entry> other(entries.size());
+  std::vector<Entry, Allocator> other(entries.size());
   std::vector<size_t> counts(size_t{1} << digitBits);
   for (unsigned shift = low; shift < high; shift += digitBits) {
     std::fill(counts.begin(), counts.end(), 0);

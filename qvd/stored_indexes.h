@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "runtime/large_allocator.h"
+
 namespace orv {
 
 class StoredIndexes {
@@ -15,13 +17,13 @@ class StoredIndexes {
   // `records` zeros, room for values up to `largest`.
   StoredIndexes(uint64_t records, uint64_t largest) {
     if (largest <= UINT8_MAX) {
-      values_ = std::vector<uint8_t>(records);
+      values_ = LargeVector<uint8_t>(records);
     } else if (largest <= UINT16_MAX) {
-      values_ = std::vector<uint16_t>(records);
+      values_ = LargeVector<uint16_t>(records);
     } else if (largest <= UINT32_MAX) {
-      values_ = std::vector<uint32_t>(records);
+      values_ = LargeVector<uint32_t>(records);
     } else {
-      values_ = std::vector<uint64_t>(records);
+      values_ = LargeVector<uint64_t>(records);
     }
   }
 
@@ -48,8 +50,8 @@ class StoredIndexes {
   }
 
  private:
-  std::variant<std::vector<uint8_t>, std::vector<uint16_t>, std::vector<uint32_t>,
-               std::vector<uint64_t>>
+  std::variant<LargeVector<uint8_t>, LargeVector<uint16_t>, LargeVector<uint32_t>,
+               LargeVector<uint64_t>>
       values_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "qvd/flat_table.h"
 #include "qvd/symbol_groups.h"
+#include "runtime/large_allocator.h"
 
 namespace orv {
 
@@ -16,7 +17,7 @@ namespace {
 // each record's id into `ids`.
 template <typename R>
 std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataSet,
-                               std::vector<R>& ids) {
+                               LargeVector<R>& ids) {
   std::vector<R> firstRecord;
   StringIdTable<R> table(visit.values());
   auto bytesOf = [&](R id) { return dataSet.ValueAt(firstRecord[id]); };
@@ -76,7 +77,7 @@ std::vector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& les
     ++idBits;
   }
   const uint64_t idMask = idBits == 64 ? ~uint64_t{0} : (uint64_t{1} << idBits) - 1;
-  std::vector<uint64_t> words(count);
+  LargeVector<uint64_t> words(count);
   for (size_t id = 0; id < count; ++id) {
     auto [value, size] = valueOf(static_cast<R>(id));
     const uint64_t prefix = Prefix(value, size);
@@ -145,7 +146,7 @@ template <typename R>
 void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                   uint64_t records) {
   const TypeTraits& field = dataSet.field();
-  std::vector<R> ids(records);  // each record's distinct id
+  LargeVector<R> ids(records);  // each record's distinct id
   std::vector<R> firstRecord = DistinctStrings(visit, dataSet, ids);
   auto valueOf = [&](R id) { return dataSet.ValueAt(firstRecord[id]); };
   const LessFunctor less = field.getLessFunctor(false);

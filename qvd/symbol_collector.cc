@@ -8,6 +8,7 @@
 #include "qvd/flat_table.h"
 #include "qvd/key_sort.h"
 #include "qvd/symbol_groups.h"
+#include "runtime/large_allocator.h"
 #include "runtime/values.h"
 #include "types/decimal.h"
 
@@ -115,7 +116,7 @@ class FixedGrouping {
   void SortedWords(Word least, unsigned bits, unsigned recordBits, const std::vector<R>& nans);
   void SortedPairs(Word least, unsigned bits, const std::vector<R>& nans);
   template <typename Entry, typename KeyOf, typename RecordOf>
-  void NumberRuns(std::vector<Entry>& entries, KeyOf keyOf, RecordOf recordOf,
+  void NumberRuns(LargeVector<Entry>& entries, KeyOf keyOf, RecordOf recordOf,
                   const std::vector<R>& nans);
   template <typename Rel>
   void SortedAs(Word least, unsigned bits, const std::vector<R>& nans);
@@ -209,7 +210,7 @@ void FixedGrouping<T, R, KeyFn>::Sorted() {
 template <typename T, typename R, typename KeyFn>
 void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned recordBits,
                                              const std::vector<R>& nans) {
-  std::vector<uint64_t> words(visit_.values() - nans.size());
+  LargeVector<uint64_t> words(visit_.values() - nans.size());
   size_t at = 0;
   visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
@@ -230,7 +231,7 @@ template <typename T, typename R, typename KeyFn>
 void FixedGrouping<T, R, KeyFn>::SortedPairs(Word least, unsigned bits,
                                              const std::vector<R>& nans) {
   using Pair = std::pair<uint64_t, R>;
-  std::vector<Pair> pairs;
+  LargeVector<Pair> pairs;
   pairs.reserve(visit_.values() - nans.size());
   visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
@@ -248,7 +249,7 @@ void FixedGrouping<T, R, KeyFn>::SortedPairs(Word least, unsigned bits,
 // NaNs follow, a symbol each. The entries' memory goes back before the symbols are numbered.
 template <typename T, typename R, typename KeyFn>
 template <typename Entry, typename KeyOf, typename RecordOf>
-void FixedGrouping<T, R, KeyFn>::NumberRuns(std::vector<Entry>& entries, KeyOf keyOf,
+void FixedGrouping<T, R, KeyFn>::NumberRuns(LargeVector<Entry>& entries, KeyOf keyOf,
                                             RecordOf recordOf, const std::vector<R>& nans) {
   const size_t n = entries.size();
   uint64_t distinct = 0;
@@ -275,7 +276,7 @@ void FixedGrouping<T, R, KeyFn>::NumberRuns(std::vector<Entry>& entries, KeyOf k
       stored[nans[j]] = static_cast<S>(f + distinct + j);
     }
   });
-  std::vector<Entry>().swap(entries);
+  LargeVector<Entry>().swap(entries);
   order.insert(order.end(), nans.begin(), nans.end());
   NumberSymbols(dataSet_, symbols_, std::move(order));
 }

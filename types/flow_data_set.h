@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/input.h"
+#include "runtime/large_allocator.h"
 #include "types/type_traits.h"
 
 namespace orv {
@@ -64,9 +65,9 @@ class FlowDataSet {
   size_t width_;        // 0 for variable strings
   size_t streamWidth_;  // binary values of a fixed width: their bytes, read without the descriptor
   size_t count_ = 0;
-  std::vector<char> values_;
-  std::vector<uint64_t> ends_;   // variable strings: end offset of each value in values_
-  std::vector<uint64_t> nulls_;  // one bit per value
+  LargeVector<char> values_;
+  LargeVector<uint64_t> ends_;   // variable strings: end offset of each value in values_
+  LargeVector<uint64_t> nulls_;  // one bit per value
 };
 
 }  // namespace orv
