@@ -54,6 +54,7 @@ class PrimitiveTypeTraits : public TypeTraits {
 
   // --- Binary record stream ---------------------------------------------------------------------
   size_t FixedStreamWidth() const override { return nullable() ? 0 : streamWidth_; }
+  size_t StreamValueWidth() const override { return streamWidth_; }
   bool DecodeStreamValue(const char* in, char* out) const override {
     S v;
     if constexpr (std::is_same_v<S, __int128>) {

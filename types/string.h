@@ -27,6 +27,7 @@ class StringTypeTraits : public TypeTraits {
   StringTypeTraits(std::string_view name, size_t fixedSize);
 
   size_t ValueWidth() const override { return fixedSize_; }
+  size_t StreamValueWidth() const override { return fixedSize_; }
   const StringTypeTraits* AsString() const override { return this; }
   StringTypeTraits* AsString() override { return this; }
   bool MemoryComparable(const TypeTraits& other) const override;

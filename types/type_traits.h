@@ -192,6 +192,9 @@ class TypeTraits {
   // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`), which is false when the
   // bytes hold no value of the type (a read failure, as Read reports it).
   virtual size_t FixedStreamWidth() const { return 0; }
+  // The bytes of a present value in the binary stream, after a nullable field's flag byte; 0 when
+  // a 32-bit length leads them (variable strings). Where records end follows from these alone.
+  virtual size_t StreamValueWidth() const = 0;
   virtual bool DecodeStreamValue(const char* /*in*/, char* /*out*/) const { return false; }
   // Reads the next value straight into a record buffer, advancing `out`; sets `isNull`.
   virtual int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) = 0;

@@ -29,9 +29,11 @@ size_t ChunkBytesSetting() {
 
 unsigned ChunkThreads(const RecordInputOptions& options) {
   const unsigned threads = options.threads == 0 ? AvailableCores() : options.threads;
-  if (threads <= 1 || !options.textInput || options.unbuffered || !options.debugFile.empty() ||
-      options.layout.empty()) {
+  if (threads <= 1 || options.unbuffered || !options.debugFile.empty() || options.layout.empty()) {
     return 1;
+  }
+  if (!options.textInput) {
+    return threads;
   }
   // The last field's separator ends the record; a record without one can't be cut.
   return options.csv || !options.layout[options.layout.size() - 1].separator().empty() ? threads
@@ -40,6 +42,18 @@ unsigned ChunkThreads(const RecordInputOptions& options) {
 
 ChunkCut ChooseChunkCut(const RecordInputOptions& options) {
   ChunkCut cut;
+  if (!options.textInput) {
+    for (const auto& field : options.layout) {
+      const size_t width = field->StreamValueWidth();
+      if (!field->nullable() && width != 0 && !cut.binary.empty() && !cut.binary.back().flag &&
+          cut.binary.back().width != 0) {
+        cut.binary.back().width += width;
+      } else {
+        cut.binary.push_back({field->nullable(), width});
+      }
+    }
+    return cut;
+  }
   if (options.csv) {
     cut.quote = '"';
     return cut;
@@ -97,6 +111,38 @@ size_t ChunkSource::FindCut(const std::vector<char>& bytes) const {
   return 0;
 }
 
+// Binary records: the end of the last whole record in `bytes` after `from`, a record's start.
+size_t ChunkSource::FindRecordsEnd(const std::vector<char>& bytes, size_t from) const {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t size = bytes.size();
+  for (size_t at = from;; from = at) {
+    for (const BinaryStep& step : cut_.binary) {
+      if (step.flag) {
+        if (at == size) {
+          return from;
+        }
+        if ((data[at++] & 1) != 0) {
+          continue;
+        }
+      }
+      size_t width = step.width;
+      if (width == 0) {
+        uint32_t length = 0;
+        if (size - at < sizeof length) {
+          return from;
+        }
+        memcpy(&length, data + at, sizeof length);
+        at += sizeof length;
+        width = length;
+      }
+      if (size - at < width) {
+        return from;
+      }
+      at += width;
+    }
+  }
+}
+
 bool ChunkSource::Fill(std::vector<char>& bytes, ChunkEnd& end) {
   if (ended_) {
     return false;
@@ -104,13 +150,17 @@ bool ChunkSource::Fill(std::vector<char>& bytes, ChunkEnd& end) {
   bytes.assign(carry_.begin() + static_cast<long>(carryAt_), carry_.end());
   carry_.clear();
   carryAt_ = 0;
+  size_t recordsEnd = 0;  // binary records: the end of those found whole so far
   for (size_t wanted = chunkBytes_;; wanted = bytes.size() + chunkBytes_) {
     if (!ReadMore(bytes, wanted)) {
       ended_ = true;
       end = error_ != 0 ? ChunkEnd::kFailure : ChunkEnd::kInput;
       return !bytes.empty() || error_ != 0;
     }
-    if (const size_t cut = FindCut(bytes); cut != 0) {
+    if (!cut_.binary.empty()) {
+      recordsEnd = FindRecordsEnd(bytes, recordsEnd);
+    }
+    if (const size_t cut = cut_.binary.empty() ? FindCut(bytes) : recordsEnd; cut != 0) {
       carry_.assign(bytes.begin() + static_cast<long>(cut), bytes.end());
       bytes.resize(cut);
       end = ChunkEnd::kCut;

@@ -1,8 +1,10 @@
-// Text and CSV records in chunks, for reading on several threads.
+// Records in chunks, for reading on several threads.
 //
-// The input is cut into chunks right after a record separator's last byte (LF, or CR in the CR
-// mode), and for quoted values only where the quotes seen since the chunk began are even, so that
-// a cut falls outside quotes in any well-formed input. A cut is still only a guess: a worker
+// Text and CSV input is cut into chunks right after a record separator's last byte (LF, or CR in
+// the CR mode), and for quoted values only where the quotes seen since the chunk began are even,
+// so that a cut falls outside quotes in any well-formed input. The binary record stream is cut
+// where its records end by the layout: flag bytes, fixed widths and string lengths, counted from
+// the chunk's first record. A cut is still only a guess: a worker
 // parses its chunk from its first byte with its own copy of the layout, and the chunk counts only
 // when its records end exactly at its last byte without looking past it. The first chunk starts
 // where the records start, so each chunk that ends that way starts the next one right; at the
@@ -28,18 +30,34 @@ namespace orv {
 
 struct RecordInputOptions;
 
-// Where chunks may be cut: after `cutByte`, where `quote` (when set) has occurred an even number
-// of times since the chunk began.
+// Fields of a binary record, in order: a flag byte when `flag` (bit 0 set: null, no value
+// follows), then `width` bytes, or for width 0 a 32-bit length and that many bytes. Fields of
+// neither flag nor length that follow each other are one step of their widths' sum.
+struct BinaryStep {
+  bool flag = false;
+  size_t width = 0;
+};
+
+// Where chunks may be cut: for text, after `cutByte`, where `quote` (when set) has occurred an
+// even number of times since the chunk began; for binary records, where `binary`'s steps end.
 struct ChunkCut {
   char cutByte = '\n';
   std::optional<char> quote;
+  std::vector<BinaryStep> binary;  // empty for text
 };
 
-// The threads to read `options`' records with: 1 when they are read in one piece (binary input,
-// --unbuffered, --debug-file, a record without a separator to cut after), else --threads.
+// The threads to read `options`' records with: 1 when they are read in one piece (--unbuffered,
+// --debug-file, a text record without a separator to cut after), else --threads.
 unsigned ChunkThreads(const RecordInputOptions& options);
-// The cut for `options`' text or CSV records (ChunkThreads above 1).
+// The cut for `options`' records (ChunkThreads above 1).
 ChunkCut ChooseChunkCut(const RecordInputOptions& options);
+
+// The next value of `field` from `input` through its descriptor: Parse for text, Read for the
+// binary stream.
+inline int ReadFieldValue(TypeTraits& field, IFileInput& input, bool text) {
+  size_t size = 0;
+  return text ? field.Parse(input, size, false) : field.Read(input, size, false);
+}
 
 // How a chunk ends: at a cut, where the input ends, or where reading the input failed.
 enum class ChunkEnd : unsigned char { kCut, kInput, kFailure };
@@ -59,6 +77,7 @@ class ChunkSource {
  private:
   bool ReadMore(std::vector<char>& bytes, size_t wanted);
   size_t FindCut(const std::vector<char>& bytes) const;
+  size_t FindRecordsEnd(const std::vector<char>& bytes, size_t from) const;
 
   IFileInput& input_;
   ChunkCut cut_;
@@ -101,9 +120,9 @@ struct RecordChunk {
   std::unique_ptr<Part> part;
 };
 
-// A chunk's text records; true when it is clean.
+// A chunk's binary or delimited-text records; true when it is clean.
 template <typename Part>
-bool ParseTextChunk(Part& part, IFileInput& input, bool last, uint64_t& records) {
+bool ParseRecordChunk(Part& part, IFileInput& input, bool last, uint64_t& records) {
   const size_t fieldCount = part.layout.size();
   for (records = 0;; ++records) {
     if (!last && input.BufferPos() == input.BufferEnd()) {

@@ -139,10 +139,7 @@ class RecordReader {
   }
 
   // The next value of `field` through its descriptor: Parse for text, Read for the binary stream.
-  int ReadField(TypeTraits& field) {
-    size_t size = 0;
-    return text_ ? field.Parse(*input_, size, false) : field.Read(*input_, size, false);
-  }
+  int ReadField(TypeTraits& field) { return ReadFieldValue(field, *input_, text_); }
 
   // The input that readValue reads from.
   IFileInput& input() { return *input_; }
@@ -234,7 +231,7 @@ class RecordReader {
     const bool last = chunk.end != ChunkEnd::kCut;
     chunk.clean = csv_ ? ParseCsvChunk(part, columns_, options_.delimiter.value_or(','), input,
                                        last, chunk.records)
-                       : ParseTextChunk(part, input, last, chunk.records);
+                       : ParseRecordChunk(part, input, last, chunk.records);
     chunk.clean = chunk.clean && chunk.end != ChunkEnd::kFailure;
     part.Finish();
   }

@@ -68,13 +68,10 @@ constexpr ProgramOption<Options> kOptions[] = {
 // A chunk of records parsed on a worker: its own layout, and the QVX bytes of the records.
 struct QvxPart {
   QvxPart(const RecordInputOptions& records, BufferedFileOutput& out)
-      : layout(CopyLayout(records.layout)), target(out) {}
+      : layout(CopyLayout(records.layout)), text(records.textInput), target(out) {}
 
   void Reset() { bytes.clear(); }
-  int ReadValue(size_t i, IFileInput& input) {
-    size_t size = 0;
-    return layout[i].Parse(input, size, false);
-  }
+  int ReadValue(size_t i, IFileInput& input) { return ReadFieldValue(layout[i], input, text); }
   void TakeRecord() {
     for (const auto& field : layout) {
       field->WriteQvx(output);
@@ -87,6 +84,7 @@ struct QvxPart {
   }
 
   TypeTraitsCollection layout;
+  bool text;
   std::string bytes;
   BufferedFileOutput output{&bytes};
   BufferedFileOutput& target;

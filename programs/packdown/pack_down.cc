@@ -245,7 +245,7 @@ struct ColumnPart {
   ColumnPart(const RecordInputOptions& records, std::vector<std::unique_ptr<FlowDataSet>>& stores)
       : layout(CopyLayout(records.layout)), target(stores) {
     for (const auto& field : layout) {
-      dataSets.push_back(FlowDataSet::Create(*field, true));
+      dataSets.push_back(FlowDataSet::Create(*field, records.textInput));
       isString.push_back(field->AsString() != nullptr);
     }
   }

@@ -1,8 +1,9 @@
-// Text and CSV records read in chunks on several threads: feedout and packdown give the same
-// output bytes, log lines and FAIL line for every --threads=N. Small chunks (ORV_CHUNK_BYTES) put
-// many cuts into each input, inside quoted line ends too.
+// Binary, text and CSV records read in chunks on several threads: feedout and packdown give the
+// same output bytes, log lines and FAIL line for every --threads=N. Small chunks (ORV_CHUNK_BYTES)
+// put many cuts into each input, inside quoted line ends too.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,6 +60,33 @@ std::string TextRecords(int count, const std::string& eol) {
   return text;
 }
 
+template <typename T>
+void Put(std::string& bytes, T value) {
+  bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Binary records of kBinaryLayout: every eleventh name and thirteenth quantity null, every
+// seventeenth name empty.
+std::string BinaryRecords(int count) {
+  std::string bytes;
+  for (int i = 1; i <= count; ++i) {
+    const std::string name = i % 17 == 0 ? "" : "name" + std::to_string(i);
+    Put<int32_t>(bytes, i);
+    Put<int64_t>(bytes, int64_t{i} * 100 + i % 100);
+    bytes += i % 11 == 0 ? '\1' : '\0';
+    if (i % 11 != 0) {
+      Put(bytes, static_cast<uint32_t>(name.size()));
+      bytes += name;
+    }
+    bytes += i % 13 == 0 ? '\1' : '\0';
+    if (i % 13 != 0) {
+      Put<int32_t>(bytes, -i);
+    }
+    bytes += "abc";
+  }
+  return bytes;
+}
+
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
@@ -69,6 +97,8 @@ const char kTextLayout[] =
     "Id int separator=\"|\"\nName string quote=\"'\" separator=\"|\"\n"
     "Amount double\n";
 const std::string kHeader = "Id,Name,Amount\n";
+const char kBinaryLayout[] =
+    "-d 'Id int; Amount decimal(10,2); Name string nullable; Qty int nullable; Code string(3)'";
 
 struct Case {
   const char* name;
@@ -82,6 +112,7 @@ std::vector<Case> Cases() {
   const std::string csv = "--csv -d '" + std::string(kCsvLayout) + "'";
   const std::string text = "-x text.ord";
   const std::string records = CsvRecords(3000, "\n");
+  const std::string binary = BinaryRecords(3000);
   return {
       {"csv, quoted line ends", kHeader + records, csv, "", false},
       {"csv, CR LF, no final line end", kHeader + CsvRecords(3000, "\r\n") + "9,z,1", csv, "",
@@ -108,6 +139,14 @@ std::vector<Case> Cases() {
       {"text, short record", Replace(TextRecords(3000, "\n"), "|n2222", ""), text, "", true},
       {"text, CR LF", TextRecords(3000, "\r\n"), "-a text.ord", "packdown", false},
       {"text, CR", TextRecords(3000, "\r"), "-b text.ord", "packdown", false},
+      {"binary", binary, kBinaryLayout, "", false},
+      {"binary, empty", "", kBinaryLayout, "", false},
+      {"binary, cut short", binary.substr(0, binary.size() - 2), kBinaryLayout, "", true},
+      {"binary, length past the end",
+       Replace(binary, std::string("\x08\0\0\0name2500", 12), "\xff\xff\xff\x7fname2500"),
+       kBinaryLayout, "", true},
+      {"binary, 0x00 in a string", Replace(binary, "name2000", "na\\0e2000"), kBinaryLayout,
+       "packdown", true},
   };
 }
 
