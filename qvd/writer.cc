@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstring>
 #include <numeric>
+#include <optional>
+#include <string>
 
 #include "runtime/stats.h"
 #include "runtime/text_util.h"
@@ -93,25 +95,79 @@ void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>&
   output.Write("\r\n\0", 3);
 }
 
-// Symbol area: each field's null symbol, then its value symbols in ascending order.
+// Symbols [begin, end) of a field, the null symbol first when the run starts the field.
 template <typename R>
-void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields) {
-  for (const FieldSymbols<R>& f : fields) {
-    const TypeTraits& field = f.dataSet->field();
-    if (f.nullSymbol) {
-      output.WriteByte(4);
-      output.Write(*f.nullSymbol);
-      output.WriteByte('\0');
-    }
-    constexpr uint64_t kAhead = 16;  // symbols are in value order, their records in any
-    for (uint64_t k = 0; k < f.symbolCount; ++k) {
-      if (k + kAhead < f.symbolCount) {
-        f.dataSet->Prefetch(f.order[k + kAhead]);
-      }
-      auto [value, size] = f.dataSet->ValueAt(f.order[k]);
-      field.WriteQvdSymbol(output, value, size);
-    }
+void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
+                    BufferedFileOutput& output) {
+  const TypeTraits& field = f.dataSet->field();
+  if (begin == 0 && f.nullSymbol) {
+    output.WriteByte(4);
+    output.Write(*f.nullSymbol);
+    output.WriteByte('\0');
   }
+  constexpr uint64_t kAhead = 16;  // symbols are in value order, their records in any
+  for (uint64_t k = begin; k < end; ++k) {
+    if (k + kAhead < end) {
+      f.dataSet->Prefetch(f.order[k + kAhead]);
+    }
+    auto [value, size] = f.dataSet->ValueAt(f.order[k]);
+    field.WriteQvdSymbol(output, value, size);
+  }
+}
+
+// A run of one field's symbols, written into `bytes` on a worker.
+struct SymbolChunk {
+  size_t field = 0;
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  std::string bytes;
+};
+
+// Symbol area: each field's null symbol, then its value symbols in ascending order; written in
+// runs on `pool`'s workers, in order here.
+template <typename R>
+void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fields,
+                  TaskPool& pool) {
+  if (pool.threads() == 1) {
+    for (const FieldSymbols<R>& f : fields) {
+      WriteSymbolRun(f, 0, f.symbolCount, output);
+    }
+    return;
+  }
+  constexpr uint64_t kChunkSymbols = 16384;
+  size_t field = 0;
+  uint64_t next = 0;  // the next run's field and first symbol
+  RunOrdered<SymbolChunk>(
+      pool, 2 * size_t{pool.threads()},
+      [&](SymbolChunk& chunk) {
+        while (field < fields.size() && next == fields[field].symbolCount &&
+               (next != 0 || !fields[field].nullSymbol)) {
+          ++field;
+          next = 0;
+        }
+        if (field == fields.size()) {
+          return false;
+        }
+        chunk.field = field;
+        chunk.begin = next;
+        chunk.end = std::min(next + kChunkSymbols, fields[field].symbolCount);
+        next = chunk.end;
+        if (next == fields[field].symbolCount) {
+          ++field;
+          next = 0;
+        }
+        return true;
+      },
+      [&](SymbolChunk& chunk) {
+        chunk.bytes.clear();
+        BufferedFileOutput bytes(&chunk.bytes);
+        WriteSymbolRun(fields[chunk.field], chunk.begin, chunk.end, bytes);
+        bytes.flush();
+      },
+      [&](SymbolChunk& chunk) {
+        output.Write(chunk.bytes.data(), chunk.bytes.size());
+        return true;
+      });
 }
 
 // A run of consecutive index rows, put together on a worker.
@@ -223,13 +279,10 @@ void WriteQvd(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>& fi
     recordByteSize = 1;
   }
   WriteHeader(output, fields, widths, recordByteSize, records, tableName);
-  WriteSymbols(output, fields);
-  if (pool != nullptr) {
-    WriteIndexRows(output, fields, widths, recordByteSize, records, *pool);
-  } else {
-    TaskPool single(1);
-    WriteIndexRows(output, fields, widths, recordByteSize, records, single);
-  }
+  std::optional<TaskPool> single;
+  TaskPool& workers = pool != nullptr ? *pool : single.emplace(1);
+  WriteSymbols(output, fields, workers);
+  WriteIndexRows(output, fields, widths, recordByteSize, records, workers);
 }
 
 template void WriteQvd(BufferedFileOutput&, const std::vector<FieldSymbols<uint8_t>>&, uint64_t,

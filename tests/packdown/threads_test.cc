@@ -1,5 +1,5 @@
-// packdown writes the same bytes for every thread count: fields collected in any order, index rows
-// put together in chunks on workers.
+// packdown writes the same bytes for every thread count: fields collected in any order, symbols
+// and index rows put together in chunks on workers.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -61,6 +61,7 @@ TEST(PackdownThreads, SameBytesForEveryThreadCount) {
       {"e string descending", 40000, 0, Text},
       {"f decimal(30,2) nullable", 25000, 7, Int},
       {"g date", 3000, 0, [](uint64_t v) { return std::to_string(2000 + v % 100) + "-03-01"; }},
+      {"h int nullable", 1, 1, Int},  // only nulls: the null symbol alone
   };
   std::vector<FieldDraw> many;
   for (int i = 0; i < 40; ++i) {
