@@ -1,59 +1,10 @@
 #include "qvd/symbol_outputs.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <new>
 #include <utility>
 
 namespace orv {
-
-bool LargeBuffer::Reserve(size_t size) {
-  Release();
-  void* p = mmap(nullptr, std::max<size_t>(size, 1), PROT_READ | PROT_WRITE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (p == MAP_FAILED) {
-    return false;
-  }
-  madvise(p, size, MADV_HUGEPAGE);
-  data_ = static_cast<char*>(p);
-  size_ = size;
-  mapped_ = true;
-  return true;
-}
-
-bool LargeBuffer::Allocate(size_t size) {
-  if (size >= kHugePage && Reserve(size)) {
-    return true;
-  }
-  Release();
-  data_ = new (std::nothrow) char[std::max<size_t>(size, 1)]();
-  size_ = data_ != nullptr ? size : 0;
-  return data_ != nullptr;
-}
-
-LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept {
-  if (this != &other) {
-    Release();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    mapped_ = std::exchange(other.mapped_, false);
-  }
-  return *this;
-}
-
-void LargeBuffer::Release() {
-  if (data_ != nullptr) {
-    if (mapped_) {
-      munmap(data_, std::max<size_t>(size_, 1));
-    } else {
-      delete[] data_;
-    }
-  }
-  data_ = nullptr;
-  size_ = 0;
-  mapped_ = false;
-}
 
 bool SymbolOutputs::Append(std::string_view bytes, Mark mark) {
   if (count_ >= entries_ || bytes.size() > kMaxWidth) {

@@ -8,36 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/large_allocator.h"
+
 namespace orv {
-
-// A zeroed block of memory. A large one gets its own mapping, whose pages exist only once they
-// are touched, and asks for huge pages: rows visit entries in any order, and with small pages
-// each visit may cost a page walk as well as a cache miss.
-class LargeBuffer {
- public:
-  static constexpr size_t kHugePage = size_t{2} << 20;
-
-  LargeBuffer() = default;
-  // False (and no buffer) when the memory can't be had.
-  bool Allocate(size_t size);
-  // As Allocate, but only in a mapping of its own, whose untouched pages cost nothing: for room
-  // that a file claims and its bytes may never fill.
-  bool Reserve(size_t size);
-  ~LargeBuffer() { Release(); }
-  LargeBuffer(const LargeBuffer&) = delete;
-  LargeBuffer& operator=(const LargeBuffer&) = delete;
-  LargeBuffer(LargeBuffer&& other) noexcept { *this = std::move(other); }
-  LargeBuffer& operator=(LargeBuffer&& other) noexcept;
-
-  char* data() const { return data_; }
-  size_t size() const { return size_; }
-  void Release();
-
- private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
-  bool mapped_ = false;
-};
 
 // Entry e (0: null, s + 1: symbol s) starts at e × stride(). When every entry has the same
 // width the entry is just its bytes; otherwise a length byte comes first. Entries that need

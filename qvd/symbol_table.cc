@@ -60,7 +60,7 @@ uint64_t NumberSymbolSize(uint8_t kind) {
 
 bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare) {
   constexpr uint64_t kChunk = uint64_t{1} << 24;
-  if (length >= LargeBuffer::kHugePage && length <= SIZE_MAX) {
+  if (length >= kHugePage && length <= SIZE_MAX) {
     if (spare.size() >= length) {
       mapped_ = std::move(spare);
     } else {

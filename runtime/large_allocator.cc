@@ -2,35 +2,32 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 namespace orv {
 
 namespace {
 
-constexpr size_t kHugePage = size_t{2} << 20;
-
 size_t MappedBytes(size_t bytes) {
   return (bytes + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-}  // namespace
-
-void* AllocateLarge(size_t bytes) {
-  if (bytes < kLargeBytes) {
-    return ::operator new(bytes);
-  }
-  // Map a huge page more than needed, then give back what lies before and after the first huge
-  // page boundary, so that the array starts on one.
+// A mapping of its own for `bytes`, starting on a huge page boundary and advised to be backed by
+// huge pages; its pages exist once touched. Null when there is no memory for it.
+void* MapLarge(size_t bytes) {
   const size_t mapped = MappedBytes(bytes);
   if (mapped < bytes || mapped + kHugePage < mapped) {
-    throw std::bad_alloc();
+    return nullptr;
   }
-  void* region =
-      mmap(nullptr, mapped + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Map a huge page more than needed, then give back what lies before and after the first huge
+  // page boundary.
+  void* region = mmap(nullptr, mapped + kHugePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (region == MAP_FAILED) {
-    throw std::bad_alloc();
+    return nullptr;
   }
   const auto start = reinterpret_cast<uintptr_t>(region);
   const uintptr_t aligned = (start + kHugePage - 1) & ~uintptr_t{kHugePage - 1};
@@ -45,12 +42,70 @@ void* AllocateLarge(size_t bytes) {
   return memory;
 }
 
+}  // namespace
+
+void* AllocateLarge(size_t bytes) {
+  if (bytes < kLargeBytes) {
+    return ::operator new(bytes);
+  }
+  void* memory = MapLarge(bytes);
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
+  return memory;
+}
+
 void FreeLarge(void* memory, size_t bytes) noexcept {
   if (bytes < kLargeBytes) {
     ::operator delete(memory);
     return;
   }
   munmap(memory, MappedBytes(bytes));
+}
+
+bool LargeBuffer::Reserve(size_t size) {
+  Release();
+  void* p = MapLarge(std::max<size_t>(size, 1));
+  if (p == nullptr) {
+    return false;
+  }
+  data_ = static_cast<char*>(p);
+  size_ = size;
+  mapped_ = true;
+  return true;
+}
+
+bool LargeBuffer::Allocate(size_t size) {
+  if (size >= kHugePage && Reserve(size)) {
+    return true;
+  }
+  Release();
+  data_ = new (std::nothrow) char[std::max<size_t>(size, 1)]();
+  size_ = data_ != nullptr ? size : 0;
+  return data_ != nullptr;
+}
+
+LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
+  }
+  return *this;
+}
+
+void LargeBuffer::Release() {
+  if (data_ != nullptr) {
+    if (mapped_) {
+      munmap(data_, MappedBytes(std::max<size_t>(size_, 1)));
+    } else {
+      delete[] data_;
+    }
+  }
+  data_ = nullptr;
+  size_ = 0;
+  mapped_ = false;
 }
 
 }  // namespace orv

@@ -1,17 +1,21 @@
-// Memory for large arrays (column stores, sort keys, index values).
+// Memory for large arrays: column stores, sort keys and index values (LargeVector), symbol tables
+// and their converted entries (LargeBuffer).
 //
-// An allocation of kLargeBytes or more is mapped on its own and asked to be backed by huge pages,
-// so that filling an array of millions of values takes a few hundred page faults instead of a
-// hundred thousand; a smaller one comes from operator new. The kernel may still use small pages
-// (when huge pages are off or memory is fragmented); the array works the same either way. Arrays
-// that are filled at random and may stay sparse (hash tables) are better off with small pages.
+// A large block is mapped on its own, starts on a huge page boundary and is asked to be backed by
+// huge pages, so that filling an array of millions of values takes a few hundred page faults
+// instead of a hundred thousand, and visiting its entries in any order costs fewer page walks.
+// The kernel may still use small pages (when huge pages are off or memory is fragmented); the
+// memory works the same either way. Arrays that are filled at random and may stay sparse (hash
+// tables) are better off with small pages.
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace orv {
 
+inline constexpr size_t kHugePage = size_t{2} << 20;
 inline constexpr size_t kLargeBytes = size_t{4} << 20;
 
 // `bytes` of memory aligned for any type; throws std::bad_alloc when there is none.
@@ -36,5 +40,31 @@ class LargeAllocator {
 
 template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
+
+// A zeroed block of memory; one of a huge page or more is mapped on its own, and its pages exist
+// only once they are touched.
+class LargeBuffer {
+ public:
+  LargeBuffer() = default;
+  // False (and no buffer) when the memory can't be had.
+  bool Allocate(size_t size);
+  // As Allocate, but only in a mapping of its own, whose untouched pages cost nothing: for room
+  // that a file claims and its bytes may never fill.
+  bool Reserve(size_t size);
+  ~LargeBuffer() { Release(); }
+  LargeBuffer(const LargeBuffer&) = delete;
+  LargeBuffer& operator=(const LargeBuffer&) = delete;
+  LargeBuffer(LargeBuffer&& other) noexcept { *this = std::move(other); }
+  LargeBuffer& operator=(LargeBuffer&& other) noexcept;
+
+  char* data() const { return data_; }
+  size_t size() const { return size_; }
+  void Release();
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+};
 
 }  // namespace orv
