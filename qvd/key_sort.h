@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace orv {
@@ -19,39 +20,113 @@ inline unsigned BitWidth(U128 v) {
                     : 0;
 }
 
-// Least significant digit first over bits [low, high) of each entry's key: as few passes as digits
-// of up to 11 bits allow, of equal width; a pass whose digit is the same in every entry is skipped.
-// Stable, so entries of equal keys keep their order.
-template <typename Entry, typename Allocator, typename KeyOf>
-void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned high, KeyOf keyOf) {
-  constexpr unsigned kMaxDigitBits = 11;
-  if (high <= low || entries.size() < 2) {
+namespace key_sort {
+
+inline constexpr unsigned kMaxDigitBits = 11;
+inline constexpr size_t kFewEntries = 256;  // compared instead of counted
+
+// Entries [0, n) sorted on key bits [low, high), least significant digit first through `scratch`
+// (room for n): as few passes as digits of up to 11 bits allow, of equal width; a pass whose digit
+// is the same in every entry is skipped.
+template <typename Entry, typename KeyOf>
+void ByLowDigits(Entry* entries, Entry* scratch, size_t n, unsigned low, unsigned high,
+                 KeyOf keyOf) {
+  if (n < kFewEntries) {
+    std::sort(entries, entries + n, [&](const Entry& a, const Entry& b) {
+      return keyOf(a) >> low < keyOf(b) >> low;  // bits above `high` are the same in all
+    });
     return;
   }
   const unsigned passes = (high - low + kMaxDigitBits - 1) / kMaxDigitBits;
   const unsigned digitBits = (high - low + passes - 1) / passes;
   const uint64_t mask = (uint64_t{1} << digitBits) - 1;
-  std::vector<Entry, Allocator> other(entries.size());
   std::vector<size_t> counts(size_t{1} << digitBits);
+  Entry* from = entries;
+  Entry* to = scratch;
   for (unsigned shift = low; shift < high; shift += digitBits) {
     std::fill(counts.begin(), counts.end(), 0);
-    for (const Entry& entry : entries) {
-      ++counts[(keyOf(entry) >> shift) & mask];
+    for (size_t i = 0; i < n; ++i) {
+      ++counts[(keyOf(from[i]) >> shift) & mask];
     }
-    if (std::find(counts.begin(), counts.end(), entries.size()) != counts.end()) {
+    if (std::find(counts.begin(), counts.end(), n) != counts.end()) {
       continue;
     }
     size_t at = 0;
     for (size_t& count : counts) {
-      size_t n = count;
-      count = at;
-      at += n;
+      at += std::exchange(count, at);
     }
-    for (const Entry& entry : entries) {
-      other[counts[(keyOf(entry) >> shift) & mask]++] = entry;
+    for (size_t i = 0; i < n; ++i) {
+      to[counts[(keyOf(from[i]) >> shift) & mask]++] = from[i];
     }
-    entries.swap(other);
+    std::swap(from, to);
   }
+  if (from != entries) {
+    std::copy(from, from + n, entries);
+  }
+}
+
+// Entries [0, n) grouped in place by the digit of key bits [shift, shift + digitBits), in
+// ascending order of the digit; `starts` gets each group's start, then n.
+template <typename Entry, typename KeyOf>
+void GroupByDigit(Entry* entries, size_t n, unsigned shift, unsigned digitBits, KeyOf keyOf,
+                  std::vector<size_t>& starts) {
+  const uint64_t mask = (uint64_t{1} << digitBits) - 1;
+  auto digit = [&](const Entry& e) { return static_cast<size_t>((keyOf(e) >> shift) & mask); };
+  starts.assign((size_t{1} << digitBits) + 1, 0);
+  for (size_t i = 0; i < n; ++i) {
+    ++starts[digit(entries[i]) + 1];
+  }
+  for (size_t d = 1; d < starts.size(); ++d) {
+    starts[d] += starts[d - 1];
+  }
+  std::vector<size_t> next(starts.begin(), starts.end() - 1);
+  for (size_t d = 0; d + 1 < starts.size(); ++d) {
+    // Each entry out of place goes to the next free place of its group, whose entry moves on.
+    while (next[d] < starts[d + 1]) {
+      Entry moving = entries[next[d]];
+      for (size_t to = digit(moving); to != d; to = digit(moving)) {
+        std::swap(moving, entries[next[to]++]);
+      }
+      entries[next[d]++] = moving;
+    }
+  }
+}
+
+// Entries [0, n) sorted on key bits [low, high): groups too large for `scratch` (room for `room`
+// entries) are split in place by their top digit, the others sorted through it.
+template <typename Entry, typename KeyOf>
+void ByDigits(Entry* entries, size_t n, unsigned low, unsigned high, KeyOf keyOf, Entry* scratch,
+              size_t room) {
+  if (high <= low || n < 2) {
+    return;
+  }
+  if (n <= room) {
+    ByLowDigits(entries, scratch, n, low, high, keyOf);
+    return;
+  }
+  const unsigned digitBits = std::min(kMaxDigitBits, high - low);
+  const unsigned shift = high - digitBits;
+  std::vector<size_t> starts;
+  GroupByDigit(entries, n, shift, digitBits, keyOf, starts);
+  for (size_t d = 0; d + 1 < starts.size(); ++d) {
+    ByDigits(entries + starts[d], starts[d + 1] - starts[d], low, shift, keyOf, scratch, room);
+  }
+}
+
+}  // namespace key_sort
+
+// Sorts entries on bits [low, high) of each entry's key; entries of equal keys end in any order.
+// Up to 4 Mi entries the sort runs least significant digit first through scratch as large as the
+// entries. Beyond, where memory counts more, the scratch is a 64th of that: groups of entries up
+// to that size are sorted through it, larger ones first split in place by their most significant
+// digit (which costs some speed).
+template <typename Entry, typename Allocator, typename KeyOf>
+void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned high, KeyOf keyOf) {
+  constexpr size_t kInPlaceFrom = size_t{1} << 22;
+  const size_t n = entries.size();
+  const size_t room = n < kInPlaceFrom ? n : n / 64;
+  std::vector<Entry, Allocator> scratch(room);
+  key_sort::ByDigits(entries.data(), n, low, high, keyOf, scratch.data(), room);
 }
 
 // Sorted distinct keys, found through a table of where each run of leading bits starts: a lookup

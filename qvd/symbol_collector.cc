@@ -205,8 +205,8 @@ void FixedGrouping<T, R, KeyFn>::Sorted() {
 }
 
 // Keys relative to the least, each shifted above its record number in one 64-bit word, radix
-// sorted on the key bits alone: the sort reads and writes memory in order, and records of equal
-// keys keep their visit order.
+// sorted on the key bits alone. Records of equal keys may end in any order: any of them stands for
+// the symbol.
 template <typename T, typename R, typename KeyFn>
 void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned recordBits,
                                              const std::vector<R>& nans) {
@@ -246,38 +246,48 @@ void FixedGrouping<T, R, KeyFn>::SortedPairs(Word least, unsigned bits,
 }
 
 // Entries sorted by key: each run of equal keys is a symbol, the run's first record its record; the
-// NaNs follow, a symbol each. The entries' memory goes back before the symbols are numbered.
+// NaNs follow, a symbol each. Each symbol's record is written over the entries already read, so
+// that the entries' memory holds them until the entries' pages go back.
 template <typename T, typename R, typename KeyFn>
 template <typename Entry, typename KeyOf, typename RecordOf>
 void FixedGrouping<T, R, KeyFn>::NumberRuns(LargeVector<Entry>& entries, KeyOf keyOf,
                                             RecordOf recordOf, const std::vector<R>& nans) {
+  static_assert(sizeof(R) <= sizeof(Entry));
   const size_t n = entries.size();
   uint64_t distinct = 0;
   for (size_t q = 0; q < n; ++q) {
     distinct += q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1]) ? 1 : 0;
   }
   MakeStored(symbols_, distinct + nans.size(), records_);
-  std::vector<R> order(distinct);
   const uint64_t f = symbols_.firstValueIndex;
+  auto* records = reinterpret_cast<char*>(entries.data());  // symbol s's record at s × sizeof(R)
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
     uint64_t symbol = 0;  // one past the current run's
+    auto previous = n > 0 ? keyOf(entries[0]) : decltype(keyOf(entries[0])){};
     for (size_t q = 0; q < n; ++q) {
       if (q + kAhead < n) {
         __builtin_prefetch(&stored[recordOf(entries[q + kAhead])], 1);
       }
       const auto r = static_cast<R>(recordOf(entries[q]));
-      if (q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1])) {
-        order[symbol++] = r;
+      const auto key = keyOf(entries[q]);
+      if (q == 0 || key != previous) {
+        memcpy(records + symbol++ * sizeof(R), &r, sizeof r);  // before entry q's end
       }
+      previous = key;
       stored[r] = static_cast<S>(f + symbol - 1);
     }
     for (size_t j = 0; j < nans.size(); ++j) {
       stored[nans[j]] = static_cast<S>(f + distinct + j);
     }
   });
+  ReleaseLargeTail(entries.data(), entries.capacity() * sizeof(Entry), distinct * sizeof(R));
+  std::vector<R> order(distinct + nans.size());
+  if (distinct > 0) {
+    memcpy(order.data(), records, distinct * sizeof(R));
+  }
   LargeVector<Entry>().swap(entries);
-  order.insert(order.end(), nans.begin(), nans.end());
+  std::copy(nans.begin(), nans.end(), order.begin() + static_cast<std::ptrdiff_t>(distinct));
   NumberSymbols(dataSet_, symbols_, std::move(order));
 }
 

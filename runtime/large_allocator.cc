@@ -63,6 +63,19 @@ void FreeLarge(void* memory, size_t bytes) noexcept {
   munmap(memory, MappedBytes(bytes));
 }
 
+void ReleaseLargeTail(void* memory, size_t bytes, size_t keep) noexcept {
+  if (bytes < kLargeBytes || keep >= bytes) {
+    return;
+  }
+  constexpr uintptr_t kPage = 4096;
+  const auto start = reinterpret_cast<uintptr_t>(memory);
+  const uintptr_t from = (start + keep + kPage - 1) & ~(kPage - 1);
+  const uintptr_t end = start + MappedBytes(bytes);
+  if (from < end) {
+    madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED);
+  }
+}
+
 bool LargeBuffer::Reserve(size_t size) {
   Release();
   void* p = MapLarge(std::max<size_t>(size, 1));

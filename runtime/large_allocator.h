@@ -22,6 +22,9 @@ inline constexpr size_t kLargeBytes = size_t{4} << 20;
 void* AllocateLarge(size_t bytes);
 // Frees memory from AllocateLarge(`bytes`).
 void FreeLarge(void* memory, size_t bytes) noexcept;
+// Gives the pages of memory from AllocateLarge(`bytes`) back past its first `keep` bytes, which
+// stay as they are; the rest reads as zeros if touched again. Small blocks are left alone.
+void ReleaseLargeTail(void* memory, size_t bytes, size_t keep) noexcept;
 
 template <typename T>
 class LargeAllocator {

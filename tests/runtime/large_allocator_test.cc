@@ -30,5 +30,20 @@ TEST(LargeAllocator, ArraysGrowAndShrinkAcrossTheLargeSize) {
   }
 }
 
+// Releasing a large block's tail keeps the bytes before it.
+TEST(LargeAllocator, ReleasedTailKeepsTheHead) {
+  for (const size_t keep : {size_t{0}, size_t{1000}, size_t{4096}, kLargeBytes - 1}) {
+    SCOPED_TRACE(keep);
+    LargeVector<char> bytes(kLargeBytes + 12345);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] = static_cast<char>(i * 31 + 7);
+    }
+    ReleaseLargeTail(bytes.data(), bytes.capacity(), keep);
+    for (size_t i = 0; i < keep; ++i) {
+      ASSERT_EQ(bytes[i], static_cast<char>(i * 31 + 7)) << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orv
