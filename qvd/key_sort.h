@@ -20,10 +20,15 @@ inline unsigned BitWidth(U128 v) {
                     : 0;
 }
 
+// Columns of this many values or more are sorted to spare memory rather than time.
+inline constexpr uint64_t kLargeColumn = uint64_t{1} << 22;
+
 namespace key_sort {
 
 inline constexpr unsigned kMaxDigitBits = 11;
 inline constexpr size_t kFewEntries = 256;  // compared instead of counted
+// An in-place split makes 256 groups: the next free places of so few stay in the cache.
+inline constexpr unsigned kSplitDigitBits = 8;
 
 // Entries [0, n) sorted on key bits [low, high), least significant digit first through `scratch`
 // (room for n): as few passes as digits of up to 11 bits allow, of equal width; a pass whose digit
@@ -104,7 +109,7 @@ void ByDigits(Entry* entries, size_t n, unsigned low, unsigned high, KeyOf keyOf
     ByLowDigits(entries, scratch, n, low, high, keyOf);
     return;
   }
-  const unsigned digitBits = std::min(kMaxDigitBits, high - low);
+  const unsigned digitBits = std::min(kSplitDigitBits, high - low);
   const unsigned shift = high - digitBits;
   std::vector<size_t> starts;
   GroupByDigit(entries, n, shift, digitBits, keyOf, starts);
@@ -122,9 +127,8 @@ void ByDigits(Entry* entries, size_t n, unsigned low, unsigned high, KeyOf keyOf
 // digit (which costs some speed).
 template <typename Entry, typename Allocator, typename KeyOf>
 void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned high, KeyOf keyOf) {
-  constexpr size_t kInPlaceFrom = size_t{1} << 22;
   const size_t n = entries.size();
-  const size_t room = n < kInPlaceFrom ? n : n / 64;
+  const size_t room = n < kLargeColumn ? n : n / 64;
   std::vector<Entry, Allocator> scratch(room);
   key_sort::ByDigits(entries.data(), n, low, high, keyOf, scratch.data(), room);
 }

@@ -118,6 +118,9 @@ class FixedGrouping {
   template <typename Entry, typename KeyOf, typename RecordOf>
   void NumberRuns(LargeVector<Entry>& entries, KeyOf keyOf, RecordOf recordOf,
                   const std::vector<R>& nans);
+  void NumberByRecord(LargeVector<uint64_t>& words, unsigned recordBits,
+                      const std::vector<R>& nans);
+  std::vector<R> OrderFromStored(uint64_t distinct, const std::vector<R>& nans) const;
   template <typename Rel>
   void SortedAs(Word least, unsigned bits, const std::vector<R>& nans);
 
@@ -220,6 +223,10 @@ void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned
     return true;
   });
   RadixSort(words, recordBits, recordBits + bits, [](uint64_t word) { return word; });
+  if (words.size() >= kLargeColumn && 2 * recordBits <= 64) {
+    NumberByRecord(words, recordBits, nans);
+    return;
+  }
   const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
   NumberRuns(
       words, [&](uint64_t word) { return word >> recordBits; },
@@ -281,7 +288,8 @@ void FixedGrouping<T, R, KeyFn>::NumberRuns(LargeVector<Entry>& entries, KeyOf k
       stored[nans[j]] = static_cast<S>(f + distinct + j);
     }
   });
-  ReleaseLargeTail(entries.data(), entries.capacity() * sizeof(Entry), distinct * sizeof(R));
+  ReleaseLargePages(entries.data(), entries.capacity() * sizeof(Entry), distinct * sizeof(R),
+                    SIZE_MAX);
   std::vector<R> order(distinct + nans.size());
   if (distinct > 0) {
     memcpy(order.data(), records, distinct * sizeof(R));
@@ -289,6 +297,68 @@ void FixedGrouping<T, R, KeyFn>::NumberRuns(LargeVector<Entry>& entries, KeyOf k
   LargeVector<Entry>().swap(entries);
   std::copy(nans.begin(), nans.end(), order.begin() + static_cast<std::ptrdiff_t>(distinct));
   NumberSymbols(dataSet_, symbols_, std::move(order));
+}
+
+// As NumberRuns for a large column's words, in no more memory than they take: each word becomes
+// its record above its symbol, the words are sorted by record, the stored values written in record
+// order while the words' pages go back as they are read, and each symbol's record is found from
+// the stored values at last.
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::NumberByRecord(LargeVector<uint64_t>& words, unsigned recordBits,
+                                                const std::vector<R>& nans) {
+  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
+  const size_t n = words.size();
+  uint64_t distinct = 0;
+  uint64_t previous = 0;
+  for (size_t q = 0; q < n; ++q) {
+    const uint64_t key = words[q] >> recordBits;
+    distinct += q == 0 || key != previous ? 1 : 0;
+    previous = key;
+    words[q] = (words[q] & recordMask) << recordBits | (distinct - 1);
+  }
+  RadixSort(words, recordBits, 2 * recordBits, [](uint64_t word) { return word; });
+  MakeStored(symbols_, distinct + nans.size(), records_);
+  const uint64_t f = symbols_.firstValueIndex;
+  const size_t bytes = words.capacity() * sizeof(uint64_t);
+  constexpr size_t kStep = size_t{1} << 18;  // words read between two releases: 2 MiB
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    for (size_t q = 0; q < n; ++q) {
+      stored[words[q] >> recordBits] = static_cast<S>(f + (words[q] & recordMask));
+      if ((q + 1) % kStep == 0) {
+        ReleaseLargePages(words.data(), bytes, (q + 1 - kStep) * sizeof(uint64_t),
+                          (q + 1) * sizeof(uint64_t));
+      }
+    }
+    for (size_t j = 0; j < nans.size(); ++j) {
+      stored[nans[j]] = static_cast<S>(f + distinct + j);
+    }
+  });
+  LargeVector<uint64_t>().swap(words);
+  NumberSymbols(dataSet_, symbols_, OrderFromStored(distinct, nans));
+}
+
+// Each symbol's record, found from the stored values (any record of a symbol stands for it), then
+// the NaNs'.
+template <typename T, typename R, typename KeyFn>
+std::vector<R> FixedGrouping<T, R, KeyFn>::OrderFromStored(uint64_t distinct,
+                                                           const std::vector<R>& nans) const {
+  const uint64_t f = symbols_.firstValueIndex;
+  std::vector<R> order(distinct);
+  order.insert(order.end(), nans.begin(), nans.end());
+  symbols_.stored.Visit([&](const auto* stored) {
+    for (uint64_t r = 0; r < records_; ++r) {
+      if (r + kAhead < records_) {
+        __builtin_prefetch(&order[stored[r + kAhead] - std::min<uint64_t>(f, stored[r + kAhead])],
+                           1);
+      }
+      const uint64_t s = stored[r];
+      if (s >= f && s - f < distinct) {
+        order[s - f] = static_cast<R>(r);
+      }
+    }
+  });
+  return order;
 }
 
 // Keys wider than 64 bits: the keys less the least, as Rel, sorted and made distinct; each
@@ -312,40 +382,26 @@ void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::
   const uint64_t f = symbols_.firstValueIndex;
   const uint64_t distinct = keys.size();
   MakeStored(symbols_, distinct + nans.size(), records_);
-  std::vector<R> order;  // made once the keys are gone
   const NaNSymbols<R> nanSymbols(nans, f + distinct);
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
-    {
-      // Records in storage order, their keys anywhere: each lookup's loads start ahead of it.
-      const KeyDirectory<Rel> directory(keys, bits);
-      auto ahead = [&](uint64_t r, auto prefetch) {
-        const char* value = r < records_ ? dataSet_.ValueAt(r).first : nullptr;
-        if (value != nullptr && !IsNaN(WordOf(value))) {
-          prefetch(static_cast<Rel>(WordOf(value) - least));
-        }
-      };
-      ForEachValue([&](uint64_t r, Word w) {
-        ahead(r + 4 * kAhead, [&](Rel k) { directory.PrefetchEntry(k); });
-        ahead(r + 2 * kAhead, [&](Rel k) { directory.PrefetchKeys(k); });
-        stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r)
-                                            : f + directory.Find(static_cast<Rel>(w - least)));
-      });
-    }
-    std::vector<Rel>().swap(keys);  // its memory goes back now
-    order.resize(distinct);
-    order.insert(order.end(), nans.begin(), nans.end());
+    // Records in storage order, their keys anywhere: each lookup's loads start ahead of it.
+    const KeyDirectory<Rel> directory(keys, bits);
+    auto ahead = [&](uint64_t r, auto prefetch) {
+      const char* value = r < records_ ? dataSet_.ValueAt(r).first : nullptr;
+      if (value != nullptr && !IsNaN(WordOf(value))) {
+        prefetch(static_cast<Rel>(WordOf(value) - least));
+      }
+    };
     ForEachValue([&](uint64_t r, Word w) {
-      if (r + kAhead < records_) {
-        __builtin_prefetch(&order[stored[r + kAhead] - std::min<uint64_t>(f, stored[r + kAhead])],
-                           1);
-      }
-      if (!IsNaN(w)) {
-        order[stored[r] - f] = static_cast<R>(r);
-      }
+      ahead(r + 4 * kAhead, [&](Rel k) { directory.PrefetchEntry(k); });
+      ahead(r + 2 * kAhead, [&](Rel k) { directory.PrefetchKeys(k); });
+      stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r)
+                                          : f + directory.Find(static_cast<Rel>(w - least)));
     });
   });
-  NumberSymbols(dataSet_, symbols_, std::move(order));
+  std::vector<Rel>().swap(keys);  // its memory goes back before the order is made
+  NumberSymbols(dataSet_, symbols_, OrderFromStored(distinct, nans));
 }
 
 // The fixed-width types by their stored representation.

@@ -63,16 +63,16 @@ void FreeLarge(void* memory, size_t bytes) noexcept {
   munmap(memory, MappedBytes(bytes));
 }
 
-void ReleaseLargeTail(void* memory, size_t bytes, size_t keep) noexcept {
-  if (bytes < kLargeBytes || keep >= bytes) {
+void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noexcept {
+  if (bytes < kLargeBytes) {
     return;
   }
   constexpr uintptr_t kPage = 4096;
   const auto start = reinterpret_cast<uintptr_t>(memory);
-  const uintptr_t from = (start + keep + kPage - 1) & ~(kPage - 1);
-  const uintptr_t end = start + MappedBytes(bytes);
-  if (from < end) {
-    madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED);
+  const uintptr_t from = (start + begin + kPage - 1) & ~(kPage - 1);
+  const uintptr_t to = end >= bytes ? start + MappedBytes(bytes) : (start + end) & ~(kPage - 1);
+  if (from < to) {
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
   }
 }
 

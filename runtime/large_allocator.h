@@ -10,6 +10,8 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,9 +24,9 @@ inline constexpr size_t kLargeBytes = size_t{4} << 20;
 void* AllocateLarge(size_t bytes);
 // Frees memory from AllocateLarge(`bytes`).
 void FreeLarge(void* memory, size_t bytes) noexcept;
-// Gives the pages of memory from AllocateLarge(`bytes`) back past its first `keep` bytes, which
-// stay as they are; the rest reads as zeros if touched again. Small blocks are left alone.
-void ReleaseLargeTail(void* memory, size_t bytes, size_t keep) noexcept;
+// Gives back the whole pages within bytes [begin, end) of memory from AllocateLarge(`bytes`); they
+// read as zeros if touched again, the other bytes stay as they are. Small blocks are left alone.
+void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noexcept;
 
 template <typename T>
 class LargeAllocator {
@@ -43,6 +45,34 @@ class LargeAllocator {
 
 template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
+
+// As LargeAllocator, but values that resize() adds are left uninitialized: for arrays whose values
+// are always written before they are read. Pages of a large array that resize() only reserved
+// then cost no memory until they are written.
+template <typename T>
+class UninitializedLargeAllocator : public LargeAllocator<T> {
+ public:
+  template <typename U>
+  struct rebind {
+    using other = UninitializedLargeAllocator<U>;
+  };
+
+  UninitializedLargeAllocator() = default;
+  template <typename U>
+  UninitializedLargeAllocator(const UninitializedLargeAllocator<U>& /*other*/) {}
+
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+template <typename T>
+using UninitializedLargeVector = std::vector<T, UninitializedLargeAllocator<T>>;
 
 // A zeroed block of memory; one of a huge page or more is mapped on its own, and its pages exist
 // only once they are touched.

@@ -56,13 +56,15 @@ void FlowDataSet::StoreCurrent() {
   }
   const char* value = static_cast<const char*>(field_.value());
   if (width_ != 0) {
-    // Fixed widths: value i at i × width_; the array grows by doubling, zeroed (nulls stay 0).
+    // Fixed widths: value i at i × width_.
     const size_t at = i * width_;
     if (values_.size() < at + width_) {
       values_.resize(std::max(at + width_, values_.size() * 2));
     }
     if (value != nullptr) {
       memcpy(values_.data() + at, value, width_);
+    } else {
+      memset(values_.data() + at, 0, width_);
     }
     return;
   }
@@ -95,9 +97,7 @@ void FlowDataSet::Append(const FlowDataSet& other) {
       return;
     }
     if (values_.size() < at + bytes) {
-      // The size StoreCurrent's doubling reaches for as many values: resize zeroes, so touches,
-      // every byte up to it.
-      values_.resize(std::bit_ceil(count_) * width_);
+      values_.resize(std::bit_ceil(count_) * width_);  // where StoreCurrent's doubling goes
     }
     memcpy(values_.data() + at, other.values_.data(), bytes);
     return;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 namespace orv {
 namespace {
@@ -30,17 +31,24 @@ TEST(LargeAllocator, ArraysGrowAndShrinkAcrossTheLargeSize) {
   }
 }
 
-// Releasing a large block's tail keeps the bytes before it.
-TEST(LargeAllocator, ReleasedTailKeepsTheHead) {
-  for (const size_t keep : {size_t{0}, size_t{1000}, size_t{4096}, kLargeBytes - 1}) {
-    SCOPED_TRACE(keep);
-    LargeVector<char> bytes(kLargeBytes + 12345);
+// Releasing pages of a large block keeps the bytes around them.
+TEST(LargeAllocator, ReleasedPagesKeepTheBytesAroundThem) {
+  const size_t size = kLargeBytes + 12345;
+  const struct {
+    size_t begin;
+    size_t end;
+  } cases[] = {{0, size}, {1000, size}, {4096, 3 * 4096 + 5}, {kLargeBytes - 1, size}, {7, 9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.begin) + ".." + std::to_string(c.end));
+    LargeVector<char> bytes(size);
     for (size_t i = 0; i < bytes.size(); ++i) {
       bytes[i] = static_cast<char>(i * 31 + 7);
     }
-    ReleaseLargeTail(bytes.data(), bytes.capacity(), keep);
-    for (size_t i = 0; i < keep; ++i) {
-      ASSERT_EQ(bytes[i], static_cast<char>(i * 31 + 7)) << i;
+    ReleaseLargePages(bytes.data(), bytes.capacity(), c.begin, c.end);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (i < c.begin || i >= c.end) {
+        ASSERT_EQ(bytes[i], static_cast<char>(i * 31 + 7)) << i;
+      }
     }
   }
 }
