@@ -13,6 +13,11 @@ template <typename R>
 void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                   uint64_t records);
 
+// Fixed-width values: order keys found by hashing when few, by radix sorting when many.
+template <typename R>
+void CollectFixed(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+                  uint64_t records);
+
 // Room for each record's stored index value, for `symbolCount` symbols.
 template <typename R>
 void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records);
