@@ -112,8 +112,11 @@ class RowDecoder final : public RowDecoderBase {
                       const Status& read);
   Status ReadTable(IFileInput& input, size_t j, LargeBuffer& spare);
   Status SettleTable(size_t j, LargeBuffer* spare);
+  Status ScanTable(size_t j);
+  void SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks& settling);
+  uint64_t PartsOf(size_t j, unsigned threads) const;
   bool WantsOutputs(size_t j) const;
-  void MakeOutputs(size_t j, LargeBuffer* spare);
+  void KeepOutputs(size_t j, LargeBuffer* spare);
   void LogNotes(size_t& logged, size_t upTo);
   void BuildSlots();
 

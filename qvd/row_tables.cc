@@ -1,8 +1,10 @@
 // The symbol tables of the row decoder, front to back in header order. Each table's bytes are read
 // on the calling thread; scanning them and making their outputs run on the workers while the next
 // tables are read, up to twice as many tables under way as there are workers (and one more), so
-// that the last tables start early. A failure is that of the first table in field order, and each
-// field's debug lines are logged in field order once its work is done, as one thread would.
+// that the last tables start early. With fewer tables of many symbols than workers, such a table's
+// outputs are made in parts on several workers. A failure is that of the first table in field
+// order, and each field's debug lines are logged in field order once its work is done, as one
+// thread would.
 #include <algorithm>
 #include <deque>
 
@@ -30,7 +32,7 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
     if (tables_[j] != nullptr && alone) {
       ORV_RETURN_IF_ERROR(SettleTable(j, &spare));
     } else if (tables_[j] != nullptr) {
-      settling.Submit(j, [this, j] { settled_[j] = SettleTable(j, nullptr); });
+      settling.Start([this, j, &pool, &settling] { SettleOnWorkers(j, pool, settling); });
       making.push_back(j);
     }
     while (!making.empty() &&
@@ -84,6 +86,17 @@ Status RowDecoder<Offset>::ReadTable(IFileInput& input, size_t j, LargeBuffer& s
 // The scan of a table read into memory, then its outputs where the rows want them.
 template <typename Offset>
 Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare) {
+  ORV_RETURN_IF_ERROR(ScanTable(j));
+  if (WantsOutputs(j)) {
+    outputs_[j] =
+        MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
+    KeepOutputs(j, spare);
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
+Status RowDecoder<Offset>::ScanTable(size_t j) {
   SymbolTable<Offset>& table = *tables_[j];
   if (!table.onDisk()) {
     ORV_RETURN_IF_ERROR(table.ScanInMemory());
@@ -93,10 +106,50 @@ Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare) {
   } else if (table.uniformSize() != 0) {
     notes_[j].emplace_back("uniform symbol size", fields_[j].fieldName);
   }
-  if (WantsOutputs(j)) {
-    MakeOutputs(j, spare);
-  }
   return Status::Ok();
+}
+
+// SettleTable on a worker. A large table's outputs are made in parts on the pool, and the part
+// that ends last marks the table settled.
+template <typename Offset>
+void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks& settling) {
+  const uint64_t parts = PartsOf(j, pool.threads());
+  if (parts < 2) {
+    settled_[j] = SettleTable(j, nullptr);
+    settling.Done(j);
+    return;
+  }
+  settled_[j] = ScanTable(j);
+  if (!settled_[j].ok()) {
+    settling.Done(j);
+    return;
+  }
+  MakeSymbolOutputsInParts(pool, static_cast<size_t>(parts), *tables_[j], layout_,
+                           *(*setup_.binding)[j], options_.conversion,
+                           [this, j, &settling](std::unique_ptr<SymbolOutputs> outputs) {
+                             outputs_[j] = std::move(outputs);
+                             KeepOutputs(j, nullptr);
+                             settling.Done(j);
+                           });
+}
+
+// The parts to make table j's outputs in. Tables of many symbols share the workers: as many parts
+// to each as leaves no worker idle, each part of 64 Ki symbols at least. With as many such tables
+// as workers, each is one part (a table a worker, and no parts to put together).
+template <typename Offset>
+uint64_t RowDecoder<Offset>::PartsOf(size_t j, unsigned threads) const {
+  constexpr uint64_t kPartSymbols = 65536;
+  auto large = [this](size_t k) {
+    return (*setup_.binding)[k] && WantsOutputs(k) && fields_[k].noOfSymbols >= 2 * kPartSymbols;
+  };
+  if (!large(j)) {
+    return 1;
+  }
+  uint64_t tables = 0;
+  for (size_t k = 0; k < fields_.size(); ++k) {
+    tables += large(k) ? 1 : 0;
+  }
+  return std::min((threads + tables - 1) / tables, fields_[j].noOfSymbols / kPartSymbols);
 }
 
 // In memory, a table whose symbols the rows will mostly use is converted up front.
@@ -108,9 +161,8 @@ bool RowDecoder<Offset>::WantsOutputs(size_t j) const {
 // Once converted, a table's own bytes are no longer needed (unless the filter reads them): they
 // go to `spare` for the next table, or are freed without one.
 template <typename Offset>
-void RowDecoder<Offset>::MakeOutputs(size_t j, LargeBuffer* spare) {
+void RowDecoder<Offset>::KeepOutputs(size_t j, LargeBuffer* spare) {
   const QvdFieldMetadata& field = fields_[j];
-  outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
   if (outputs_[j] == nullptr) {
     return;
   }
@@ -141,7 +193,10 @@ void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
   template Status RowDecoder<Offset>::ReadTable(IFileInput&, size_t, LargeBuffer&);           \
   template Status RowDecoder<Offset>::SettleTable(size_t, LargeBuffer*);                      \
   template bool RowDecoder<Offset>::WantsOutputs(size_t) const;                               \
-  template void RowDecoder<Offset>::MakeOutputs(size_t, LargeBuffer*);                        \
+  template void RowDecoder<Offset>::KeepOutputs(size_t, LargeBuffer*);                        \
+  template void RowDecoder<Offset>::SettleOnWorkers(size_t, TaskPool&, NumberedTasks&);       \
+  template Status RowDecoder<Offset>::ScanTable(size_t);                                      \
+  template uint64_t RowDecoder<Offset>::PartsOf(size_t, unsigned) const;                      \
   template void RowDecoder<Offset>::LogNotes(size_t&, size_t);
 ORV_ROW_TABLES(uint8_t)
 ORV_ROW_TABLES(uint16_t)

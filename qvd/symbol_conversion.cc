@@ -1,26 +1,37 @@
 #include "qvd/symbol_conversion.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <utility>
+#include <vector>
+
+#include "types/type_traits_parser.h"
 
 namespace orv {
 
-template <typename Offset>
-std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
-                                                 const SymbolConversion& conversion) {
-  const uint64_t n = table.metadata().noOfSymbols;
-  // Beyond three times the table's own bytes, memory matters more than the time saved.
+namespace {
+
+// Beyond three times the table's own bytes, memory matters more than the time saved.
+uint64_t OutputsBudget(uint64_t tableLength) {
   constexpr uint64_t kRoom = uint64_t{64} << 20;
-  const uint64_t length = table.length();
-  auto outputs = std::make_unique<SymbolOutputs>(
-      n + 1, length > (UINT64_MAX - kRoom) / 3 ? UINT64_MAX : 3 * length + kRoom);
+  return tableLength > (UINT64_MAX - kRoom) / 3 ? UINT64_MAX : 3 * tableLength + kRoom;
+}
+
+// Appends the outputs of entries [first, last) (entry e: symbol e - 1, 0: null) to `outputs`;
+// false when one can't be kept.
+template <typename Offset>
+bool ConvertEntries(SymbolTable<Offset>& table, TypeTraits& field,
+                    const SymbolConversion& conversion, uint64_t first, uint64_t last,
+                    SymbolOutputs& outputs) {
   std::string spilled;  // only a piece longer than the capture's buffer ends up here
   BufferedFileOutput capture(&spilled);
-  for (uint64_t e = 0; e <= n; ++e) {
+  for (uint64_t e = first; e < last; ++e) {
     const int64_t s = static_cast<int64_t>(e) - 1;
     SymbolOutputs::Mark mark = SymbolOutputs::kClean;
     capture.Discard();
     if (s == -1 && !field.nullable()) {
-      outputs->AppendUnused();  // nulls need a nullable field, and the rows check that
+      outputs.AppendUnused();  // nulls need a nullable field, and the rows check that
       continue;
     }
     if (!ConvertSymbol(table, field, s, conversion)) {
@@ -31,17 +42,102 @@ std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, Typ
       }
       WriteCurrent(field, conversion.textOutput, capture);
     }
-    if (!spilled.empty() || !outputs->Append(capture.buffered(), mark)) {
-      return nullptr;
+    if (!spilled.empty() || !outputs.Append(capture.buffered(), mark)) {
+      capture.Discard();
+      return false;
     }
   }
   capture.Discard();
+  return true;
+}
+
+// A table's outputs made in parts: each part's outputs, and how many parts are still under way.
+template <typename Offset>
+struct PartedOutputs {
+  SymbolTable<Offset>* table = nullptr;
+  const TypeTraitsCollection* layout = nullptr;
+  size_t fieldIndex = 0;
+  const SymbolConversion* conversion = nullptr;
+  std::vector<std::unique_ptr<SymbolOutputs>> parts;
+  std::atomic<size_t> left{0};
+  std::function<void(std::unique_ptr<SymbolOutputs>)> done;
+
+  uint64_t FirstEntry(size_t p) const {
+    return (table->metadata().noOfSymbols + 1) * p / parts.size();
+  }
+  // Part p, converted with a copy of the layout of its own.
+  void Make(size_t p) {
+    TypeTraitsCollection copy = CopyLayout(*layout);
+    auto outputs = std::make_unique<SymbolOutputs>(FirstEntry(p + 1) - FirstEntry(p),
+                                                   OutputsBudget(table->length()));
+    if (ConvertEntries(*table, copy[fieldIndex], *conversion, FirstEntry(p), FirstEntry(p + 1),
+                       *outputs)) {
+      parts[p] = std::move(outputs);
+    }
+  }
+  // The parts appended in order, as one pass would have made them; that pass itself where a part
+  // couldn't be kept (a part's widths grow otherwise than the whole table's).
+  std::unique_ptr<SymbolOutputs> Join() {
+    if (std::any_of(parts.begin(), parts.end(), [](const auto& part) { return !part; })) {
+      parts.clear();
+      return MakeSymbolOutputs(*table, (*layout)[fieldIndex], *conversion);
+    }
+    auto outputs = std::make_unique<SymbolOutputs>(table->metadata().noOfSymbols + 1,
+                                                   OutputsBudget(table->length()));
+    for (auto& part : parts) {
+      if (!outputs->AppendAll(*part)) {
+        return nullptr;
+      }
+      part.reset();
+    }
+    return outputs;
+  }
+};
+
+}  // namespace
+
+template <typename Offset>
+std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
+                                                 const SymbolConversion& conversion) {
+  const uint64_t entries = table.metadata().noOfSymbols + 1;
+  auto outputs = std::make_unique<SymbolOutputs>(entries, OutputsBudget(table.length()));
+  if (!ConvertEntries(table, field, conversion, 0, entries, *outputs)) {
+    return nullptr;
+  }
   return outputs;
+}
+
+template <typename Offset>
+void MakeSymbolOutputsInParts(TaskPool& pool, size_t parts, SymbolTable<Offset>& table,
+                              const TypeTraitsCollection& layout, size_t fieldIndex,
+                              const SymbolConversion& conversion,
+                              std::function<void(std::unique_ptr<SymbolOutputs>)> done) {
+  auto state = std::make_shared<PartedOutputs<Offset>>();
+  state->table = &table;
+  state->layout = &layout;
+  state->fieldIndex = fieldIndex;
+  state->conversion = &conversion;
+  state->parts.resize(std::max<size_t>(parts, 1));
+  state->left = state->parts.size();
+  state->done = std::move(done);
+  auto make = [state](size_t p) {
+    state->Make(p);
+    if (state->left.fetch_sub(1) == 1) {
+      state->done(state->Join());
+    }
+  };
+  for (size_t p = 1; p < state->parts.size(); ++p) {
+    pool.Submit([make, p] { make(p); });
+  }
+  make(0);
 }
 
 #define ORV_SYMBOL_CONVERSION(Offset)                                                          \
   template std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>&, TypeTraits&, \
-                                                            const SymbolConversion&);
+                                                            const SymbolConversion&);          \
+  template void MakeSymbolOutputsInParts(                                                      \
+      TaskPool&, size_t, SymbolTable<Offset>&, const TypeTraitsCollection&, size_t,            \
+      const SymbolConversion&, std::function<void(std::unique_ptr<SymbolOutputs>)>);
 ORV_SYMBOL_CONVERSION(uint8_t)
 ORV_SYMBOL_CONVERSION(uint16_t)
 ORV_SYMBOL_CONVERSION(uint32_t)

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "qvd/symbol_outputs.h"
 #include "qvd/symbol_table.h"
+#include "runtime/workers.h"
 #include "types/type_traits.h"
 
 namespace orv {
@@ -58,6 +60,17 @@ inline bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
                                                  const SymbolConversion& conversion);
+
+// As MakeSymbolOutputs for field `fieldIndex` of `layout`, in `parts` runs of symbols: this
+// thread makes the first, `pool`'s workers the others, each with a copy of the layout of its own.
+// Whichever finishes last appends the runs in order and calls `done` with the outputs that
+// MakeSymbolOutputs would have made. The table, the layout and `conversion` must outlive that
+// call.
+template <typename Offset>
+void MakeSymbolOutputsInParts(TaskPool& pool, size_t parts, SymbolTable<Offset>& table,
+                              const TypeTraitsCollection& layout, size_t fieldIndex,
+                              const SymbolConversion& conversion,
+                              std::function<void(std::unique_ptr<SymbolOutputs>)> done);
 
 // Writes the field's current value as output bytes.
 inline void WriteCurrent(const TypeTraits& field, bool textOutput, BufferedFileOutput& output) {

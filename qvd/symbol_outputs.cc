@@ -40,6 +40,17 @@ bool SymbolOutputs::Append(std::string_view bytes, Mark mark) {
   return true;
 }
 
+bool SymbolOutputs::AppendAll(const SymbolOutputs& part) {
+  for (uint64_t e = 0; e < part.count_; ++e) {
+    if (e < part.leadingUnused_) {
+      AppendUnused();
+    } else if (!Append(part.bytes(e), part.mark(e))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool SymbolOutputs::Restride(size_t stride, bool fixed) {
   if (stride != 0 && (entries_ > (SIZE_MAX - kSlack) / stride || entries_ > maxBytes_ / stride)) {
     return false;

@@ -30,6 +30,9 @@ class SymbolOutputs {
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
   bool Append(std::string_view bytes, Mark mark);
+  // Appends the entries of `part`, as Append and AppendUnused would have made them here (an unused
+  // entry only leads a table).
+  bool AppendAll(const SymbolOutputs& part);
   // Appends an entry that no row may name (its bytes are zeros), without bearing on the width.
   void AppendUnused() {
     if (count_ < entries_) {

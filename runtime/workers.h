@@ -63,10 +63,16 @@ class NumberedTasks {
   void Submit(size_t number, std::function<void()> task) {
     pool_.Submit([this, number, task = std::move(task)] {
       task();
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_[number] = 1;
-      finished_.notify_all();
+      Done(number);
     });
+  }
+  // As Submit, for a task that hands its end on to tasks of its own: its number is done once one
+  // of them calls Done(number).
+  void Start(std::function<void()> task) { pool_.Submit(std::move(task)); }
+  void Done(size_t number) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_[number] = 1;
+    finished_.notify_all();
   }
   void WaitFor(size_t number) {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -2,6 +2,7 @@
 // refused with one FAIL line.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 #include <string>
 
@@ -127,6 +128,66 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
             "Field reading failed: 's' (record no. 17002).");
   EXPECT_EQ(FailMessage(Shell(dir, "$B/drawoff --threads=2 -i cut.qvd --csv").err),
             "Error reading field data: 'n'.");
+}
+
+// Two tables of 140,000 symbols, whose outputs are made in parts once there are more workers than
+// such tables: texts that grow wider from part to part, one with a tab, and an int table with one
+// symbol that isn't an int. `badRow` names that symbol; with `longText` one text is too long to
+// keep up front, so that the text table is converted as the rows name its symbols.
+std::string PartedQvd(std::optional<size_t> badRow, bool longText = false) {
+  constexpr uint32_t kSymbols = 140000;
+  constexpr uint32_t kBadSymbol = 120000;
+  std::string texts;
+  std::string ints;
+  for (uint32_t i = 0; i < kSymbols; ++i) {
+    texts +=
+        TextSymbol(i == 100000               ? "tab\there"
+                   : longText && i == 130000 ? std::string(300, 'y')
+                                             : std::string(1 + i / 10000, 'x') + std::to_string(i));
+    ints += i == kBadSymbol ? TextSymbol("oops") : IntSymbol(static_cast<int32_t>(i) * 3 - 1000);
+  }
+  std::string rows;
+  for (uint32_t r = 0; r < 150000; ++r) {
+    uint64_t n = (uint64_t{r} * 7919) % kSymbols;
+    n = n == kBadSymbol && badRow != r ? n + 1 : n;
+    n = badRow == r ? kBadSymbol : n;
+    const uint64_t bits = (uint64_t{r} * 104729) % kSymbols | n << 18;
+    for (int b = 0; b < 5; ++b) {
+      rows += static_cast<char>(bits >> (8 * b));
+    }
+  }
+  return QvdTable(
+             {QvdField("s", 0, 18, 0, texts, kSymbols), QvdField("n", 18, 18, 0, ints, kSymbols)},
+             5, rows)
+      .Bytes();
+}
+
+TEST(Threads, DrawoffMakesLargeTablesInPartsAlike) {
+  ScratchDir dir;
+  WriteFileBytes(dir / "parted.qvd", PartedQvd(std::nullopt));
+  WriteFileBytes(dir / "parted-bad.qvd", PartedQvd(70000));
+  WriteFileBytes(dir / "parted-long.qvd", PartedQvd(std::nullopt, true));
+  const std::string layout = " -d 's string; n int'";
+  const std::string runs[] = {
+      "-i parted.qvd" + layout,
+      "-i parted.qvd -y" + layout,  // the tab: one warning
+      "-i parted.qvd --csv",
+      "-i parted-bad.qvd -y" + layout,
+      "-i parted-long.qvd -y" + layout,
+  };
+  for (const std::string& run : runs) {
+    SCOPED_TRACE(run);
+    const ProgramResult one = Shell(dir, "ORV_LOG_LEVEL=debug $B/drawoff --threads=1 " + run);
+    for (const char* threads : {"3", "8"}) {
+      const ProgramResult many = Shell(
+          dir, std::string("ORV_LOG_LEVEL=debug $B/drawoff --threads=") + threads + " " + run);
+      EXPECT_EQ(many.status, one.status) << threads;
+      EXPECT_TRUE(many.out == one.out) << threads;
+      EXPECT_EQ(StableLog(many.err), StableLog(one.err)) << threads;
+    }
+  }
+  EXPECT_EQ(FailMessage(Shell(dir, "$B/drawoff --threads=8 -i parted-bad.qvd" + layout).err),
+            "Field reading failed: 'n' (record no. 70001).");
 }
 
 // A damaged table is reported before a later one that the input cuts short, as one thread would.
