@@ -135,10 +135,14 @@ void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks
 
 // The parts to make table j's outputs in. Tables of many symbols share the workers: as many parts
 // to each as leaves no worker idle, each part of 64 Ki symbols at least. With as many such tables
-// as workers, each is one part (a table a worker, and no parts to put together).
+// as workers, each is one part (a table a worker, and no parts to put together). Binary outputs
+// are copies of the symbols' values, which cost about what putting parts together does: one part.
 template <typename Offset>
 uint64_t RowDecoder<Offset>::PartsOf(size_t j, unsigned threads) const {
   constexpr uint64_t kPartSymbols = 65536;
+  if (!options_.conversion.textOutput) {
+    return 1;
+  }
   auto large = [this](size_t k) {
     return (*setup_.binding)[k] && WantsOutputs(k) && fields_[k].noOfSymbols >= 2 * kPartSymbols;
   };
