@@ -32,7 +32,7 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
     if (tables_[j] != nullptr && alone) {
       ORV_RETURN_IF_ERROR(SettleTable(j, &spare));
     } else if (tables_[j] != nullptr) {
-      settling.Start([this, j, &pool, &settling] { SettleOnWorkers(j, pool, settling); });
+      pool.Submit([this, j, &pool, &settling] { SettleOnWorkers(j, pool, settling); });
       making.push_back(j);
     }
     while (!making.empty() &&

@@ -115,11 +115,16 @@ void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
   }
 }
 
-// A run of one field's symbols, written into `bytes` on a worker.
-struct SymbolChunk {
+// Symbols [begin, end) of a field.
+struct SymbolRun {
   size_t field = 0;
   uint64_t begin = 0;
   uint64_t end = 0;
+};
+
+// A run, written into `bytes` on a worker.
+struct SymbolChunk {
+  SymbolRun run;
   std::string bytes;
 };
 
@@ -134,34 +139,30 @@ void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>
     }
     return;
   }
+  // The runs, each field's first one holding its null symbol: a field of neither has none.
   constexpr uint64_t kChunkSymbols = 16384;
-  size_t field = 0;
-  uint64_t next = 0;  // the next run's field and first symbol
+  std::vector<SymbolRun> runs;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const uint64_t count = fields[i].symbolCount;
+    for (uint64_t begin = 0; begin < count || (begin == 0 && fields[i].nullSymbol);
+         begin += kChunkSymbols) {
+      runs.push_back({i, begin, std::min(begin + kChunkSymbols, count)});
+    }
+  }
+  size_t next = 0;
   RunOrdered<SymbolChunk>(
       pool, 2 * size_t{pool.threads()},
       [&](SymbolChunk& chunk) {
-        while (field < fields.size() && next == fields[field].symbolCount &&
-               (next != 0 || !fields[field].nullSymbol)) {
-          ++field;
-          next = 0;
-        }
-        if (field == fields.size()) {
+        if (next == runs.size()) {
           return false;
         }
-        chunk.field = field;
-        chunk.begin = next;
-        chunk.end = std::min(next + kChunkSymbols, fields[field].symbolCount);
-        next = chunk.end;
-        if (next == fields[field].symbolCount) {
-          ++field;
-          next = 0;
-        }
+        chunk.run = runs[next++];
         return true;
       },
       [&](SymbolChunk& chunk) {
         chunk.bytes.clear();
         BufferedFileOutput bytes(&chunk.bytes);
-        WriteSymbolRun(fields[chunk.field], chunk.begin, chunk.end, bytes);
+        WriteSymbolRun(fields[chunk.run.field], chunk.run.begin, chunk.run.end, bytes);
         bytes.flush();
       },
       [&](SymbolChunk& chunk) {

@@ -51,24 +51,16 @@ class TaskPool {
   bool ending_ = false;
 };
 
-// Tasks that the caller numbers and waits for one by one.
+// Numbered pieces of work on `pool`, which the caller waits for one by one: a piece is done once
+// some task on the pool (its own, or the last of several it handed on to) calls Done(number).
 class NumberedTasks {
  public:
   NumberedTasks(TaskPool& pool, size_t count) : pool_(pool), done_(count, 0) {}
-  // Waits for every task: they refer to this object.
+  // Waits for every task on the pool: they refer to this object.
   ~NumberedTasks() { pool_.Wait(); }
   NumberedTasks(const NumberedTasks&) = delete;
   NumberedTasks& operator=(const NumberedTasks&) = delete;
 
-  void Submit(size_t number, std::function<void()> task) {
-    pool_.Submit([this, number, task = std::move(task)] {
-      task();
-      Done(number);
-    });
-  }
-  // As Submit, for a task that hands its end on to tasks of its own: its number is done once one
-  // of them calls Done(number).
-  void Start(std::function<void()> task) { pool_.Submit(std::move(task)); }
   void Done(size_t number) {
     std::lock_guard<std::mutex> lock(mutex_);
     done_[number] = 1;

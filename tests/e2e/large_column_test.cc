@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "tests/e2e/shell_run.h"
@@ -21,10 +20,9 @@ TEST(LargeColumn, RecordsComeBackFromTheQvd) {
     records += null ? '\1' : '\0';
     if (!null) {
       const auto v = static_cast<int32_t>((uint64_t{i % 3000000} * 2654435761u) % 2147483647u);
-      records.append(reinterpret_cast<const char*>(&v), sizeof v);
+      records += LittleEndian(v);
     }
-    const double w = static_cast<double>(i) * 1.000001 - 1e6;
-    records.append(reinterpret_cast<const char*>(&w), sizeof w);
+    records += LittleEndian(static_cast<double>(i) * 1.000001 - 1e6);
   }
   ScratchDir dir;
   WriteFileBytes(dir / "in.bin", records);

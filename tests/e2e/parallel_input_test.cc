@@ -60,27 +60,22 @@ std::string TextRecords(int count, const std::string& eol) {
   return text;
 }
 
-template <typename T>
-void Put(std::string& bytes, T value) {
-  bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
 // Binary records of kBinaryLayout: every eleventh name and thirteenth quantity null, every
 // seventeenth name empty.
 std::string BinaryRecords(int count) {
   std::string bytes;
   for (int i = 1; i <= count; ++i) {
     const std::string name = i % 17 == 0 ? "" : "name" + std::to_string(i);
-    Put<int32_t>(bytes, i);
-    Put<int64_t>(bytes, int64_t{i} * 100 + i % 100);
+    bytes += LittleEndian<int32_t>(i);
+    bytes += LittleEndian<int64_t>(int64_t{i} * 100 + i % 100);
     bytes += i % 11 == 0 ? '\1' : '\0';
     if (i % 11 != 0) {
-      Put(bytes, static_cast<uint32_t>(name.size()));
+      bytes += LittleEndian(static_cast<uint32_t>(name.size()));
       bytes += name;
     }
     bytes += i % 13 == 0 ? '\1' : '\0';
     if (i % 13 != 0) {
-      Put<int32_t>(bytes, -i);
+      bytes += LittleEndian<int32_t>(-i);
     }
     bytes += "abc";
   }
