@@ -1,6 +1,7 @@
 #include "types/flow_data_set.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -75,39 +76,79 @@ void FlowDataSet::StoreCurrent() {
 }
 
 void FlowDataSet::Append(const FlowDataSet& other) {
-  const size_t base = count_;
-  count_ += other.count_;
+  const size_t first = count_;
+  const size_t firstByte = bytes();
+  Extend(count_ + other.count_, firstByte + other.bytes());
+  CopyAt(room(), other, first, firstByte);
+}
+
+bool FlowDataSet::Fits(size_t records, size_t bytes) const {
+  if (nullable_ && nulls_.capacity() < (records + 63) / 64) {
+    return false;
+  }
+  if (width_ != 0) {
+    return values_.size() >= records * width_;
+  }
+  return ends_.capacity() >= records && values_.capacity() >= bytes;
+}
+
+void FlowDataSet::Extend(size_t records, size_t bytes) {
+  count_ = std::max(count_, records);
   if (nullable_) {
-    // Null bits: whole words when this store ends on a word, else each word split over two.
-    const size_t shift = base & 63;
     nulls_.resize((count_ + 63) / 64);
-    const size_t words = (other.count_ + 63) / 64;
+  }
+  if (width_ != 0) {
+    if (values_.size() < count_ * width_) {
+      values_.resize(std::bit_ceil(count_) * width_);  // where StoreCurrent's doubling goes
+    }
+    return;
+  }
+  ends_.resize(count_);
+  if (bytes > values_.size()) {
+    if (bytes > values_.capacity()) {
+      values_.reserve(std::max(bytes, 2 * values_.capacity()));
+    }
+    values_.resize(bytes);
+  }
+}
+
+void FlowDataSet::CopyAt(Room room, const FlowDataSet& part, size_t first, size_t firstByte) const {
+  if (nullable_ && part.count_ != 0) {
+    // Null bits, each part word split over two when `first` is inside a word. The first and last
+    // words may be shared with the neighbouring ranges.
+    const size_t shift = first & 63;
+    const size_t firstWord = first / 64;
+    const size_t lastWord = (first + part.count_ - 1) / 64;
+    auto put = [&](size_t w, uint64_t bits) {
+      if (bits == 0) {
+        return;
+      }
+      if (w == firstWord || w == lastWord) {
+        std::atomic_ref<uint64_t>(room.nulls[w]).fetch_or(bits, std::memory_order_relaxed);
+      } else {
+        room.nulls[w] |= bits;
+      }
+    };
+    const size_t words = (part.count_ + 63) / 64;
     for (size_t w = 0; w < words; ++w) {
-      const uint64_t bits = other.nulls_[w];
-      nulls_[base / 64 + w] |= bits << shift;
-      if (shift != 0 && base / 64 + w + 1 < nulls_.size()) {
-        nulls_[base / 64 + w + 1] |= bits >> (64 - shift);
+      const uint64_t bits = part.nulls_[w];
+      put(firstWord + w, bits << shift);
+      if (shift != 0 && firstWord + w + 1 <= lastWord) {
+        put(firstWord + w + 1, bits >> (64 - shift));
       }
     }
   }
   if (width_ != 0) {
-    const size_t at = base * width_;
-    const size_t bytes = other.count_ * width_;
-    if (bytes == 0) {
-      return;
+    if (part.count_ != 0) {
+      memcpy(room.values + first * width_, part.values_.data(), part.count_ * width_);
     }
-    if (values_.size() < at + bytes) {
-      values_.resize(std::bit_ceil(count_) * width_);  // where StoreCurrent's doubling goes
-    }
-    memcpy(values_.data() + at, other.values_.data(), bytes);
     return;
   }
-  const uint64_t offset = values_.size();
-  values_.insert(values_.end(), other.values_.begin(), other.values_.end());
-  const size_t first = ends_.size();
-  ends_.resize(first + other.ends_.size());
-  for (size_t i = 0; i < other.ends_.size(); ++i) {
-    ends_[first + i] = other.ends_[i] + offset;
+  if (!part.values_.empty()) {
+    memcpy(room.values + firstByte, part.values_.data(), part.values_.size());
+  }
+  for (size_t i = 0; i < part.count_; ++i) {
+    room.ends[first + i] = part.ends_[i] + firstByte;
   }
 }
 

@@ -26,10 +26,33 @@ class FlowDataSet {
   void StoreCurrent();
   // Appends the values of `other`, a store of a field of the same type, after this one's.
   void Append(const FlowDataSet& other);
+  // For filling from several threads. Extend makes the store `records` values and, for variable
+  // strings, `bytes` value bytes long (never shorter); Room() is where its arrays then lie, and
+  // CopyAt writes a part's values there as records [first, first + part.size()) and bytes
+  // [firstByte, firstByte + part.bytes()). CopyAt calls of ranges that don't overlap may run at
+  // once, and alongside an Extend that Fits, which moves no array.
+  class Room {
+    friend class FlowDataSet;
+    char* values = nullptr;
+    uint64_t* ends = nullptr;
+    uint64_t* nulls = nullptr;
+  };
+  bool Fits(size_t records, size_t bytes) const;
+  void Extend(size_t records, size_t bytes);
+  Room room() {
+    Room room;
+    room.values = values_.data();
+    room.ends = ends_.data();
+    room.nulls = nulls_.data();
+    return room;
+  }
+  void CopyAt(Room room, const FlowDataSet& part, size_t first, size_t firstByte) const;
   // Drops every value, keeping the arrays' memory for the next ones.
   void Clear();
 
   size_t size() const { return count_; }
+  // Variable strings: the bytes of the values; 0 for fixed widths.
+  size_t bytes() const { return width_ == 0 ? values_.size() : 0; }
   // A record's value and byte size; a null pointer for null.
   std::pair<const char*, size_t> ValueAt(size_t i) const {
     if (nullable_ && (nulls_[i >> 6] >> (i & 63) & 1) != 0) {
@@ -66,9 +89,10 @@ class FlowDataSet {
   size_t streamWidth_;  // binary values of a fixed width: their bytes, read without the descriptor
   size_t count_ = 0;
   // Fixed widths grow by doubling; the room past the last value is not written (nor memory).
-  UninitializedLargeVector<char> values_;    // a null's bytes are zeros
-  UninitializedLargeVector<uint64_t> ends_;  // variable strings: end offset of each value in values_
-  LargeVector<uint64_t> nulls_;              // one bit per value
+  UninitializedLargeVector<char> values_;  // a null's bytes are zeros
+  UninitializedLargeVector<uint64_t>
+      ends_;                     // variable strings: end offset of each value in values_
+  LargeVector<uint64_t> nulls_;  // one bit per value
 };
 
 }  // namespace orv

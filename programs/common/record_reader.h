@@ -101,6 +101,7 @@ class RecordReader {
     std::deque<const RecordChunk<Part>*> pending;  // filled, not yet drained
     std::optional<Status> rest;                    // the end of a sequential read
     bool stopped = false;
+    uint64_t chunks = 0;  // filled so far
     TaskPool pool(threads);
     RunOrdered<RecordChunk<Part>>(
         pool, 2 * size_t{threads},
@@ -110,6 +111,7 @@ class RecordReader {
           }
           const bool filled = source.Fill(chunk.bytes, chunk.end);
           if (filled) {
+            chunk.number = chunks++;
             pending.push_back(&chunk);
           }
           return filled;
@@ -233,7 +235,7 @@ class RecordReader {
                                        last, chunk.records)
                        : ParseRecordChunk(part, input, last, chunk.records);
     chunk.clean = chunk.clean && chunk.end != ChunkEnd::kFailure;
-    part.Finish();
+    part.Finish(chunk.number, chunk.clean);
   }
 
   Status Failure(size_t field, int status);

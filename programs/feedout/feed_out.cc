@@ -77,7 +77,7 @@ struct QvxPart {
       field->WriteQvx(output);
     }
   }
-  void Finish() { output.flush(); }
+  void Finish(uint64_t /*number*/, bool /*clean*/) { output.flush(); }
   bool Drain() {
     target.Write(bytes.data(), bytes.size());
     return !target.failed();

@@ -14,6 +14,7 @@
 #include "programs/common/program.h"
 #include "programs/common/record_reader.h"
 #include "programs/common/replacing_output.h"
+#include "programs/packdown/column_parts.h"
 #include "programs/packdown/csv_layout.h"
 #include "qvd/symbol_collector.h"
 #include "qvd/writer.h"
@@ -136,7 +137,7 @@ class PackDown : public Program<PackDownOptions> {
   template <typename R>
   int CollectAndWrite();
 
-  std::vector<std::unique_ptr<FlowDataSet>> dataSets_;
+  ColumnStores dataSets_;
   uint64_t records_ = 0;
   ReplacingOutput output_;
   bool inferLayout_ = false;  // --csv without a layout: made from the input
@@ -233,47 +234,6 @@ Status PackDown::PrepareOutput(FILE* input) {
   return output_.Prepare(options_.outputPath);
 }
 
-// A string value holding a 0x00 byte, which ReadColumns refuses.
-bool HoldsZeroByte(const TypeTraits& field) {
-  return !field.IsNull() && memchr(field.value(), 0, field.valueLength()) != nullptr;
-}
-
-// A chunk of records parsed on a worker: its own layout and column stores, appended to the
-// program's stores in record order. A 0x00 byte fails the chunk, so that the records are read
-// again on the calling thread, which reports it.
-struct ColumnPart {
-  ColumnPart(const RecordInputOptions& records, std::vector<std::unique_ptr<FlowDataSet>>& stores)
-      : layout(CopyLayout(records.layout)), target(stores) {
-    for (const auto& field : layout) {
-      dataSets.push_back(FlowDataSet::Create(*field, records.textInput));
-      isString.push_back(field->AsString() != nullptr);
-    }
-  }
-
-  void Reset() {
-    for (const auto& dataSet : dataSets) {
-      dataSet->Clear();
-    }
-  }
-  int ReadValue(size_t i, IFileInput& input) {
-    const int status = dataSets[i]->ReadValue(input);
-    return status == kStatusOk && isString[i] && HoldsZeroByte(layout[i]) ? kStatusBad : status;
-  }
-  void TakeRecord() {}
-  void Finish() {}
-  bool Drain() {
-    for (size_t i = 0; i < dataSets.size(); ++i) {
-      target[i]->Append(*dataSets[i]);
-    }
-    return true;
-  }
-
-  TypeTraitsCollection layout;
-  std::vector<std::unique_ptr<FlowDataSet>> dataSets;
-  std::vector<bool> isString;
-  std::vector<std::unique_ptr<FlowDataSet>>& target;
-};
-
 // Every record into the column stores.
 Status PackDown::ReadColumns(RecordReader& reader) {
   const TypeTraitsCollection& layout = options_.records.layout;
@@ -290,7 +250,8 @@ Status PackDown::ReadColumns(RecordReader& reader) {
     return status;
   };
   auto takeRecord = [] { return true; };
-  auto makePart = [&] { return std::make_unique<ColumnPart>(options_.records, dataSets_); };
+  ColumnPlacement placement(dataSets_);
+  auto makePart = [&] { return std::make_unique<ColumnPart>(options_.records, placement); };
   return reader.ReadAllChunked<ColumnPart>(makePart, readValue, takeRecord);
 }
 

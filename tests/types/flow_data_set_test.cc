@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/types/test_support.h"
 #include "types/integral.h"
 
@@ -10,6 +12,16 @@ namespace orv {
 namespace {
 
 using V = std::vector<std::string>;
+
+// Each value of a store as "null" or its bytes in hex.
+V Values(const FlowDataSet& set) {
+  V values;
+  for (size_t i = 0; i < set.size(); ++i) {
+    auto [data, size] = set.ValueAt(i);
+    values.push_back(data == nullptr ? "null" : "[" + test::ToHex({data, size}) + "]");
+  }
+  return values;
+}
 
 // Reads values until the input ends; each value as "null" or its bytes in hex.
 V ReadAll(const char* layout, const std::string& bytes, bool text, int lastStatus = kStatusEnd) {
@@ -20,12 +32,7 @@ V ReadAll(const char* layout, const std::string& bytes, bool text, int lastStatu
   while ((status = set->ReadValue(input)) == kStatusOk) {
   }
   EXPECT_EQ(status, lastStatus);
-  V values;
-  for (size_t i = 0; i < set->size(); ++i) {
-    auto [data, size] = set->ValueAt(i);
-    values.push_back(data == nullptr ? "null" : "[" + test::ToHex({data, size}) + "]");
-  }
-  return values;
+  return Values(*set);
 }
 
 TEST(FlowDataSet, StoresIntsStringsAndDecimalsWithTheirNulls) {
@@ -91,13 +98,49 @@ TEST(FlowDataSet, AppendedPiecesEqualOneStore) {
           all->Clear();  // a cleared store takes values as a new one
         }
       }
-      V values;
-      for (size_t i = 0; i < all->size(); ++i) {
-        auto [data, size] = all->ValueAt(i);
-        values.push_back(data == nullptr ? "null" : "[" + test::ToHex({data, size}) + "]");
-      }
-      EXPECT_EQ(values, whole);
+      EXPECT_EQ(Values(*all), whole);
     }
+  }
+}
+
+// Pieces copied into a store at once from several threads, each at its own place, last piece
+// first: the store equals one that read them all, null bits shared by neighbouring pieces too.
+TEST(FlowDataSet, PiecesCopiedAtTheirPlacesFromThreadsEqualOneStore) {
+  for (const char* layout : {"v int nullable", "v string nullable"}) {
+    SCOPED_TRACE(layout);
+    TypeTraitsCollection fields = test::Layout(layout);
+    std::string text;
+    std::vector<std::unique_ptr<FlowDataSet>> pieces;
+    size_t records = 0;
+    size_t bytes = 0;
+    for (const size_t count : {1, 63, 64, 65, 7, 130, 0, 100}) {
+      std::string part;
+      for (size_t i = 0; i < count; ++i) {
+        part += (records + i) % 5 == 0 ? "\n" : std::to_string((records + i) * 7 % 1000) + "\n";
+      }
+      text += part;
+      pieces.push_back(FlowDataSet::Create(fields[0], true));
+      MemoryInput input(part.data(), part.size());
+      while (pieces.back()->ReadValue(input) == kStatusOk) {
+      }
+      records += pieces.back()->size();
+      bytes += pieces.back()->bytes();
+    }
+    std::unique_ptr<FlowDataSet> all = FlowDataSet::Create(fields[0], true);
+    ASSERT_FALSE(all->Fits(records, bytes));
+    all->Extend(records, bytes);
+    ASSERT_TRUE(all->Fits(records, bytes));
+    std::vector<std::thread> threads;
+    for (size_t p = pieces.size(), first = records, firstByte = bytes; p-- > 0;) {
+      first -= pieces[p]->size();
+      firstByte -= pieces[p]->bytes();
+      threads.emplace_back(
+          [&, p, first, firstByte] { all->CopyAt(all->room(), *pieces[p], first, firstByte); });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
+    EXPECT_EQ(Values(*all), ReadAll(layout, text, true));
   }
 }
 
