@@ -40,9 +40,9 @@ U128 OrderKey(__int128 v) {
   return static_cast<U128>(v) ^ (U128{1} << 127);
 }
 
-constexpr uint64_t kAhead = 16;
-constexpr uint64_t kFewKeys = 4096;  // hashed whatever share of the values they are  // records
-                                     // whose loads are started ahead of their use
+constexpr uint64_t kAhead = 16;           // records whose loads are started ahead of their use
+constexpr uint64_t kFewKeys = 4096;       // hashed whatever share of the values they are
+constexpr uint64_t kDenseKeys = 1 << 18;  // the widest range of keys marked in an array
 
 // Where each NaN goes: NaN, which no order places, goes last and equals nothing, so each NaN
 // record is a symbol of its own, in visit order.
@@ -86,8 +86,9 @@ class FixedGrouping {
         descending_(dataSet.field().sortDirection() == 1) {}
 
   void Run() {
-    if (!Hashed()) {
-      Sorted();
+    const Keys keys = Scan();
+    if (!Dense(keys) && !Hashed()) {
+      Sorted(keys);
     }
   }
 
@@ -111,8 +112,16 @@ class FixedGrouping {
     }
   }
 
+  // The least and most keys other than NaN, and the NaN records in visit order.
+  struct Keys {
+    Word least = ~Word{0};
+    Word most = 0;
+    std::vector<R> nans;
+  };
+  Keys Scan() const;
+  bool Dense(const Keys& keys);
   bool Hashed();
-  void Sorted();
+  void Sorted(const Keys& keys);
   void SortedWords(Word least, unsigned bits, unsigned recordBits, const std::vector<R>& nans);
   void SortedPairs(Word least, unsigned bits, const std::vector<R>& nans);
   template <typename Entry, typename KeyOf, typename RecordOf>
@@ -181,20 +190,66 @@ bool FixedGrouping<T, R, KeyFn>::Hashed() {
 }
 
 template <typename T, typename R, typename KeyFn>
-void FixedGrouping<T, R, KeyFn>::Sorted() {
-  Word least = ~Word{0};
-  Word most = 0;
-  std::vector<R> nans;
+typename FixedGrouping<T, R, KeyFn>::Keys FixedGrouping<T, R, KeyFn>::Scan() const {
+  Keys keys;
   visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
     if (IsNaN(w)) {
-      nans.push_back(static_cast<R>(r));
+      keys.nans.push_back(static_cast<R>(r));
     } else {
-      least = std::min(least, w);
-      most = std::max(most, w);
+      keys.least = std::min(keys.least, w);
+      keys.most = std::max(keys.most, w);
     }
     return true;
   });
+  return keys;
+}
+
+// Keys within a narrow range (the days of a date column, small counts): an array over the range
+// marks the keys there are, which then take their symbols in key order without a sort.
+template <typename T, typename R, typename KeyFn>
+bool FixedGrouping<T, R, KeyFn>::Dense(const Keys& keys) {
+  const uint64_t most = std::clamp<uint64_t>(records_, kFewKeys, kDenseKeys);
+  if (keys.least > keys.most || keys.most - keys.least >= most) {
+    return false;
+  }
+  const Word least = keys.least;
+  // Each key's first record visited, then its symbol; UINT64_MAX for a key no record holds.
+  std::vector<uint64_t> slots(static_cast<size_t>(keys.most - least) + 1, UINT64_MAX);
+  visit_.ForEach([&](uint64_t r) {
+    const Word w = WordOf(dataSet_.ValueAt(r).first);
+    if (!IsNaN(w) && slots[static_cast<size_t>(w - least)] == UINT64_MAX) {
+      slots[static_cast<size_t>(w - least)] = r;
+    }
+    return true;
+  });
+  std::vector<R> order;
+  const uint64_t f = symbols_.firstValueIndex;
+  for (uint64_t& slot : slots) {
+    if (slot != UINT64_MAX) {
+      order.push_back(static_cast<R>(slot));
+      slot = f + order.size() - 1;
+    }
+  }
+  const NaNSymbols<R> nanSymbols(keys.nans, f + order.size());
+  order.insert(order.end(), keys.nans.begin(), keys.nans.end());
+  MakeStored(symbols_, order.size(), records_);
+  NumberSymbols(dataSet_, symbols_, std::move(order));
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    ForEachValue([&](uint64_t r, Word w) {
+      stored[r] =
+          static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r) : slots[static_cast<size_t>(w - least)]);
+    });
+  });
+  return true;
+}
+
+template <typename T, typename R, typename KeyFn>
+void FixedGrouping<T, R, KeyFn>::Sorted(const Keys& keys) {
+  const Word least = keys.least;
+  const Word most = keys.most;
+  const std::vector<R>& nans = keys.nans;
   const Word range = least <= most ? most - least : 0;
   const unsigned bits = BitWidth(range);
   const unsigned recordBits = BitWidth(records_ - 1);

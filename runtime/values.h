@@ -75,6 +75,14 @@ class date {
   // As EpochDays, with a month beyond 12 (or 0) carried into the years first, so that any packed
   // word names one day: 2023-02-30 is 2023-03-02.
   int64_t CarriedEpochDays() const {
+    if (const unsigned m = month(); m - 1 < 12 && year() > 0) [[likely]] {
+      // DaysFromCivil in unsigned arithmetic, which a year from 0 on allows.
+      const uint32_t y = year() - (m <= 2);
+      const uint32_t era = y / 400;
+      const uint32_t yoe = y - era * 400;
+      const uint32_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + day() - 1;
+      return int64_t{era} * 146097 + (yoe * 365 + yoe / 4 - yoe / 100 + doy) - 719468;
+    }
     int64_t months = int64_t{year()} * 12 + month() - 1;
     int64_t y = months >= 0 ? months / 12 : (months - 11) / 12;
     return DaysFromCivil(y, static_cast<unsigned>(months - y * 12 + 1), day());

@@ -83,6 +83,12 @@ TEST(SymbolCollector, EveryNaNIsASymbolOfItsOwnAfterTheNumbers) {
   EXPECT_EQ(symbols.stored[2], 1u);
   EXPECT_EQ(symbols.stored[4], 2u);
   EXPECT_NE(symbols.stored[0], symbols.stored[3]);
+  // Numbers in a narrow range of keys, marked in an array rather than hashed or sorted.
+  auto narrow = ColumnOf("a double descending", "nan\n1\n1.0000000000000002\nnan\n1\n");
+  auto dense = CollectSymbols<uint8_t>(*narrow->data, narrow->records, std::nullopt);
+  EXPECT_EQ(SymbolTexts(*narrow, dense),
+            (std::vector<std::string>{"1.0000000000000002", "1", "nan", "nan"}));
+  EXPECT_EQ(Stored(dense), (std::vector<uint8_t>{2, 1, 0, 3, 1}));
 }
 
 // Among many distinct numbers (sorted, not hashed), each NaN is a symbol after them, in record
@@ -179,10 +185,10 @@ TEST(SymbolCollector, ByteOrderWithoutCollation) {
   EXPECT_EQ(symbols.symbolBytes, 5u + 3 * 3);
 }
 
-// Random columns of every fixed-width type, of few distinct values (hashed) and of many (sorted):
-// in narrow ranges (key and record share a word), wide ones and wider than 64 bits: each record's
-// symbol prints as its value, symbols follow the field's direction strictly, and equal values share
-// one symbol.
+// Random columns of every fixed-width type: keys in a narrow range (marked in an array), few
+// distinct values (hashed) and many (sorted), with keys that share a word with the record, wide
+// ones and ones wider than 64 bits. Each record's symbol prints as its value, symbols follow the
+// field's direction strictly, and equal values share one symbol.
 TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   struct Case {
     const char* definition;
@@ -202,6 +208,11 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   const Case cases[] = {
       {"a int", [&](auto& r) { return std::to_string(pick(r, INT32_MIN, INT32_MAX)); }, true},
       {"a int descending", [&](auto& r) { return std::to_string(pick(r, -50, 50)); }, true},
+      // Thousands of distinct keys in a range narrower than the column (an array of them), and a
+      // hundred spread over a wide range (hashed).
+      {"a int", [&](auto& r) { return std::to_string(pick(r, -5000, 5000)); }, true},
+      {"a int descending", [&](auto& r) { return std::to_string(pick(r, -50, 49) * 1000003); },
+       true},
       {"a double", [&](auto& r) { return std::to_string(1000 + pick(r, 0, 200) / 8.0); }, true},
       {"a double descending", wideDouble, true},
       {"a double", wideDouble, true},
