@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -61,6 +62,26 @@ void FreeLarge(void* memory, size_t bytes) noexcept {
     return;
   }
   munmap(memory, MappedBytes(bytes));
+}
+
+void* ReallocateLarge(void* memory, size_t oldBytes, size_t newBytes) {
+  if (oldBytes >= kLargeBytes && newBytes > oldBytes) {
+    // The old pages are moved to the start of a new mapping, which keeps its huge page boundary.
+    void* grown = MapLarge(newBytes);
+    const size_t mapped = MappedBytes(oldBytes);
+    if (grown == nullptr ||
+        mremap(memory, mapped, mapped, MREMAP_MAYMOVE | MREMAP_FIXED, grown) == MAP_FAILED) {
+      if (grown != nullptr) {
+        munmap(grown, MappedBytes(newBytes));
+      }
+      throw std::bad_alloc();
+    }
+    return grown;
+  }
+  void* copy = AllocateLarge(newBytes);
+  memcpy(copy, memory, std::min(oldBytes, newBytes));
+  FreeLarge(memory, oldBytes);
+  return copy;
 }
 
 void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noexcept {

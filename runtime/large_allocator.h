@@ -9,7 +9,10 @@
 // tables) are better off with small pages.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -73,6 +76,73 @@ class UninitializedLargeAllocator : public LargeAllocator<T> {
 
 template <typename T>
 using UninitializedLargeVector = std::vector<T, UninitializedLargeAllocator<T>>;
+
+// Memory from AllocateLarge(`oldBytes`) made `newBytes` long, its first bytes as they were; a large
+// block is remapped rather than copied. Throws std::bad_alloc when there is no memory for it.
+void* ReallocateLarge(void* memory, size_t oldBytes, size_t newBytes);
+
+// An array of a trivially copyable type in memory from AllocateLarge. A large one grows by
+// remapping its block, so growing neither copies the values nor holds two blocks at once; room
+// that resize() adds is left uninitialized, and costs no memory until it is written.
+template <typename T>
+class LargeArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  LargeArray() = default;
+  ~LargeArray() {
+    if (data_ != nullptr) {
+      FreeLarge(data_, capacity_ * sizeof(T));
+    }
+  }
+  LargeArray(const LargeArray&) = delete;
+  LargeArray& operator=(const LargeArray&) = delete;
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  size_t capacity() const { return capacity_; }
+
+  // Room for `count` values at least, twice the room there was when it must grow.
+  void reserve(size_t count) {
+    if (count <= capacity_) {
+      return;
+    }
+    const size_t grown = std::max(count, 2 * capacity_);
+    if (grown > SIZE_MAX / sizeof(T)) {
+      throw std::bad_alloc();
+    }
+    data_ = static_cast<T*>(data_ == nullptr
+                                ? AllocateLarge(grown * sizeof(T))
+                                : ReallocateLarge(data_, capacity_ * sizeof(T), grown * sizeof(T)));
+    capacity_ = grown;
+  }
+  void resize(size_t count) {
+    reserve(count);
+    size_ = count;
+  }
+  void push_back(T value) {
+    reserve(size_ + 1);
+    data_[size_++] = value;
+  }
+  void append(const T* values, size_t count) {
+    reserve(size_ + count);
+    if (count != 0) {
+      memcpy(data_ + size_, values, count * sizeof(T));
+    }
+    size_ += count;
+  }
+  // Drops every value, keeping the memory.
+  void clear() { size_ = 0; }
+
+ private:
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
 
 // A zeroed block of memory; one of a huge page or more is mapped on its own, and its pages exist
 // only once they are touched.

@@ -70,7 +70,7 @@ void FlowDataSet::StoreCurrent() {
     return;
   }
   if (value != nullptr) {
-    values_.insert(values_.end(), value, value + field_.valueLength());
+    values_.append(value, field_.valueLength());
   }
   ends_.push_back(values_.size());
 }
@@ -104,12 +104,7 @@ void FlowDataSet::Extend(size_t records, size_t bytes) {
     return;
   }
   ends_.resize(count_);
-  if (bytes > values_.size()) {
-    if (bytes > values_.capacity()) {
-      values_.reserve(std::max(bytes, 2 * values_.capacity()));
-    }
-    values_.resize(bytes);
-  }
+  values_.resize(std::max(bytes, values_.size()));
 }
 
 void FlowDataSet::CopyAt(Room room, const FlowDataSet& part, size_t first, size_t firstByte) const {

@@ -88,10 +88,10 @@ class FlowDataSet {
   size_t width_;        // 0 for variable strings
   size_t streamWidth_;  // binary values of a fixed width: their bytes, read without the descriptor
   size_t count_ = 0;
-  // Fixed widths grow by doubling; the room past the last value is not written (nor memory).
-  UninitializedLargeVector<char> values_;  // a null's bytes are zeros
-  UninitializedLargeVector<uint64_t>
-      ends_;                     // variable strings: end offset of each value in values_
+  // The arrays grow by doubling, in place where they are large; the room past the last value is
+  // not written (nor memory).
+  LargeArray<char> values_;      // a null's bytes are zeros
+  LargeArray<uint64_t> ends_;    // variable strings: end offset of each value in values_
   LargeVector<uint64_t> nulls_;  // one bit per value
 };
 

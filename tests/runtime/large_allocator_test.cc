@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orv {
 namespace {
@@ -29,6 +30,36 @@ TEST(LargeAllocator, ArraysGrowAndShrinkAcrossTheLargeSize) {
       ASSERT_EQ(values[i], i * 7);
     }
   }
+}
+
+// A LargeArray keeps its values as it grows from small blocks to large ones and, remapped, from
+// large to larger, whichever way it grows; a cleared one keeps its room.
+TEST(LargeAllocator, LargeArraysKeepTheirValuesAsTheyGrow) {
+  const size_t large = kLargeBytes / sizeof(uint64_t);
+  LargeArray<uint64_t> values;
+  uint64_t next = 0;
+  for (const size_t step : {size_t{1}, large - 3, size_t{7}, 2 * large, large / 2, 3 * large}) {
+    SCOPED_TRACE(step);
+    if (step % 2 == 1) {
+      for (size_t i = 0; i < step; ++i) {
+        values.push_back(next++ * 7);
+      }
+    } else {
+      std::vector<uint64_t> more(step);
+      for (uint64_t& value : more) {
+        value = next++ * 7;
+      }
+      values.append(more.data(), more.size());
+    }
+    ASSERT_EQ(values.size(), next);
+    for (size_t i = 0; i < values.size(); ++i) {
+      ASSERT_EQ(values[i], i * 7) << i;
+    }
+  }
+  const size_t room = values.capacity();
+  values.clear();
+  values.resize(room);
+  EXPECT_EQ(values.capacity(), room);
 }
 
 // Releasing pages of a large block keeps the bytes around them.
