@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace orv {
@@ -114,29 +115,34 @@ class FixedKeyTable {
   ZeroedSlots<Slot> slots_{64};
 };
 
-// Distinct byte strings by id (0, 1, ...): a slot holds 32 bits of the hash and id + 1, so a probe
-// compares bytes only when those bits agree. Sized once for `most` entries, at most 70% full.
+// Distinct byte strings by id (0, 1, ...): a slot holds the low bits of the hash, which also place
+// it, and id + 1, so a probe compares bytes only when those bits agree. The table starts small and
+// doubles to stay at most 70% full, placing its entries again by the bits they hold, so that for
+// up to some hundred thousand strings it stays in cache. Past a million slots it grows at once to
+// the size for `most` entries, so that many distinct strings cost one table of that size.
 template <typename Id>
 class StringIdTable {
  public:
-  explicit StringIdTable(uint64_t most) : capacity_(Capacity(most)), slots_(capacity_) {}
+  explicit StringIdTable(uint64_t most) : most_(most) {}
 
-  // The id of the bytes `value` (size `size`), or `next` if they are new (then *added is set);
-  // `bytesOf(id)` gives an entry's bytes.
   // Starts loading the slot where a search for hash `h` begins.
   void Prefetch(uint64_t h) const {
-    __builtin_prefetch(slots_.slots.get() + (h & (capacity_ - 1)));
+    __builtin_prefetch(slots_.slots.get() + (static_cast<Tag>(h) & (capacity_ - 1)));
   }
-  // As Find, the bytes' hash `h` given.
+  // The id of the bytes `value` (size `size`) of hash `h`, or `next` if they are new (then *added
+  // is set); `bytesOf(id)` gives an entry's bytes.
   template <typename BytesOf>
   Id Find(uint64_t h, const char* value, size_t size, Id next, bool* added, BytesOf bytesOf) {
-    const auto tag = static_cast<uint32_t>(h >> 32);
+    const auto tag = static_cast<Tag>(h);
     Slot* slots = slots_.slots.get();
-    for (size_t i = h & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+    for (size_t i = tag & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
       Slot& slot = slots[i];
       if (slot.idPlus1 == 0) {
         slot = {tag, static_cast<Id>(next + 1)};
         *added = true;
+        if (++size_ * 10 > capacity_ * 7) {
+          Grow();
+        }
         return next;
       }
       if (slot.tag == tag) {
@@ -150,20 +156,38 @@ class StringIdTable {
   }
 
  private:
+  using Tag = std::conditional_t<(sizeof(Id) > 4), uint64_t, uint32_t>;
   struct Slot {
-    uint32_t tag;
+    Tag tag;
     Id idPlus1;  // 0: empty
   };
-  static size_t Capacity(uint64_t most) {
-    size_t c = 16;
-    while (c * 7 < most * 10) {
-      c *= 2;
+  void Grow() {
+    ZeroedSlots<Slot> old = std::move(slots_);
+    const size_t oldCapacity = capacity_;
+    capacity_ *= 2;
+    while (capacity_ >= kSmallCapacity && capacity_ * 7 < most_ * 10) {
+      capacity_ *= 2;
     }
-    return c;
+    slots_ = ZeroedSlots<Slot>(capacity_);
+    Slot* slots = slots_.slots.get();
+    for (size_t j = 0; j < oldCapacity; ++j) {
+      const Slot& slot = old.slots.get()[j];
+      if (slot.idPlus1 != 0) {
+        size_t i = slot.tag & (capacity_ - 1);
+        while (slots[i].idPlus1 != 0) {
+          i = (i + 1) & (capacity_ - 1);
+        }
+        slots[i] = slot;
+      }
+    }
   }
 
-  size_t capacity_;
-  ZeroedSlots<Slot> slots_;
+  static constexpr size_t kFirstCapacity = 1024;
+  static constexpr size_t kSmallCapacity = size_t{1} << 20;
+  uint64_t most_;
+  size_t capacity_ = kFirstCapacity;
+  size_t size_ = 0;
+  ZeroedSlots<Slot> slots_{kFirstCapacity};
 };
 
 }  // namespace orv

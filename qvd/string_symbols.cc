@@ -20,7 +20,18 @@ std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataS
                                LargeVector<R>& ids) {
   std::vector<R> firstRecord;
   StringIdTable<R> table(visit.values());
-  auto bytesOf = [&](R id) { return dataSet.ValueAt(firstRecord[id]); };
+  // The first distinct strings' bytes, copied together so that comparing with them stays in cache;
+  // past kCopiedBytes, strings are compared where the column store holds them.
+  constexpr size_t kCopiedBytes = size_t{4} << 20;
+  std::vector<char> copied;
+  std::vector<size_t> copiedEnds;  // by id
+  auto bytesOf = [&](R id) -> std::pair<const char*, size_t> {
+    if (id < copiedEnds.size()) {
+      const size_t begin = id == 0 ? 0 : copiedEnds[id - 1];
+      return {copied.data() + begin, copiedEnds[id] - begin};
+    }
+    return dataSet.ValueAt(firstRecord[id]);
+  };
   // Each value hashed once, kAhead records before its search, whose slot then starts loading.
   constexpr size_t kAhead = 16;
   uint64_t hashes[kAhead];
@@ -32,6 +43,10 @@ std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataS
     const R id =
         table.Find(hashes[at], value, size, static_cast<R>(firstRecord.size()), &added, bytesOf);
     if (added) {
+      if (copiedEnds.size() == firstRecord.size() && copied.size() + size <= kCopiedBytes) {
+        copied.insert(copied.end(), value, value + size);
+        copiedEnds.push_back(copied.size());
+      }
       firstRecord.push_back(static_cast<R>(r));
     }
     ids[r] = id;

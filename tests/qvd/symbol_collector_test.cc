@@ -144,6 +144,26 @@ TEST(SymbolCollector, StringsSharingLongPrefixesOrderByTheirBytes) {
   }
 }
 
+// Distinct strings past the bytes kept together for comparing, and past the point where the table
+// of distinct strings grows at once to its full size: each keeps a symbol of its own.
+TEST(SymbolCollector, HundredsOfThousandsOfDistinctStringsKeepTheirSymbols) {
+  constexpr int kDistinct = 800000;
+  std::string text;
+  for (int i = 0; i < kDistinct + 1000; ++i) {
+    char value[16];
+    snprintf(value, sizeof value, "v%010lld\n", (i % kDistinct) * 7919LL % kDistinct);
+    text += value;
+  }
+  auto column = ColumnOf("a string", text);
+  auto symbols = CollectSymbols<uint32_t>(*column->data, column->records, std::nullopt);
+  ASSERT_EQ(symbols.symbolCount, static_cast<uint64_t>(kDistinct));
+  for (uint64_t r = 0; r < column->records; r += 997) {
+    auto [value, size] = column->data->ValueAt(r);
+    EXPECT_EQ(symbols.stored[r], std::stoul(std::string(value + 1, size - 1)) * 1u) << r;
+  }
+  EXPECT_EQ(symbols.stored[kDistinct], symbols.stored[0]);
+}
+
 // -0 and 0 are two symbols, in both directions and on both sorting paths: keys that share a word
 // with the record number, and (key, record) pairs when doubles span many orders of magnitude.
 TEST(SymbolCollector, NegativeZeroAndZeroKeepTheirOwnSymbols) {
