@@ -19,22 +19,10 @@ std::unique_ptr<FlowDataSet> FlowDataSet::Create(TypeTraits& field, bool text) {
 }
 
 int FlowDataSet::ReadValue(IFileInput& input) {
-  // A whole fixed-width value in the buffer is stored straight from its bytes; at the end of the
-  // input or of a buffer the descriptor reads it, and reports what it finds.
-  if (streamWidth_ != 0 &&
-      input.BufferEnd() - input.BufferPos() >= static_cast<long>(streamWidth_)) {
-    const size_t at = count_ * width_;
-    if (values_.size() < at + width_) {
-      values_.resize(std::max(at + width_, values_.size() * 2));
+  if (!text_) {
+    if (const int status = ReadFromBuffer(input); status != kNotInBuffer) {
+      return status;
     }
-    const bool valid = field_.DecodeStreamValue(input.BufferPos(), values_.data() + at);
-    input.Advance(streamWidth_);  // the bad value's bytes belong to the record's debug dump
-    if (!valid) {
-      memset(values_.data() + at, 0, width_);
-      return kStatusBad;
-    }
-    ++count_;
-    return kStatusOk;
   }
   size_t size = 0;
   int status = text_ ? field_.Parse(input, size, false) : field_.Read(input, size, false);
@@ -45,32 +33,90 @@ int FlowDataSet::ReadValue(IFileInput& input) {
   return kStatusOk;
 }
 
-void FlowDataSet::StoreCurrent() {
+// A binary value whose bytes are all in the input's buffer, stored straight from them: a fixed
+// width through the descriptor's DecodeStreamValue, a variable string where its LocateStreamValue
+// finds the bytes. kNotInBuffer when the descriptor is to read the value instead (the buffer ends
+// inside it, a flag byte is damaged), and report what it finds.
+int FlowDataSet::ReadFromBuffer(IFileInput& input) {
+  const char* in = input.BufferPos();
+  const auto available = static_cast<size_t>(input.BufferEnd() - in);
+  size_t flag = 0;
+  if (nullable_) {
+    const int isNull = available == 0 ? -1 : TypeTraits::NullFlag(in[0]);
+    if (isNull < 0) {
+      return kNotInBuffer;
+    }
+    if (isNull == 1) {
+      input.Advance(1);
+      Store(nullptr, 0, true);
+      return kStatusOk;
+    }
+    flag = 1;
+  }
+  if (streamWidth_ != 0) {
+    if (available - flag < streamWidth_) {
+      return kNotInBuffer;
+    }
+    char* out = FixedSlot(count_);
+    const bool valid = field_.DecodeStreamValue(in + flag, out);
+    input.Advance(flag + streamWidth_);  // the bad value's bytes belong to the record's debug dump
+    if (!valid) {
+      memset(out, 0, width_);
+      return kStatusBad;
+    }
+    Count(false);
+    return kStatusOk;
+  }
+  const char* bytes = nullptr;
+  size_t length = 0;
+  const size_t used = field_.LocateStreamValue(in + flag, available - flag, bytes, length);
+  if (used == 0) {
+    return kNotInBuffer;
+  }
+  input.Advance(flag + used);
+  Store(bytes, length, false);
+  return kStatusOk;
+}
+
+char* FlowDataSet::FixedSlot(size_t i) {
+  const size_t at = i * width_;
+  if (values_.size() < at + width_) {
+    values_.resize(std::max(at + width_, values_.size() * 2));
+  }
+  return values_.data() + at;
+}
+
+void FlowDataSet::Count(bool isNull) {
   const size_t i = count_++;
   if (nullable_) {
     if ((i & 63) == 0) {
       nulls_.push_back(0);
     }
-    if (field_.IsNull()) {
+    if (isNull) {
       nulls_[i >> 6] |= uint64_t{1} << (i & 63);
     }
   }
-  const char* value = static_cast<const char*>(field_.value());
+}
+
+void FlowDataSet::StoreCurrent() {
+  Store(static_cast<const char*>(field_.value()), field_.valueLength(), field_.IsNull());
+}
+
+void FlowDataSet::Store(const char* value, size_t length, bool isNull) {
   if (width_ != 0) {
     // Fixed widths: value i at i × width_.
-    const size_t at = i * width_;
-    if (values_.size() < at + width_) {
-      values_.resize(std::max(at + width_, values_.size() * 2));
-    }
+    char* out = FixedSlot(count_);
     if (value != nullptr) {
-      memcpy(values_.data() + at, value, width_);
+      memcpy(out, value, width_);
     } else {
-      memset(values_.data() + at, 0, width_);
+      memset(out, 0, width_);
     }
+    Count(isNull);
     return;
   }
+  Count(isNull);
   if (value != nullptr) {
-    values_.append(value, field_.valueLength());
+    values_.append(value, length);
   }
   ends_.push_back(values_.size());
 }

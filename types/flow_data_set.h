@@ -3,6 +3,7 @@
 // (nullable fields only). A column of N ints costs 4N bytes plus N/8 for nulls.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -19,8 +20,9 @@ class FlowDataSet {
   // `text`: values come as delimited text tokens, else from the binary record stream.
   static std::unique_ptr<FlowDataSet> Create(TypeTraits& field, bool text);
 
-  // Reads the next value through the descriptor and stores it: 0 stored, 1 input exhausted,
-  // another value the descriptor's failure status.
+  // Reads the next value and stores it: 0 stored, 1 input exhausted, another value the
+  // descriptor's failure status. A binary value wholly in the input's buffer is stored straight
+  // from its bytes, and is not the descriptor's current value; others are read through it.
   int ReadValue(IFileInput& input);
   // Stores the descriptor's current value (read by the caller).
   void StoreCurrent();
@@ -82,11 +84,20 @@ class FlowDataSet {
  private:
   FlowDataSet(TypeTraits& field, bool text);
 
+  static constexpr int kNotInBuffer = INT_MIN;  // apart from every input and codec status
+  int ReadFromBuffer(IFileInput& input);
+  // Room for fixed-width value i.
+  char* FixedSlot(size_t i);
+  // Counts a value whose bytes are in place.
+  void Count(bool isNull);
+  // Stores the next value: its bytes, or zeros for a fixed width when `value` is null.
+  void Store(const char* value, size_t length, bool isNull);
+
   TypeTraits& field_;
   bool text_;
   bool nullable_;
   size_t width_;        // 0 for variable strings
-  size_t streamWidth_;  // binary values of a fixed width: their bytes, read without the descriptor
+  size_t streamWidth_;  // binary values of a fixed width: their bytes, decoded without Read
   size_t count_ = 0;
   // The arrays grow by doubling, in place where they are large; the room past the last value is
   // not written (nor memory).

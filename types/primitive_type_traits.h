@@ -53,7 +53,7 @@ class PrimitiveTypeTraits : public TypeTraits {
   }
 
   // --- Binary record stream ---------------------------------------------------------------------
-  size_t FixedStreamWidth() const override { return nullable() ? 0 : streamWidth_; }
+  size_t FixedStreamWidth() const override { return streamWidth_; }
   size_t StreamValueWidth() const override { return streamWidth_; }
   bool DecodeStreamValue(const char* in, char* out) const override {
     S v;

@@ -114,6 +114,21 @@ int StringTypeTraits::Read(IFileInput& input, size_t& size, bool recordFormat) {
   return Status(kStatusOk);
 }
 
+size_t StringTypeTraits::LocateStreamValue(const char* in, size_t available, const char*& bytes,
+                                           size_t& length) const {
+  uint32_t streamLength;
+  if (fixedSize_ != 0 || available < sizeof streamLength) {
+    return 0;
+  }
+  memcpy(&streamLength, in, sizeof streamLength);
+  if (available - sizeof streamLength < streamLength) {
+    return 0;
+  }
+  bytes = in + sizeof streamLength;
+  length = streamLength;
+  return sizeof streamLength + streamLength;
+}
+
 int StringTypeTraits::ReadFixedSize(IFileInput& input, char*& out, bool& isNull) {
   size_t size = 0;
   int status = Read(input, size, false);
@@ -253,8 +268,7 @@ namespace {
 // a number beyond the decimals: it prints as any number does).
 char* FormatFixNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& field, char* out) {
   if (field.numberType != QvdNumberType::Fix || !field.numberDecimals ||
-      *field.numberDecimals > 18 ||
-      (s.kind != qvd::kSymbolInt && s.kind != qvd::kSymbolDouble)) {
+      *field.numberDecimals > 18 || (s.kind != qvd::kSymbolInt && s.kind != qvd::kSymbolDouble)) {
     return nullptr;
   }
   const double value = s.kind == qvd::kSymbolInt ? s.integer : s.number;

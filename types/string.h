@@ -47,6 +47,8 @@ class StringTypeTraits : public TypeTraits {
 
   // --- Binary record stream ---
   int Read(IFileInput& input, size_t& size, bool recordFormat) override;
+  size_t LocateStreamValue(const char* in, size_t available, const char*& bytes,
+                           size_t& length) const override;
   int ReadFixedSize(IFileInput& input, char*& out, bool& isNull) override;
   void Write(BufferedFileOutput& output) const override;
   void Write(BufferedFileOutput& output, const char*& data, bool nullable) const override;

@@ -187,11 +187,22 @@ class TypeTraits {
   // Producers add the record bytes of the value to `size` (the flag byte and a string's 64-bit
   // length too when `recordFormat`).
   virtual int Read(IFileInput& input, size_t& size, bool recordFormat) = 0;
-  // The bytes every value of the field takes in the binary stream, when they don't depend on the
-  // value (no null flag, no length); else 0. Such a value's stored form comes from its stream
-  // bytes alone, through DecodeStreamValue (ValueWidth() bytes to `out`), which is false when the
-  // bytes hold no value of the type (a read failure, as Read reports it).
+  // The bytes every present value of the field takes in the binary stream after a nullable
+  // field's flag byte, when its stored form comes from them alone, through DecodeStreamValue
+  // (ValueWidth() bytes to `out`), which is false when the bytes hold no value of the type (a read
+  // failure, as Read reports it); else 0.
   virtual size_t FixedStreamWidth() const { return 0; }
+  // Where the stored bytes of a present value lie among the `available` stream bytes at `in`
+  // (after a nullable field's flag byte), for values taken straight from a buffer: sets `bytes`
+  // and `length` and returns the stream bytes the value takes; 0 when they aren't all there or
+  // the type has no such form, and Read is to read the value. Variable strings.
+  virtual size_t LocateStreamValue(const char* /*in*/, size_t /*available*/, const char*& /*bytes*/,
+                                   size_t& /*length*/) const {
+    return 0;
+  }
+  // A nullable field's flag byte in the binary stream: 0 present, 1 null, -1 neither (a bad
+  // value, as Read reports it).
+  static int NullFlag(char flag) { return (flag & ~1) != 0 ? -1 : flag; }
   // The bytes of a present value in the binary stream, after a nullable field's flag byte; 0 when
   // a 32-bit length leads them (variable strings). Where records end follows from these alone.
   virtual size_t StreamValueWidth() const = 0;

@@ -4,8 +4,9 @@
 
 namespace orv {
 
-bool HoldsZeroByte(const TypeTraits& field) {
-  return !field.IsNull() && memchr(field.value(), 0, field.valueLength()) != nullptr;
+bool HoldsZeroByte(const FlowDataSet& values) {
+  const auto [value, size] = values.ValueAt(values.size() - 1);
+  return value != nullptr && memchr(value, 0, size) != nullptr;
 }
 
 void ColumnPlacement::Place(uint64_t number, bool clean, const ColumnStores& values) {

@@ -18,8 +18,8 @@ namespace orv {
 
 using ColumnStores = std::vector<std::unique_ptr<FlowDataSet>>;
 
-// A string value holding a 0x00 byte, which packdown refuses.
-bool HoldsZeroByte(const TypeTraits& field);
+// Whether the last value of a store of strings holds a 0x00 byte, which packdown refuses.
+bool HoldsZeroByte(const FlowDataSet& values);
 
 // Places chunks' values in the program's column stores from the workers, in input order: a chunk
 // takes its place once the chunk before it has, and copies its values there while later chunks
@@ -56,7 +56,7 @@ struct ColumnPart {
   }
   int ReadValue(size_t i, IFileInput& input) {
     const int status = stores[i]->ReadValue(input);
-    return status == kStatusOk && isString[i] && HoldsZeroByte(layout[i]) ? kStatusBad : status;
+    return status == kStatusOk && isString[i] && HoldsZeroByte(*stores[i]) ? kStatusBad : status;
   }
   void TakeRecord() {}
   void Finish(uint64_t number, bool clean) { placement.Place(number, clean, stores); }

@@ -244,7 +244,7 @@ Status PackDown::ReadColumns(RecordReader& reader) {
   auto readValue = [&](size_t i) {
     const int status = dataSets_[i]->ReadValue(reader.input());
     const TypeTraits& field = layout[i];
-    if (status == kStatusOk && isString[i] && HoldsZeroByte(field)) [[unlikely]] {
+    if (status == kStatusOk && isString[i] && HoldsZeroByte(*dataSets_[i])) [[unlikely]] {
       return reader.Refuse(ZeroByteRefusal(field, reader.records() + 1));
     }
     return status;

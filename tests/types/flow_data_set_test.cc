@@ -48,6 +48,59 @@ TEST(FlowDataSet, StoresIntsStringsAndDecimalsWithTheirNulls) {
                "[39 30 00 00 00 00 00 00 00 00 00 00 00 00 00 00]"}));
 }
 
+// Gives its bytes one at a time, so that no value is ever whole in the buffer.
+class TrickleInput : public IFileInput {
+ public:
+  explicit TrickleInput(std::string bytes) : IFileInput(false), bytes_(std::move(bytes)) {}
+
+ protected:
+  long FillBuffer(char* buffer, size_t /*capacity*/) override {
+    if (given_ == bytes_.size()) {
+      return 0;
+    }
+    buffer[0] = bytes_[given_++];
+    return 1;
+  }
+
+ private:
+  std::string bytes_;
+  size_t given_ = 0;
+};
+
+// Binary values taken straight from a buffer that holds them whole are stored as the descriptor
+// reads them a byte at a time, up to the same failure: nulls, damaged flag bytes, invalid dates,
+// lengths past the end.
+TEST(FlowDataSet, BinaryValuesFromTheBufferEqualThoseTheDescriptorReads) {
+  const struct {
+    const char* layout;
+    const char* stream;
+    int lastStatus;
+    size_t values;
+  } cases[] = {
+      {"v int nullable", "00 05 00 00 00 01 00 f9 ff ff ff", kStatusEnd, 3},
+      {"v int nullable", "00 05 00 00 00 02 07 00 00 00", kStatusBad, 1},
+      {"v date nullable", "01 00 1f 01 e5 07 00 02 0d e5 07", kStatusBad, 2},
+      {"v decimal(10,2) nullable", "01 00 6a ff ff ff ff ff ff ff", kStatusEnd, 2},
+      {"v string nullable", "00 02 00 00 00 61 62 01 00 00 00 00 00", kStatusEnd, 3},
+      {"v string", "01 00 00 00 00 05 00 00 00 61", kStatusBad, 1},
+      {"v string(2) nullable", "00 61 62 01", kStatusEnd, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + ": " + c.stream);
+    const std::string stream = test::Hex(c.stream);
+    const V whole = ReadAll(c.layout, stream, false, c.lastStatus);
+    EXPECT_EQ(whole.size(), c.values);
+    TypeTraitsCollection fields = test::Layout(c.layout);
+    std::unique_ptr<FlowDataSet> set = FlowDataSet::Create(fields[0], false);
+    TrickleInput input(stream);
+    int status;
+    while ((status = set->ReadValue(input)) == kStatusOk) {
+    }
+    EXPECT_EQ(status, c.lastStatus);
+    EXPECT_EQ(Values(*set), whole);
+  }
+}
+
 TEST(FlowDataSet, EmptyStringIsNotNullBeforeAnyByteIsStored) {
   EXPECT_EQ(ReadAll("v string null=\"NULL\"", "\n", true), V{"[]"});
   EXPECT_EQ(ReadAll("v string", "\n\n", true), (V{"[]", "[]"}));
