@@ -40,9 +40,8 @@ U128 OrderKey(__int128 v) {
   return static_cast<U128>(v) ^ (U128{1} << 127);
 }
 
-constexpr uint64_t kAhead = 16;           // records whose loads are started ahead of their use
-constexpr uint64_t kFewKeys = 4096;       // hashed whatever share of the values they are
-constexpr uint64_t kDenseKeys = 1 << 18;  // the widest range of keys marked in an array
+constexpr uint64_t kAhead = 16;      // records whose loads are started ahead of their use
+constexpr uint64_t kFewKeys = 4096;  // hashed whatever share of the values they are
 
 // Where each NaN goes: NaN, which no order places, goes last and equals nothing, so each NaN
 // record is a symbol of its own, in visit order.
@@ -205,30 +204,32 @@ typename FixedGrouping<T, R, KeyFn>::Keys FixedGrouping<T, R, KeyFn>::Scan() con
   return keys;
 }
 
-// Keys within a narrow range (the days of a date column, small counts): an array over the range
-// marks the keys there are, which then take their symbols in key order without a sort.
+// Keys within a range no wider than the column (the days of a date column, small counts, ids
+// counted up): an array over the range marks the keys there are, which then take their symbols in
+// key order without a sort. It takes at most 4 bytes a record (8 for over 4 G records).
 template <typename T, typename R, typename KeyFn>
 bool FixedGrouping<T, R, KeyFn>::Dense(const Keys& keys) {
-  const uint64_t most = std::clamp<uint64_t>(records_, kFewKeys, kDenseKeys);
-  if (keys.least > keys.most || keys.most - keys.least >= most) {
+  if (keys.least > keys.most || keys.most - keys.least >= std::max(records_, kFewKeys)) {
     return false;
   }
   const Word least = keys.least;
-  // Each key's first record visited, then its symbol; UINT64_MAX for a key no record holds.
-  std::vector<uint64_t> slots(static_cast<size_t>(keys.most - least) + 1, UINT64_MAX);
+  // Each key's first record visited, then its symbol; kNone for a key no record holds.
+  using Slot = std::conditional_t<(sizeof(R) > 4), uint64_t, uint32_t>;
+  constexpr Slot kNone = ~Slot{0};
+  LargeVector<Slot> slots(static_cast<size_t>(keys.most - least) + 1, kNone);
   visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
-    if (!IsNaN(w) && slots[static_cast<size_t>(w - least)] == UINT64_MAX) {
-      slots[static_cast<size_t>(w - least)] = r;
+    if (!IsNaN(w) && slots[static_cast<size_t>(w - least)] == kNone) {
+      slots[static_cast<size_t>(w - least)] = static_cast<Slot>(r);
     }
     return true;
   });
   std::vector<R> order;
   const uint64_t f = symbols_.firstValueIndex;
-  for (uint64_t& slot : slots) {
-    if (slot != UINT64_MAX) {
+  for (Slot& slot : slots) {
+    if (slot != kNone) {
       order.push_back(static_cast<R>(slot));
-      slot = f + order.size() - 1;
+      slot = static_cast<Slot>(f + order.size() - 1);
     }
   }
   const NaNSymbols<R> nanSymbols(keys.nans, f + order.size());
