@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "programs/common/program.h"
+#include "runtime/values.h"
 #include "types/calendar.h"
 #include "types/text_token.h"
 #include "types/type_traits_parser.h"
@@ -89,10 +90,27 @@ bool IsShortestDouble(std::string_view text) {
   return std::string_view(shortest, static_cast<size_t>(printed.ptr - shortest)) == text;
 }
 
+// Two digits at `at` as a number; -1 when they aren't two digits.
+int TwoDigits(std::string_view text, size_t at) {
+  return IsDigit(text[at]) && IsDigit(text[at + 1]) ? (text[at] - '0') * 10 + text[at + 1] - '0'
+                                                    : -1;
+}
+
 // `YYYY-MM-DD` of a real day.
 bool IsIsoDate(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
     return false;
+  }
+  const int century = TwoDigits(text, 0);
+  const int year = TwoDigits(text, 2);
+  const int month = TwoDigits(text, 5);
+  const int day = TwoDigits(text, 8);
+  if (century < 0 || year < 0 || month < 0 || day < 0) {
+    return false;
+  }
+  if (century + year > 0) {  // years 0001 to 9999, without the parser
+    return month >= 1 && month <= 12 && day >= 1 &&
+           static_cast<unsigned>(day) <= DaysInMonth(century * 100 + year, month);
   }
   const std::string copy(text);  // the parser wants a terminating 0x00
   const std::optional<date> value = ParseDateText(copy, "%Y-%m-%d");
@@ -105,6 +123,12 @@ bool IsIsoDateTime(std::string_view text) {
   if (text.size() != 19 || text[10] != ' ' || text[13] != ':' || text[16] != ':' ||
       !IsIsoDate(text.substr(0, 10))) {
     return false;
+  }
+  const int hour = TwoDigits(text, 11);
+  const int minute = TwoDigits(text, 14);
+  const int second = TwoDigits(text, 17);
+  if (text.substr(0, 4) != "0000") {  // a day of years 0001 to 9999, without the parser
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
   }
   const char* format = "%Y-%m-%d %H:%M:%S";
   const std::string copy(text);
@@ -161,15 +185,20 @@ std::string ColumnGuess::Text() const {
 
 namespace {
 
-// One CSV line into `values`; false at the end of the input or a line that does not read.
+// One CSV line into the first `count` of `values` (their strings are reused from line to line);
+// false at the end of the input or a line that does not read.
 bool ReadLine(IFileInput& input, char delimiter, bool skipBlank,
-              std::vector<std::pair<std::string, bool>>& values) {
-  values.clear();
+              std::vector<std::pair<std::string, bool>>& values, size_t& count) {
+  count = 0;
   if (text_token::StartCsvRecord(input, skipBlank) != kStatusOk) {
     return false;
   }
   for (text_token::CsvEnd end = text_token::CsvEnd::kValue; end == text_token::CsvEnd::kValue;) {
-    std::pair<std::string, bool>& value = values.emplace_back();
+    if (count == values.size()) {
+      values.emplace_back();
+    }
+    std::pair<std::string, bool>& value = values[count++];
+    value.first.clear();
     if (text_token::ReadCsv(input, delimiter, SIZE_MAX, value.first, value.second, end) !=
         kStatusOk) {
       return false;
@@ -211,13 +240,15 @@ Status InferCsvLayout(std::string_view data, char delimiter, TypeTraitsCollectio
                       std::string& definition) {
   MemoryInput input(data.data(), data.size());
   std::vector<std::pair<std::string, bool>> names;
-  if (!ReadLine(input, delimiter, false, names)) {
+  size_t count = 0;
+  if (!ReadLine(input, delimiter, false, names, count)) {
     return Status::Invalid("The CSV input has no header line to name the fields.");
   }
+  names.resize(count);
   std::vector<ColumnGuess> guesses(names.size());
   std::vector<std::pair<std::string, bool>> values;
-  while (ReadLine(input, delimiter, names.size() > 1, values) && values.size() == names.size()) {
-    for (size_t i = 0; i < values.size(); ++i) {
+  while (ReadLine(input, delimiter, names.size() > 1, values, count) && count == names.size()) {
+    for (size_t i = 0; i < count; ++i) {
       guesses[i].Add(values[i].first, values[i].second);
     }
   }

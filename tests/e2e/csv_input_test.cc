@@ -168,6 +168,13 @@ TEST(CsvInference, TypeIsTheNarrowestThatPrintsEveryValueUnchanged) {
       {"2024-1-05\n", "string"},
       {"2024-02-29T23:59:59\n", "string"},
       {"2024-02-29 24:00:00\n", "string"},
+      {"1900-02-29\n", "string"},
+      {"2023-13-01\n", "string"},
+      {"2023-02-00\n", "string"},
+      {"2023-0a-01\n", "string"},
+      {"2000-02-29 00:00:00\n1999-12-31 23:59:59\n", "datetime"},
+      {"2024-02-29 23:60:00\n", "string"},
+      {"2024-02-29 23:59:60\n", "string"},
       {"12345678901234567890123456789012345678.5\n", "string"},
   };
   for (const auto& c : cases) {
