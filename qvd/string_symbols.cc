@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "qvd/flat_table.h"
+#include "qvd/key_sort.h"
 #include "qvd/symbol_groups.h"
 #include "runtime/large_allocator.h"
 
@@ -98,7 +99,7 @@ std::vector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& les
     const uint64_t prefix = Prefix(value, size);
     words[id] = ((descending ? ~prefix : prefix) & ~idMask) | id;
   }
-  std::sort(words.begin(), words.end());
+  RadixSort(words, idBits, 64, [](uint64_t word) { return word; });
   auto lessById = [&](uint64_t a, uint64_t b) {
     auto [av, as] = valueOf(static_cast<R>(a & idMask));
     auto [bv, bs] = valueOf(static_cast<R>(b & idMask));
