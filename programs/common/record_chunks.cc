@@ -15,7 +15,9 @@ namespace {
 
 constexpr size_t kChunkBytes = size_t{1} << 20;
 
-size_t ChunkBytesSetting() {
+}  // namespace
+
+size_t ChunkBytes() {
   const char* text = getenv("ORV_CHUNK_BYTES");
   if (text == nullptr) {
     return kChunkBytes;
@@ -24,8 +26,6 @@ size_t ChunkBytesSetting() {
   return bytes == 0 ? kChunkBytes
                     : static_cast<size_t>(std::min<unsigned long long>(bytes, 1 << 30));
 }
-
-}  // namespace
 
 unsigned ChunkThreads(const RecordInputOptions& options) {
   const unsigned threads = options.threads == 0 ? AvailableCores() : options.threads;
@@ -73,7 +73,7 @@ ChunkCut ChooseChunkCut(const RecordInputOptions& options) {
 }
 
 ChunkSource::ChunkSource(IFileInput& input, ChunkCut cut)
-    : input_(input), cut_(cut), chunkBytes_(ChunkBytesSetting()) {}
+    : input_(input), cut_(cut), chunkBytes_(ChunkBytes()) {}
 
 // Appends the input's bytes to `bytes` until it holds `wanted`; false when the input ends first.
 bool ChunkSource::ReadMore(std::vector<char>& bytes, size_t wanted) {

@@ -46,6 +46,10 @@ struct ChunkCut {
   std::vector<BinaryStep> binary;  // empty for text
 };
 
+// About how many bytes a chunk holds: 1 MiB, or ORV_CHUNK_BYTES when set (so that tests can cut
+// small inputs).
+size_t ChunkBytes();
+
 // The threads to read `options`' records with: 1 when they are read in one piece (--unbuffered,
 // --debug-file, a text record without a separator to cut after), else --threads.
 unsigned ChunkThreads(const RecordInputOptions& options);

@@ -1,11 +1,14 @@
 #include "programs/packdown/csv_layout.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <vector>
 
 #include "programs/common/program.h"
+#include "programs/common/record_chunks.h"
 #include "runtime/values.h"
+#include "runtime/workers.h"
 #include "types/calendar.h"
 #include "types/text_token.h"
 #include "types/type_traits_parser.h"
@@ -183,15 +186,30 @@ std::string ColumnGuess::Text() const {
   return nullable_ ? type + " nullable" : type;
 }
 
+void ColumnGuess::Merge(const ColumnGuess& later) {
+  // The first value with a fraction fixes the scale; a later one of another scale rules out
+  // decimal.
+  const bool sameScale = scale_ == 0 || later.scale_ == 0 || scale_ == later.scale_;
+  decimal_ = decimal_ && later.decimal_ && sameScale;
+  scale_ = scale_ != 0 ? scale_ : later.scale_;
+  precision_ = std::max(precision_, later.precision_);
+  any_ = any_ || later.any_;
+  nullable_ = nullable_ || later.nullable_;
+  int_ = int_ && later.int_;
+  double_ = double_ && later.double_;
+  date_ = date_ && later.date_;
+  dateTime_ = dateTime_ && later.dateTime_;
+}
+
 namespace {
 
-// One CSV line into the first `count` of `values` (their strings are reused from line to line);
-// false at the end of the input or a line that does not read.
-bool ReadLine(IFileInput& input, char delimiter, bool skipBlank,
-              std::vector<std::pair<std::string, bool>>& values, size_t& count) {
+// One CSV line into the first `count` of `values` (their strings are reused from line to line):
+// kStatusOk, kStatusEnd at the end of the input, another status for a line that does not read.
+int ReadLine(IFileInput& input, char delimiter, bool skipBlank,
+             std::vector<std::pair<std::string, bool>>& values, size_t& count) {
   count = 0;
-  if (text_token::StartCsvRecord(input, skipBlank) != kStatusOk) {
-    return false;
+  if (const int start = text_token::StartCsvRecord(input, skipBlank); start != kStatusOk) {
+    return start;
   }
   for (text_token::CsvEnd end = text_token::CsvEnd::kValue; end == text_token::CsvEnd::kValue;) {
     if (count == values.size()) {
@@ -199,12 +217,13 @@ bool ReadLine(IFileInput& input, char delimiter, bool skipBlank,
     }
     std::pair<std::string, bool>& value = values[count++];
     value.first.clear();
-    if (text_token::ReadCsv(input, delimiter, SIZE_MAX, value.first, value.second, end) !=
-        kStatusOk) {
-      return false;
+    const int status =
+        text_token::ReadCsv(input, delimiter, SIZE_MAX, value.first, value.second, end);
+    if (status != kStatusOk) {
+      return status == kStatusEnd ? kStatusBad : status;
     }
   }
-  return true;
+  return kStatusOk;
 }
 
 // The layout of `names` and `guesses`, checked as a user's data definition is.
@@ -234,24 +253,102 @@ Status MakeLayout(const std::vector<std::pair<std::string, bool>>& names,
   return Status::Ok();
 }
 
-}  // namespace
-
-Status InferCsvLayout(std::string_view data, char delimiter, TypeTraitsCollection& layout,
-                      std::string& definition) {
-  MemoryInput input(data.data(), data.size());
-  std::vector<std::pair<std::string, bool>> names;
-  size_t count = 0;
-  if (!ReadLine(input, delimiter, false, names, count)) {
-    return Status::Invalid("The CSV input has no header line to name the fields.");
-  }
-  names.resize(count);
-  std::vector<ColumnGuess> guesses(names.size());
+// Adds the values of `text`'s lines to `guesses`, up to the first line that does not read or
+// has another number of values; true when every line reads, up to the end of `text`.
+bool GuessLines(std::string_view text, char delimiter, std::vector<ColumnGuess>& guesses) {
+  MemoryInput input(text.data(), text.size());
   std::vector<std::pair<std::string, bool>> values;
-  while (ReadLine(input, delimiter, names.size() > 1, values, count) && count == names.size()) {
+  size_t count = 0;
+  int status;
+  while ((status = ReadLine(input, delimiter, guesses.size() > 1, values, count)) == kStatusOk) {
+    if (count != guesses.size()) {
+      return false;
+    }
     for (size_t i = 0; i < count; ++i) {
       guesses[i].Add(values[i].first, values[i].second);
     }
   }
+  return status == kStatusEnd;
+}
+
+// Where `body` may be cut into chunks of about `bytes`: after a line end where the quotes since
+// the start are even, which is outside quotes in well-formed CSV. The first chunk starts at 0;
+// the last ends at the body's end.
+std::vector<size_t> FindCuts(std::string_view body, size_t bytes) {
+  std::vector<size_t> cuts{0};
+  bool odd = false;  // quotes before `at`
+  for (size_t at = 0; body.size() - cuts.back() > bytes;) {
+    const size_t target = cuts.back() + bytes;
+    odd ^= (std::count(body.begin() + static_cast<long>(at),
+                       body.begin() + static_cast<long>(target), '"') &
+            1) != 0;
+    for (at = target; at < body.size() && (body[at] != '\n' || odd); ++at) {
+      odd ^= body[at] == '"';
+    }
+    if (at + 1 >= body.size()) {
+      break;
+    }
+    cuts.push_back(++at);
+  }
+  cuts.push_back(body.size());
+  return cuts;
+}
+
+// Guesses from `body`'s lines as GuessLines makes them in one pass, on `threads` threads: chunks
+// are guessed at once, each on its own, and merged in order while each reads to its very end
+// (so the next starts where a line starts); from the first that doesn't, the rest is guessed in
+// one pass.
+void GuessBody(std::string_view body, char delimiter, unsigned threads,
+               std::vector<ColumnGuess>& guesses) {
+  const std::vector<size_t> cuts =
+      threads > 1 ? FindCuts(body, ChunkBytes()) : std::vector<size_t>{};
+  if (cuts.size() <= 2) {
+    GuessLines(body, delimiter, guesses);
+    return;
+  }
+  struct Chunk {
+    std::vector<ColumnGuess> guesses;
+    bool whole = false;
+  };
+  std::vector<Chunk> chunks(cuts.size() - 1);
+  {
+    TaskPool pool(threads);
+    for (size_t k = 0; k < chunks.size(); ++k) {
+      pool.Submit([&, k] {
+        chunks[k].guesses.resize(guesses.size());
+        chunks[k].whole =
+            GuessLines(body.substr(cuts[k], cuts[k + 1] - cuts[k]), delimiter, chunks[k].guesses);
+      });
+    }
+  }
+  size_t k = 0;
+  for (; k < chunks.size() && (chunks[k].whole || k + 1 == chunks.size()); ++k) {
+    for (size_t i = 0; i < guesses.size(); ++i) {
+      guesses[i].Merge(chunks[k].guesses[i]);
+    }
+    if (!chunks[k].whole) {
+      return;  // the last chunk, read as one pass reads it
+    }
+  }
+  if (k < chunks.size()) {
+    GuessLines(body.substr(cuts[k]), delimiter, guesses);
+  }
+}
+
+}  // namespace
+
+Status InferCsvLayout(std::string_view data, char delimiter, unsigned threads,
+                      TypeTraitsCollection& layout, std::string& definition) {
+  MemoryInput input(data.data(), data.size());
+  std::vector<std::pair<std::string, bool>> names;
+  size_t count = 0;
+  if (ReadLine(input, delimiter, false, names, count) != kStatusOk) {
+    return Status::Invalid("The CSV input has no header line to name the fields.");
+  }
+  names.resize(count);
+  std::vector<ColumnGuess> guesses(names.size());
+  const auto header = static_cast<size_t>(input.BufferPos() - data.data());
+  GuessBody(data.substr(header), delimiter, threads, guesses);
   return MakeLayout(names, guesses, layout, definition);
 }
 

@@ -19,6 +19,9 @@ class ColumnGuess {
   // The type and options in data-definition text: `int`, `decimal(P,S)`, `double`, `date`,
   // `datetime` or `string`, then ` nullable` when a value was empty.
   std::string Text() const;
+  // Takes in what `later`, the guess of the lines after this one's, allows: as if this guess had
+  // seen those lines too.
+  void Merge(const ColumnGuess& later);
 
  private:
   bool any_ = false;  // a value that is not null
@@ -34,8 +37,9 @@ class ColumnGuess {
 
 // Reads the header line and every record of `data` (CSV, its byte-order mark already gone) and
 // makes the layout; `definition` receives it in inline data-definition text. A line that does not
-// read is left to the record reader, which reports it.
-Status InferCsvLayout(std::string_view data, char delimiter, TypeTraitsCollection& layout,
-                      std::string& definition);
+// read is left to the record reader, which reports it. On `threads` above 1 the records are read
+// in chunks on as many threads, with the same result.
+Status InferCsvLayout(std::string_view data, char delimiter, unsigned threads,
+                      TypeTraitsCollection& layout, std::string& definition);
 
 }  // namespace orv

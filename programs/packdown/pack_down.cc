@@ -1,5 +1,7 @@
 #include "programs/packdown/pack_down.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -172,6 +174,9 @@ Status PackDown::PrepareColumns() {
 // The whole input into `data` (the records are held in memory anyway), less a byte-order mark,
 // and the layout made from it.
 Status PackDown::InferLayout(FILE* file, std::string& data) {
+  if (struct stat info; fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+    data.reserve(static_cast<size_t>(info.st_size));  // the bytes about to be read, in one block
+  }
   char buffer[1 << 16];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) {
     data.append(buffer, n);
@@ -183,7 +188,9 @@ Status PackDown::InferLayout(FILE* file, std::string& data) {
     data.erase(0, 3);
   }
   std::string definition;
-  ORV_RETURN_IF_ERROR(InferCsvLayout(data, options_.records.delimiter.value_or(','),
+  const unsigned threads =
+      options_.records.threads == 0 ? AvailableCores() : options_.records.threads;
+  ORV_RETURN_IF_ERROR(InferCsvLayout(data, options_.records.delimiter.value_or(','), threads,
                                      options_.records.layout, definition));
   g_Logger.Info("layout", definition);
   return PrepareColumns();

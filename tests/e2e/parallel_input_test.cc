@@ -108,11 +108,20 @@ std::vector<Case> Cases() {
   const std::string text = "-x text.ord";
   const std::string records = CsvRecords(3000, "\n");
   const std::string binary = BinaryRecords(3000);
+  std::string scales;  // decimals of two fraction digits, then one of one
+  for (int i = 1; i <= 3000; ++i) {
+    scales += std::to_string(i) + ",n," + std::to_string(i) + (i == 2900 ? ".5\n" : ".25\n");
+  }
   return {
       {"csv, quoted line ends", kHeader + records, csv, "", false},
       {"csv, CR LF, no final line end", kHeader + CsvRecords(3000, "\r\n") + "9,z,1", csv, "",
        false},
       {"csv, layout inferred", kHeader + records, "--csv", "packdown", false},
+      {"csv, layout inferred, a stray quote", kHeader + Replace(records, "name1500", "na\"me1500"),
+       "--csv", "packdown", false},
+      {"csv, layout inferred, a second scale late", kHeader + scales, "--csv", "packdown", false},
+      {"csv, layout inferred, a short line midway", kHeader + Replace(records, ",1500.0", ""),
+       "--csv", "packdown", true},
       {"csv, byte-order mark, no header", "\xEF\xBB\xBF" + records, csv + " --no-header", "",
        false},
       {"csv, by name, a column left out", kHeader + records,
