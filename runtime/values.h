@@ -75,8 +75,8 @@ class date {
   // As EpochDays, with a month beyond 12 (or 0) carried into the years first, so that any packed
   // word names one day: 2023-02-30 is 2023-03-02.
   int64_t CarriedEpochDays() const {
-    if (const unsigned m = month(); m - 1 < 12 && year() > 0) [[likely]] {
-      // DaysFromCivil in unsigned arithmetic, which a year from 0 on allows.
+    if (const unsigned m = month(); m - 1 < 12 && year() > 0 && day() > 0) [[likely]] {
+      // DaysFromCivil in unsigned arithmetic, which years and days from 1 on allow.
       const uint32_t y = year() - (m <= 2);
       const uint32_t era = y / 400;
       const uint32_t yoe = y - era * 400;
