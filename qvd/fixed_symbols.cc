@@ -1,5 +1,5 @@
-// Fixed-width symbols: each value's order key gives its symbol, so keys alone are grouped, by
-// hashing when they are few and by radix sorting when they are many.
+// Fixed-width symbols: each value's order key gives its symbol, so keys alone are grouped: marked
+// in an array when their range is narrow, hashed when they are few, radix sorted when many.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -66,8 +66,9 @@ class NaNSymbols {
 // Fixed-width columns. Each value maps to an unsigned order key (a descending field's complemented)
 // from which its symbol's bytes follow, so any record holding a key can stand for its symbol. A
 // date's key is its day number (a day past the end of its month, which readers refuse, would share
-// the symbol of the day it carries into). Few distinct keys are found by hashing; many are sorted
-// as keys alone, relative to the least so that they take 32 bits where they can.
+// the symbol of the day it carries into). Keys of a narrow range are marked in an array, few
+// distinct keys are found by hashing, many are sorted as keys alone, relative to the least so that
+// they take 32 bits where they can.
 template <typename T, typename R, typename KeyFn>
 class FixedGrouping {
   using K = decltype(std::declval<KeyFn>()(T{}));
@@ -86,7 +87,7 @@ class FixedGrouping {
 
   void Run() {
     const Keys keys = Scan();
-    if (!Dense(keys) && !Hashed()) {
+    if (!Dense(keys) && !Hashed(keys)) {
       Sorted(keys);
     }
   }
@@ -119,7 +120,9 @@ class FixedGrouping {
   };
   Keys Scan() const;
   bool Dense(const Keys& keys);
-  bool Hashed();
+  bool Hashed(const Keys& keys);
+  template <typename SymbolOf>
+  void NumberInOrder(std::vector<R> order, const std::vector<R>& nans, SymbolOf symbolOf);
   void Sorted(const Keys& keys);
   void SortedWords(Word least, unsigned bits, unsigned recordBits, const std::vector<R>& nans);
   void SortedPairs(Word least, unsigned bits, const std::vector<R>& nans);
@@ -144,19 +147,19 @@ class FixedGrouping {
 // record's symbol looked up. Past a few thousand, a column where most values seen are new is
 // sorted instead.
 template <typename T, typename R, typename KeyFn>
-bool FixedGrouping<T, R, KeyFn>::Hashed() {
+bool FixedGrouping<T, R, KeyFn>::Hashed(const Keys& keys) {
   const uint64_t most = std::clamp<uint64_t>(visit_.values() / 16, 4096, uint64_t{1} << 18);
   FixedKeyTable<Word> table;
-  std::vector<R> nans;
+  uint64_t nans = 0;
   uint64_t seen = 0;
   const bool few = visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
     if (IsNaN(w)) {
-      nans.push_back(static_cast<R>(r));
+      ++nans;
     } else {
       table.Insert(w, r);
     }
-    const uint64_t found = table.size() + nans.size();
+    const uint64_t found = table.size() + nans;
     ++seen;
     return found <= most && (found <= kFewKeys || 2 * found <= seen);
   });
@@ -169,23 +172,31 @@ bool FixedGrouping<T, R, KeyFn>::Hashed() {
   std::sort(distinct.begin(), distinct.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<R> order;
-  order.reserve(distinct.size() + nans.size());
-  const uint64_t f = symbols_.firstValueIndex;
+  order.reserve(distinct.size() + keys.nans.size());
   for (const auto& [w, r] : distinct) {
-    table.At(w) = f + order.size();
+    table.At(w) = symbols_.firstValueIndex + order.size();
     order.push_back(r);
   }
+  NumberInOrder(std::move(order), keys.nans, [&](Word w) { return table.At(w); });
+  return true;
+}
+
+// Numbers the symbols of `order` (a record of each distinct key, in key order), then a symbol for
+// each NaN record, and gives each record its symbol: `symbolOf(key)`, or the NaN's own.
+template <typename T, typename R, typename KeyFn>
+template <typename SymbolOf>
+void FixedGrouping<T, R, KeyFn>::NumberInOrder(std::vector<R> order, const std::vector<R>& nans,
+                                               SymbolOf symbolOf) {
+  const NaNSymbols<R> nanSymbols(nans, symbols_.firstValueIndex + order.size());
   order.insert(order.end(), nans.begin(), nans.end());
   MakeStored(symbols_, order.size(), records_);
   NumberSymbols(dataSet_, symbols_, std::move(order));
-  const NaNSymbols<R> nanSymbols(nans, f + distinct.size());
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
     ForEachValue([&](uint64_t r, Word w) {
-      stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r) : table.At(w));
+      stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r) : symbolOf(w));
     });
   });
-  return true;
 }
 
 template <typename T, typename R, typename KeyFn>
@@ -225,41 +236,27 @@ bool FixedGrouping<T, R, KeyFn>::Dense(const Keys& keys) {
     return true;
   });
   std::vector<R> order;
-  const uint64_t f = symbols_.firstValueIndex;
   for (Slot& slot : slots) {
     if (slot != kNone) {
       order.push_back(static_cast<R>(slot));
-      slot = static_cast<Slot>(f + order.size() - 1);
+      slot = static_cast<Slot>(symbols_.firstValueIndex + order.size() - 1);
     }
   }
-  const NaNSymbols<R> nanSymbols(keys.nans, f + order.size());
-  order.insert(order.end(), keys.nans.begin(), keys.nans.end());
-  MakeStored(symbols_, order.size(), records_);
-  NumberSymbols(dataSet_, symbols_, std::move(order));
-  symbols_.stored.Visit([&](auto* stored) {
-    using S = std::remove_reference_t<decltype(*stored)>;
-    ForEachValue([&](uint64_t r, Word w) {
-      stored[r] =
-          static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r) : slots[static_cast<size_t>(w - least)]);
-    });
-  });
+  NumberInOrder(std::move(order), keys.nans,
+                [&](Word w) { return slots[static_cast<size_t>(w - least)]; });
   return true;
 }
 
 template <typename T, typename R, typename KeyFn>
 void FixedGrouping<T, R, KeyFn>::Sorted(const Keys& keys) {
-  const Word least = keys.least;
-  const Word most = keys.most;
-  const std::vector<R>& nans = keys.nans;
-  const Word range = least <= most ? most - least : 0;
-  const unsigned bits = BitWidth(range);
+  const unsigned bits = BitWidth(keys.least <= keys.most ? keys.most - keys.least : 0);
   const unsigned recordBits = BitWidth(records_ - 1);
   if (bits + recordBits <= 64) {
-    SortedWords(least, bits, recordBits, nans);
+    SortedWords(keys.least, bits, recordBits, keys.nans);
   } else if (bits <= 64) {
-    SortedPairs(least, bits, nans);
+    SortedPairs(keys.least, bits, keys.nans);
   } else {
-    SortedAs<U128>(least, bits, nans);
+    SortedAs<U128>(keys.least, bits, keys.nans);
   }
 }
 
