@@ -121,13 +121,6 @@ void FlowDataSet::Store(const char* value, size_t length, bool isNull) {
   ends_.push_back(values_.size());
 }
 
-void FlowDataSet::Append(const FlowDataSet& other) {
-  const size_t first = count_;
-  const size_t firstByte = bytes();
-  Extend(count_ + other.count_, firstByte + other.bytes());
-  CopyAt(room(), other, first, firstByte);
-}
-
 bool FlowDataSet::Fits(size_t records, size_t bytes) const {
   if (nullable_ && nulls_.capacity() < (records + 63) / 64) {
     return false;

@@ -26,13 +26,11 @@ class FlowDataSet {
   int ReadValue(IFileInput& input);
   // Stores the descriptor's current value (read by the caller).
   void StoreCurrent();
-  // Appends the values of `other`, a store of a field of the same type, after this one's.
-  void Append(const FlowDataSet& other);
-  // For filling from several threads. Extend makes the store `records` values and, for variable
-  // strings, `bytes` value bytes long (never shorter); Room() is where its arrays then lie, and
-  // CopyAt writes a part's values there as records [first, first + part.size()) and bytes
-  // [firstByte, firstByte + part.bytes()). CopyAt calls of ranges that don't overlap may run at
-  // once, and alongside an Extend that Fits, which moves no array.
+  // For appending other stores' values, also from several threads. Extend makes the store
+  // `records` values and, for variable strings, `bytes` value bytes long (never shorter); room()
+  // is where its arrays then lie, and CopyAt writes a part's values there as records [first,
+  // first + part.size()) and bytes [firstByte, firstByte + part.bytes()). CopyAt calls of ranges
+  // that don't overlap may run at once, and alongside an Extend that Fits, which moves no array.
   class Room {
     friend class FlowDataSet;
     char* values = nullptr;
