@@ -1,5 +1,5 @@
-// Memory for large arrays: column stores, sort keys and index values (LargeVector), symbol tables
-// and their converted entries (LargeBuffer).
+// Memory for large arrays: column stores (LargeArray), sort keys (LargeVector), index values,
+// symbol tables and their converted entries (LargeBuffer).
 //
 // A large block is mapped on its own, starts on a huge page boundary and is asked to be backed by
 // huge pages, so that filling an array of millions of values takes a few hundred page faults
@@ -48,34 +48,6 @@ class LargeAllocator {
 
 template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
-
-// As LargeAllocator, but values that resize() adds are left uninitialized: for arrays whose values
-// are always written before they are read. Pages of a large array that resize() only reserved
-// then cost no memory until they are written.
-template <typename T>
-class UninitializedLargeAllocator : public LargeAllocator<T> {
- public:
-  template <typename U>
-  struct rebind {
-    using other = UninitializedLargeAllocator<U>;
-  };
-
-  UninitializedLargeAllocator() = default;
-  template <typename U>
-  UninitializedLargeAllocator(const UninitializedLargeAllocator<U>& /*other*/) {}
-
-  template <typename U>
-  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-};
-
-template <typename T>
-using UninitializedLargeVector = std::vector<T, UninitializedLargeAllocator<T>>;
 
 // Memory from AllocateLarge(`oldBytes`) made `newBytes` long, its first bytes as they were; a large
 // block is remapped rather than copied. Throws std::bad_alloc when there is no memory for it.
