@@ -2,22 +2,118 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
 
 namespace orv {
 
+namespace {
+
+// The whole number that `text` is (blanks around it allowed); nullopt when it is none.
+std::optional<long long> WholeNumber(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\n')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) {
+    text.remove_suffix(1);
+  }
+  long long value = 0;
+  const auto [at, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || at != text.data() + text.size() || text.empty()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+unsigned QuotaCores(std::optional<long long> quota, std::optional<long long> period) {
+  if (!quota || !period || *quota <= 0 || *period <= 0) {
+    return 0;
+  }
+  const long long cores = (*quota + *period - 1) / *period;
+  return static_cast<unsigned>(std::min<long long>(cores, kMaxThreads));
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  std::ifstream file(path);
+  std::string text;
+  std::getline(file, text);
+  return text;
+}
+
+// The CPU limit of the control group this process is in and of every group above it, the least
+// of them; 0 when there is none. Only what the process can see counts (in a container, its own
+// groups).
+unsigned CgroupCores() {
+  std::ifstream groups("/proc/self/cgroup");
+  unsigned least = 0;
+  auto take = [&least](unsigned cores) {
+    least = cores != 0 && (least == 0 || cores < least) ? cores : least;
+  };
+  for (std::string line; std::getline(groups, line);) {
+    // "0::/PATH" (v2) or "N:cpu,cpuacct:/PATH" (v1).
+    const size_t first = line.find(':');
+    const size_t second = line.find(':', first + 1);
+    if (first == std::string::npos || second == std::string::npos) {
+      continue;
+    }
+    std::string_view controllers(line.data() + first + 1, second - first - 1);
+    const bool v2 = controllers.empty();
+    bool cpu = false;
+    while (!controllers.empty()) {
+      const size_t comma = std::min(controllers.find(','), controllers.size());
+      cpu = cpu || controllers.substr(0, comma) == "cpu";
+      controllers.remove_prefix(std::min(comma + 1, controllers.size()));
+    }
+    if (!v2 && !cpu) {
+      continue;
+    }
+    const std::string root = v2 ? "/sys/fs/cgroup" : "/sys/fs/cgroup/cpu";
+    // The group's own limit, then those of the groups above it up to the root.
+    for (std::string path = line.substr(second + 1);;) {
+      const std::string dir = root + (path == "/" ? "" : path);
+      take(v2 ? CpuMaxCores(ReadSmallFile(dir + "/cpu.max"))
+              : CfsQuotaCores(ReadSmallFile(dir + "/cpu.cfs_quota_us"),
+                              ReadSmallFile(dir + "/cpu.cfs_period_us")));
+      const size_t slash = path.rfind('/');
+      if (path == "/" || slash == std::string::npos) {
+        break;
+      }
+      path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+  }
+  return least;
+}
+
+}  // namespace
+
+unsigned CpuMaxCores(std::string_view cpuMax) {
+  const size_t blank = cpuMax.find(' ');
+  if (blank == std::string_view::npos) {
+    return 0;
+  }
+  return QuotaCores(WholeNumber(cpuMax.substr(0, blank)), WholeNumber(cpuMax.substr(blank + 1)));
+}
+
+unsigned CfsQuotaCores(std::string_view quota, std::string_view period) {
+  return QuotaCores(WholeNumber(quota), WholeNumber(period));
+}
+
 unsigned AvailableCores() {
+  unsigned cores = 0;
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) {
-      return static_cast<unsigned>(count);
-    }
+    cores = static_cast<unsigned>(std::max(CPU_COUNT(&set), 0));
   }
-  const unsigned hardware = std::thread::hardware_concurrency();
-  return hardware > 0 ? hardware : 1;
+  if (cores == 0) {
+    cores = std::max(std::thread::hardware_concurrency(), 1u);
+  }
+  const unsigned limit = CgroupCores();
+  return limit != 0 ? std::min(cores, limit) : cores;
 }
 
 unsigned ParseThreadCount(const char* text) {

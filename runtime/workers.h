@@ -13,13 +13,21 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace orv {
 
-// The cores this process may run on (its CPU affinity), at least 1.
+// The cores this process may run on (its CPU affinity), at least 1, and no more than the CPU
+// time its control groups allow (a container's CPU limit), rounded up.
 unsigned AvailableCores();
+
+// A control group's CPU limit in cores, rounded up, from the text of cgroup v2's `cpu.max`
+// ("200000 100000"; "max 100000" is no limit) or of v1's `cpu.cfs_quota_us` and
+// `cpu.cfs_period_us` (a quota of -1 is none); 0 for no limit or text that doesn't read.
+unsigned CpuMaxCores(std::string_view cpuMax);
+unsigned CfsQuotaCores(std::string_view quota, std::string_view period);
 
 // The thread count of --threads=N: a whole number from 1 to kMaxThreads, or 0 when it isn't one.
 inline constexpr unsigned kMaxThreads = 1024;

@@ -86,5 +86,29 @@ TEST(WorkersTest, ThreadCountsParseStrictly) {
   EXPECT_GE(AvailableCores(), 1u);
 }
 
+// A container's CPU limit, from either control group version: cores rounded up, none for "max",
+// a quota of -1 or text that doesn't read.
+TEST(Workers, CpuLimitsReadAsCoresRoundedUp) {
+  const struct {
+    const char* cpuMax;
+    unsigned cores;
+  } v2[] = {
+      {"200000 100000", 2}, {"150000 100000\n", 2}, {"50000 100000", 1}, {"max 100000", 0}, {"", 0},
+      {"100000", 0},        {"0 100000", 0},        {"100000 0", 0},     {"x 100000", 0}};
+  for (const auto& c : v2) {
+    EXPECT_EQ(CpuMaxCores(c.cpuMax), c.cores) << "'" << c.cpuMax << "'";
+  }
+  const struct {
+    const char* quota;
+    const char* period;
+    unsigned cores;
+  } v1[] = {{"400000\n", "100000\n", 4}, {"-1", "100000", 0},
+            {"250000", "100000", 3},     {"", "", 0},
+            {"100000", "", 0},           {"99999999999999", "1", 1024}};
+  for (const auto& c : v1) {
+    EXPECT_EQ(CfsQuotaCores(c.quota, c.period), c.cores) << c.quota << " / " << c.period;
+  }
+}
+
 }  // namespace
 }  // namespace orv
