@@ -148,7 +148,7 @@ class StringIdTable {
       if (slot.tag == tag) {
         const Id id = static_cast<Id>(slot.idPlus1 - 1);
         auto [bytes, n] = bytesOf(id);
-        if (n == size && memcmp(bytes, value, size) == 0) {
+        if (n == size && (size == 0 || memcmp(bytes, value, size) == 0)) {
           return id;
         }
       }

@@ -347,7 +347,7 @@ Status InferCsvLayout(std::string_view data, char delimiter, unsigned threads,
   }
   names.resize(count);
   std::vector<ColumnGuess> guesses(names.size());
-  const auto header = static_cast<size_t>(input.BufferPos() - data.data());
+  const auto header = static_cast<size_t>(std::min<uint64_t>(input.BytesConsumed(), data.size()));
   GuessBody(data.substr(header), delimiter, threads, guesses);
   return MakeLayout(names, guesses, layout, definition);
 }
