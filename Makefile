@@ -55,7 +55,9 @@ bench-memory: bench-build
 	@bench/memory.sh build
 
 # Each fuzzer for FUZZ_SECONDS, from its saved corpus (plus the real QVD files for the QVD
-# targets); new inputs go to build-fuzz/corpus/, crashes to build-fuzz/crashes/.
+# targets); new inputs go to build-fuzz/corpus/, crashes to build-fuzz/crashes/. Records are cut
+# into chunks of 64 bytes, so that inputs of a few hundred bytes take the paths of several chunks
+# on several threads.
 FUZZ_SECONDS ?= 60
 SAMPLES ?= $(firstword $(wildcard ../shared/qvd-samples /work/shared/qvd-samples))
 fuzz: deps
@@ -67,7 +69,7 @@ fuzz: deps
 	  n=$$(basename $$f _fuzz); mkdir -p build-fuzz/corpus/$$n; \
 	  extra=; case $$n in qvd_*) extra=$(SAMPLES);; esac; \
 	  echo "fuzzing $$n for $(FUZZ_SECONDS) s"; \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/crashes/$$n- \
+	  ORV_CHUNK_BYTES=64 $$f -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/crashes/$$n- \
 	    -print_final_stats=1 build-fuzz/corpus/$$n fuzz/corpus/$$n $$extra 2>&1 | \
 	    grep -E '^(stat::number_of_executed_units|==.*ERROR|SUMMARY)' || true; \
 	done
