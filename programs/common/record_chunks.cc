@@ -90,23 +90,21 @@ bool ChunkSource::ReadMore(std::vector<char>& bytes, size_t wanted) {
   return error_ == 0;
 }
 
-// Where the chunk in `bytes` may end: after its last cut byte outside quotes; 0 for nowhere.
-size_t ChunkSource::FindCut(const std::vector<char>& bytes) const {
-  const char* data = bytes.data();
-  size_t at = bytes.size();
-  if (!cut_.quote) {
-    const void* found = memrchr(data, cut_.cutByte, at);
+size_t FindTextCut(const char* data, size_t size, size_t from, const ChunkCut& cut, bool& odd) {
+  if (!cut.quote) {
+    const void* found = memrchr(data + from, cut.cutByte, size - from);
     return found == nullptr ? 0 : static_cast<size_t>(static_cast<const char*>(found) - data) + 1;
   }
-  const char quote = *cut_.quote;
+  const char quote = *cut.quote;
+  odd = odd != ((std::count(data + from, data + size, quote) & 1) != 0);
   // The quotes before each cut byte, from the end back: odd ones mean the byte is quoted.
-  bool odd = (std::count(data, data + at, quote) & 1) != 0;
-  while (at > 0) {
+  bool before = odd;
+  for (size_t at = size; at > from;) {
     const char c = data[--at];
-    if (c == cut_.cutByte && !odd) {
+    if (c == cut.cutByte && !before) {
       return at + 1;
     }
-    odd = c == quote ? !odd : odd;
+    before = c == quote ? !before : before;
   }
   return 0;
 }
@@ -150,17 +148,25 @@ bool ChunkSource::Fill(std::vector<char>& bytes, ChunkEnd& end) {
   bytes.assign(carry_.begin() + static_cast<long>(carryAt_), carry_.end());
   carry_.clear();
   carryAt_ = 0;
-  size_t recordsEnd = 0;  // binary records: the end of those found whole so far
+  // What earlier rounds found, so that each round scans only the bytes it read: binary records,
+  // the end of those whole so far; text, the bytes scanned without a cut and their quotes' parity.
+  size_t recordsEnd = 0;
+  size_t scanned = 0;
+  bool odd = false;
   for (size_t wanted = chunkBytes_;; wanted = bytes.size() + chunkBytes_) {
     if (!ReadMore(bytes, wanted)) {
       ended_ = true;
       end = error_ != 0 ? ChunkEnd::kFailure : ChunkEnd::kInput;
       return !bytes.empty() || error_ != 0;
     }
+    size_t cut = 0;
     if (!cut_.binary.empty()) {
-      recordsEnd = FindRecordsEnd(bytes, recordsEnd);
+      cut = recordsEnd = FindRecordsEnd(bytes, recordsEnd);
+    } else {
+      cut = FindTextCut(bytes.data(), bytes.size(), scanned, cut_, odd);
+      scanned = bytes.size();
     }
-    if (const size_t cut = cut_.binary.empty() ? FindCut(bytes) : recordsEnd; cut != 0) {
+    if (cut != 0) {
       carry_.assign(bytes.begin() + static_cast<long>(cut), bytes.end());
       bytes.resize(cut);
       end = ChunkEnd::kCut;

@@ -46,6 +46,12 @@ struct ChunkCut {
   std::vector<BinaryStep> binary;  // empty for text
 };
 
+// Where text may be cut, among data[0, size): just after the last `cut.cutByte` at or after
+// `from` where the quotes before it are even (counted from data[0], when `cut.quote` is set); 0
+// when there is none. `odd` tells whether data[0, from) holds an odd number of quotes, and is
+// moved on to `size`, so that a longer text is scanned from where the last scan ended.
+size_t FindTextCut(const char* data, size_t size, size_t from, const ChunkCut& cut, bool& odd);
+
 // About how many bytes a chunk holds: 1 MiB, or ORV_CHUNK_BYTES when set (so that tests can cut
 // small inputs).
 size_t ChunkBytes();
@@ -80,7 +86,6 @@ class ChunkSource {
 
  private:
   bool ReadMore(std::vector<char>& bytes, size_t wanted);
-  size_t FindCut(const std::vector<char>& bytes) const;
   size_t FindRecordsEnd(const std::vector<char>& bytes, size_t from) const;
 
   IFileInput& input_;

@@ -271,24 +271,28 @@ bool GuessLines(std::string_view text, char delimiter, std::vector<ColumnGuess>&
   return status == kStatusEnd;
 }
 
-// Where `body` may be cut into chunks of about `bytes`: after a line end where the quotes since
-// the start are even, which is outside quotes in well-formed CSV. The first chunk starts at 0;
-// the last ends at the body's end.
+// Where `body` may be cut into chunks of about `bytes`, as records are (FindTextCut): after a
+// line end where the quotes since the chunk's start are even. The first chunk starts at 0; the
+// last ends at the body's end.
 std::vector<size_t> FindCuts(std::string_view body, size_t bytes) {
+  ChunkCut cut;
+  cut.quote = '"';
   std::vector<size_t> cuts{0};
-  bool odd = false;  // quotes before `at`
-  for (size_t at = 0; body.size() - cuts.back() > bytes;) {
-    const size_t target = cuts.back() + bytes;
-    odd ^= (std::count(body.begin() + static_cast<long>(at),
-                       body.begin() + static_cast<long>(target), '"') &
-            1) != 0;
-    for (at = target; at < body.size() && (body[at] != '\n' || odd); ++at) {
-      odd ^= body[at] == '"';
+  size_t from = 0;  // of the bytes from the last cut, those scanned without a cut
+  bool odd = false;
+  while (body.size() - cuts.back() > bytes) {
+    const size_t size = std::min(from + bytes, body.size() - cuts.back());
+    const size_t at = FindTextCut(body.data() + cuts.back(), size, from, cut, odd);
+    if (at == 0 && size < body.size() - cuts.back()) {
+      from = size;  // a line longer than a chunk
+      continue;
     }
-    if (at + 1 >= body.size()) {
+    if (at == 0 || cuts.back() + at == body.size()) {
       break;
     }
-    cuts.push_back(++at);
+    cuts.push_back(cuts.back() + at);
+    from = 0;
+    odd = false;
   }
   cuts.push_back(body.size());
   return cuts;
