@@ -25,7 +25,7 @@ std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataS
   // past kCopiedBytes, strings are compared where the column store holds them.
   constexpr size_t kCopiedBytes = size_t{4} << 20;
   std::vector<char> copied;
-  std::vector<size_t> copiedEnds;  // by id
+  std::vector<uint32_t> copiedEnds;  // by id (kCopiedBytes fits 32 bits)
   auto bytesOf = [&](R id) -> std::pair<const char*, size_t> {
     if (id < copiedEnds.size()) {
       const size_t begin = id == 0 ? 0 : copiedEnds[id - 1];
@@ -46,7 +46,7 @@ std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataS
     if (added) {
       if (copiedEnds.size() == firstRecord.size() && copied.size() + size <= kCopiedBytes) {
         copied.insert(copied.end(), value, value + size);
-        copiedEnds.push_back(copied.size());
+        copiedEnds.push_back(static_cast<uint32_t>(copied.size()));
       }
       firstRecord.push_back(static_cast<R>(r));
     }
