@@ -215,6 +215,7 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
   chunk.rows.resize(bytes + 8);
   std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
   std::fill_n(chunk.rows.begin() + static_cast<std::ptrdiff_t>(bytes), 8, 0);
+  input.Discard(input.BufferPos(), input.BufferPos() + bytes);
   input.Advance(bytes);
   chunk.first = i;
   chunk.count = count;
@@ -263,6 +264,9 @@ void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
 template <typename Offset>
 Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& output,
                                       IntervalStats& stats) {
+  if (watchLost_ && FileMapping::AnyLost()) {
+    return LostTable();  // the chunk's rows may have been read as zeros
+  }
   output.Write(chunk.out);
   chunk.out.clear();
   written_ += chunk.passed;

@@ -96,7 +96,9 @@ Status RowDecoder<Offset>::ReadSequential(IFileInput& input, BufferedFileOutput&
                                           IntervalStats& stats, uint64_t& i, uint64_t end,
                                           bool batched) {
   uint64_t rowByRowUntil = 0;  // rows before it take the row-by-row path
+  const char* kept = input.BufferPos();
   for (; i < end; ++i) {
+    input.DiscardConsumed(kept);
     if (batched && i >= rowByRowUntil) {
       const uint64_t n = std::min(kBatch, end - i);
       const auto bytes = static_cast<size_t>(n * recordByteSize_);
@@ -104,6 +106,8 @@ Status RowDecoder<Offset>::ReadSequential(IFileInput& input, BufferedFileOutput&
         batched = false;  // the input ends early: the rows below say where
       } else if (!FindEntries(input.BufferPos(), n, batch_)) {
         rowByRowUntil = i + n;
+      } else if (watchLost_ && FileMapping::AnyLost()) {
+        return LostTable();
       } else {
         WriteBatch(n, batch_, output);
         input.Advance(bytes);
@@ -133,7 +137,7 @@ Status RowDecoder<Offset>::ReadSequential(IFileInput& input, BufferedFileOutput&
       }
     }
     ORV_RETURN_IF_ERROR(DecodeRow(row));
-    if (options_.lowMemory && DiskTable::AnyLost()) {
+    if (watchLost_ && FileMapping::AnyLost()) {
       return LostTable();
     }
     WriteRow(output);
@@ -333,7 +337,7 @@ void RowDecoder<Offset>::WriteRow(BufferedFileOutput& output) const {
 template <typename Offset>
 Status RowDecoder<Offset>::Convert(const Slot& slot, int64_t s) {
   if (!ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
-    return options_.lowMemory && DiskTable::AnyLost() ? LostTable() : FieldFailure(*slot.field);
+    return watchLost_ && FileMapping::AnyLost() ? LostTable() : FieldFailure(*slot.field);
   }
   return Status::Ok();
 }
@@ -344,7 +348,7 @@ Status RowDecoder<Offset>::FieldFailure(const TypeTraits& field) const {
                          std::to_string(record_) + ").");
 }
 
-// The file shrank under a table on disk: what was read of it since is zeros.
+// The mapped file shrank: what was read of it since is zeros.
 template <typename Offset>
 Status RowDecoder<Offset>::LostTable() const {
   for (const Slot& slot : slots_) {

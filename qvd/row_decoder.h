@@ -232,6 +232,7 @@ class RowDecoder final : public RowDecoderBase {
   std::vector<bool> reported_;  // per layout field: an output error was logged
   uint64_t record_ = 0;         // 1-based number of the row being decoded
   uint64_t written_ = 0;
+  bool watchLost_ = false;  // the file is mapped: a read may find a page lost (FileMapping)
 };
 
 extern template class RowDecoder<uint8_t>;

@@ -17,6 +17,7 @@ namespace orv {
 
 template <typename Offset>
 Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
+  watchLost_ = options_.lowMemory || input.Pinned();
   TaskPool pool(options_.threads);
   NumberedTasks settling(pool, fields_.size());
   const bool alone = pool.threads() <= 1;
@@ -44,6 +45,9 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
     LogNotes(logged, making.empty() ? j + 1 : making.front());
   }
   BuildSlots();
+  if (watchLost_ && FileMapping::AnyLost()) {
+    return LostTable();
+  }
   const uint64_t skipBytes = skipRows_ * recordByteSize_;
   if (input.Skip(skipBytes) != kInputOk && skipBytes > 0) {
     return Status::Damaged("Error skipping records.");

@@ -64,7 +64,7 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     if (!pass) {
       continue;
     }
-    if (!DecodeWorkerRow(row, *state) || (options_.lowMemory && DiskTable::AnyLost())) {
+    if (!DecodeWorkerRow(row, *state) || (watchLost_ && FileMapping::AnyLost())) {
       break;
     }
     WriteWorkerRow(*state, chunk.writer);

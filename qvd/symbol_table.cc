@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstring>
 
 namespace orv {
@@ -60,6 +58,16 @@ uint64_t NumberSymbolSize(uint8_t kind) {
 
 bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare) {
   constexpr uint64_t kChunk = uint64_t{1} << 24;
+  if (input.Pinned()) {
+    if (static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) < length) {
+      return false;
+    }
+    view_ = input.BufferPos();
+    viewSource_ = &input;
+    size_ = static_cast<size_t>(length);
+    input.Advance(size_);
+    return true;
+  }
   if (length >= kHugePage && length <= SIZE_MAX) {
     if (spare.size() >= length) {
       mapped_ = std::move(spare);
@@ -83,6 +91,11 @@ bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare
 }
 
 void TableBytes::Release(LargeBuffer& spare) {
+  if (view_ != nullptr) {
+    lost_ = Lost();
+    viewSource_->Discard(view_, view_ + size_);
+    view_ = nullptr;
+  }
   if (mapped_.size() > spare.size()) {
     spare = std::move(mapped_);
   }
@@ -94,82 +107,6 @@ void TableBytes::Release(LargeBuffer& spare) {
 
 // --- DiskTable -----------------------------------------------------------------------------------
 
-// A mapped file that shrinks while it is read raises SIGBUS at the first touch of a lost page. The
-// handler puts a page of zeros in its place, so that the read goes on, and notes the address; the
-// reader then reports the table as unreadable before it writes the row. A SIGBUS outside the
-// mapped tables keeps its default effect.
-
-namespace {
-
-constexpr size_t kMaxMappings = 256;
-std::atomic<uintptr_t> g_mappingStart[kMaxMappings];
-std::atomic<uintptr_t> g_mappingEnd[kMaxMappings];
-std::atomic<uintptr_t> g_lostPage{0};
-uintptr_t g_pageSize = 4096;
-
-void OnBusError(int, siginfo_t* info, void*) {
-  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
-  for (size_t i = 0; i < kMaxMappings; ++i) {
-    if (address >= g_mappingStart[i].load() && address < g_mappingEnd[i].load()) {
-      const uintptr_t page = address & ~(g_pageSize - 1);
-      if (mmap(reinterpret_cast<void*>(page), g_pageSize, PROT_READ,
-               MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
-        uintptr_t none = 0;
-        g_lostPage.compare_exchange_strong(none, page);
-        return;
-      }
-      break;
-    }
-  }
-  signal(SIGBUS, SIG_DFL);  // the access faults again, with the default effect
-}
-
-// A slot in the table of mapped ranges, the handler installed; kMaxMappings when none is free.
-size_t RegisterMapping(uintptr_t start, uintptr_t end) {
-  static const bool installed = [] {
-    g_pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    struct sigaction action = {};
-    action.sa_sigaction = OnBusError;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGBUS, &action, nullptr) == 0;
-  }();
-  for (size_t i = 0; installed && i < kMaxMappings; ++i) {
-    uintptr_t none = 0;
-    if (g_mappingEnd[i].load() == 0 && g_mappingStart[i].compare_exchange_strong(none, start)) {
-      g_mappingEnd[i].store(end);
-      return i;
-    }
-  }
-  return kMaxMappings;
-}
-
-}  // namespace
-
-bool DiskTable::Lost() const {
-  const uintptr_t page = g_lostPage.load(std::memory_order_relaxed);
-  const auto start = reinterpret_cast<uintptr_t>(mapped_);
-  return mapped_ != nullptr && page != 0 && page + g_pageSize > start &&
-         page < start + mappedLength_;
-}
-
-bool DiskTable::AnyLost() {
-  return g_lostPage.load(std::memory_order_relaxed) != 0;
-}
-
-DiskTable::~DiskTable() {
-  if (mapped_ != nullptr) {
-    if (Lost()) {
-      g_lostPage.store(0);
-    }
-    if (slot_ < kMaxMappings) {
-      g_mappingEnd[slot_].store(0);
-      g_mappingStart[slot_].store(0);
-    }
-    munmap(mapped_, mappedLength_);
-  }
-}
-
 Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t length) {
   file_.reset(fopen(path.c_str(), "rb"));
   if (file_ == nullptr) {
@@ -177,26 +114,10 @@ Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t leng
   }
   position_ = position;
   length_ = length;
-  const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  mappedDelta_ = static_cast<size_t>(position % page);
-  mappedLength_ = static_cast<size_t>(length) + mappedDelta_;
-  if (length == 0) {
-    return Status::Ok();
+  if (length > 0 && length <= SIZE_MAX) {
+    mapping_.Map(fileno(file_.get()), position, static_cast<size_t>(length), false);
   }
-  void* p = mmap(nullptr, mappedLength_, PROT_READ, MAP_PRIVATE, fileno(file_.get()),
-                 static_cast<off_t>(position - mappedDelta_));
-  if (p == MAP_FAILED) {
-    return Status::Ok();
-  }
-  const auto start = reinterpret_cast<uintptr_t>(p);
-  slot_ = RegisterMapping(start, start + mappedLength_);
-  if (slot_ == kMaxMappings) {
-    munmap(p, mappedLength_);  // read through the window instead
-    return Status::Ok();
-  }
-  mapped_ = static_cast<char*>(p);
-  madvise(p, mappedLength_, MADV_RANDOM);
-  return Status::Ok();
+  return Status::Ok();  // unmapped, symbols are read through the window
 }
 
 bool DiskTable::FetchThroughWindow(uint64_t start, uint64_t size, const char*& bytes) {

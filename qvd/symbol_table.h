@@ -14,16 +14,20 @@
 
 #include "format/qvd_format.h"
 #include "qvd/symbol_outputs.h"
+#include "runtime/file_mapping.h"
 #include "runtime/input.h"
 #include "runtime/status.h"
 
 namespace orv {
 
-// The bytes of a symbol table held in memory. A large one goes into an address range reserved for
-// its claimed length, where pages exist only once the bytes have been read into them.
+// The bytes of a symbol table held in memory. An input that holds every byte where it stays (a
+// mapped file) lends them; otherwise a large table goes into an address range reserved for its
+// claimed length, where pages exist only once the bytes have been read into them.
 class TableBytes {
  public:
-  const char* data() const { return mapped_.data() != nullptr ? mapped_.data() : fallback_.data(); }
+  const char* data() const {
+    return view_ != nullptr ? view_ : mapped_.data() != nullptr ? mapped_.data() : fallback_.data();
+  }
   char operator[](size_t i) const { return data()[i]; }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -32,10 +36,15 @@ class TableBytes {
   // that is large enough (memory another table left, already paged in).
   bool ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare);
   // Gives the memory up: a large table's to `spare` when it is larger than what `spare` holds,
-  // for the next table to be read into.
+  // for the next table to be read into; lent bytes back to their input.
   void Release(LargeBuffer& spare);
+  // Whether lent bytes were lost because the file shrank while it was read.
+  bool Lost() const { return lost_ || (view_ != nullptr && FileMapping::LostIn(view_, size_)); }
 
  private:
+  const char* view_ = nullptr;  // lent by viewSource_
+  IFileInput* viewSource_ = nullptr;
+  bool lost_ = false;  // lent bytes given back were lost
   LargeBuffer mapped_;
   std::vector<char> fallback_;
   size_t size_ = 0;
@@ -58,24 +67,22 @@ class DiskTable {
   DiskTable() = default;
   DiskTable(const DiskTable&) = delete;
   DiskTable& operator=(const DiskTable&) = delete;
-  ~DiskTable();
 
   // Opens `path` again for the table of `length` bytes at `position`.
   Status Open(const std::string& path, uint64_t position, uint64_t length);
   // Bytes [start, start + size) of the table, which the caller has checked lie inside it.
   bool Fetch(uint64_t start, uint64_t size, const char*& bytes) {
-    if (mapped_ != nullptr) {
-      bytes = mapped_ + mappedDelta_ + start;
+    if (mapping_.data() != nullptr) {
+      bytes = mapping_.data() + start;
       return true;
     }
     return FetchThroughWindow(start, size, bytes);
   }
   // Whether a page of this table was lost because the file shrank while it was read (the bytes
-  // fetched from it since are zeros); AnyLost for any mapped table.
-  bool Lost() const;
-  static bool AnyLost();
+  // fetched from it since are zeros).
+  bool Lost() const { return mapping_.Lost(); }
   // Fetches read a mapping of the file, which threads may share (not a window of its own).
-  bool mapped() const { return mapped_ != nullptr; }
+  bool mapped() const { return mapping_.data() != nullptr; }
 
  private:
   bool FetchThroughWindow(uint64_t start, uint64_t size, const char*& bytes);
@@ -86,11 +93,8 @@ class DiskTable {
   std::unique_ptr<FILE, FileCloser> file_;
   uint64_t position_ = 0;
   uint64_t length_ = 0;
-  char* mapped_ = nullptr;
-  size_t mappedLength_ = 0;
-  size_t mappedDelta_ = 0;  // the table's start within the mapping (page alignment)
-  size_t slot_ = SIZE_MAX;  // in the table of mapped ranges
-  std::string window_;      // bytes of the table from windowStart_, read from file_
+  FileMapping mapping_;
+  std::string window_;  // bytes of the table from windowStart_, read from file_
   uint64_t windowStart_ = 0;
   uint64_t windowSize_ = 4096;
 };
@@ -118,8 +122,8 @@ class SymbolTable {
   bool onDisk() const { return disk_ != nullptr; }
   // Threads may fetch symbols side by side: the table is in memory or mapped.
   bool sharedReads() const { return disk_ == nullptr || disk_->mapped(); }
-  // A table on disk whose file shrank while it was read.
-  bool lost() const { return disk_ != nullptr && disk_->Lost(); }
+  // A table whose file shrank while it was read.
+  bool lost() const { return disk_ != nullptr ? disk_->Lost() : bytes_.Lost(); }
   bool guessed() const { return guessed_; }
   uint64_t uniformSize() const { return uniformSize_; }
 

@@ -78,9 +78,14 @@ std::unique_ptr<IFileInput> IFileInput::Create(FILE* file, bool unbuffered, bool
 MemoryInput::MemoryInput(const void* data, size_t size, bool keepDebugDump)
     : IFileInput(keepDebugDump) {
   SetBuffer(static_cast<const char*>(data), size);
+  pinned_ = true;
 }
 
 bool IFileInput::Refill(size_t wanted) {
+  if (pinned_) {  // every byte is in the buffer already, which must not move
+    status_ = kInputEnd;
+    return false;
+  }
   // Keep the unread tail and the record bytes that a dump still needs.
   if (keepDump_ && dumpMark_ != nullptr) {
     dump_.append(dumpMark_, pos_);

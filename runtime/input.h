@@ -2,6 +2,7 @@
 // kInputOk, kInputEnd (no byte left), kInputTruncated (the input ended part way), kInputError.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +82,19 @@ class IFileInput {
     return true;
   }
   int status() const { return status_; }
+  // Every byte of the input is in the buffer, which stays where it is while the input lives:
+  // readers may keep pointers into it instead of copies.
+  bool Pinned() const { return pinned_; }
+  // Bytes [begin, end) of a pinned buffer will not be read again: the input may give their
+  // memory back.
+  virtual void Discard(const char* /*begin*/, const char* /*end*/) {}
+  // Discards what was consumed since `kept` once that is 4 MiB or more, and moves `kept` on.
+  void DiscardConsumed(const char*& kept) {
+    if (pinned_ && pos_ - kept >= (std::ptrdiff_t{1} << 22)) {
+      Discard(kept, pos_);
+      kept = pos_;
+    }
+  }
   // The system's error number of the read that failed (status() kInputError); else 0.
   int errorNumber() const { return errorNumber_; }
 
@@ -100,6 +114,7 @@ class IFileInput {
 
   std::vector<char> storage_;
   size_t fillSize_ = 65536;
+  bool pinned_ = false;
 
  private:
   int ReadSlow(char* out, size_t n);

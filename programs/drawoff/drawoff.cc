@@ -5,6 +5,7 @@
 
 #include "inspect/type_inference.h"
 #include "programs/common/output_checks.h"
+#include "runtime/file_mapping.h"
 #include "runtime/settings.h"
 #include "runtime/text_util.h"
 #include "runtime/workers.h"
@@ -198,7 +199,15 @@ Status ReadQvd::Decode() {
   // CSV quotes whatever would break a record, so there is nothing to warn about.
   read.conversion.checkOutput =
       read.conversion.textOutput && !options_.csv && g_Options.checkOutputErrors;
-  std::unique_ptr<IFileInput> input = createInput(file, options_.unbuffered, false);
+  // A regular file is read through a mapping, its symbol tables where they lie. Low-memory mode
+  // keeps to reads, so that no more than a buffer of the file is ever resident.
+  std::unique_ptr<IFileInput> input;
+  if (!options_.unbuffered && !read.lowMemory) {
+    input = MappedFileInput::Open(file);
+  }
+  if (input == nullptr) {
+    input = createInput(file, options_.unbuffered, false);
+  }
   QvdTableReader reader(options_.layout, read);
   QvdTableReader::LayoutFromHeader fromHeader;
   if (options_.csv && options_.layout.empty()) {

@@ -426,46 +426,6 @@ TEST(QvdTableReader, RowsOfNoBytesAreDecidedOnce) {
   EXPECT_EQ(result.records, "");
 }
 
-TEST(QvdTableReader, LowMemoryReportsAFileThatShrinksWhileItIsRead) {
-  // 2,000 texts of 100 bytes: a table of many pages, read from the file as rows name them.
-  std::string symbols;
-  for (int s = 0; s < 2000; ++s) {
-    symbols += TextSymbol(std::string(99, static_cast<char>('a' + s % 26)));
-  }
-  std::string rows;
-  for (int r = 0; r < 2000; ++r) {
-    rows += testing::LittleEndian(static_cast<uint16_t>(1999 - r));
-  }
-  testing::QvdTable table({{"t", 0, 16, 0, symbols, 2000}}, 2, rows);
-  testing::ScratchDir dir;
-  const std::string path = dir / "shrinks.qvd";
-  testing::WriteFileBytes(path, table.Bytes());
-  for (bool shrink : {false, true}) {
-    SCOPED_TRACE(shrink);
-    TypeTraitsCollection layout = Layout("t string");
-    FILE* file = fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::unique_ptr<IFileInput> input = IFileInput::Create(file, false, false, false);
-    TableReadOptions options;
-    options.lowMemory = true;
-    options.path = path;
-    QvdTableReader reader(layout, options);
-    ASSERT_TRUE(reader.Open(*input).ok());
-    if (shrink) {
-      ASSERT_EQ(truncate(path.c_str(), 0), 0);
-    }
-    std::string records;
-    BufferedFileOutput output(&records);
-    IntervalStats stats("records");
-    const Status status = reader.ReadRows(*input, output, stats);
-    output.flush();
-    EXPECT_EQ(status.message(), shrink ? "Error reading symbol table of field 't'." : "");
-    EXPECT_EQ(records.size(), shrink ? 0u : 2000u * (4 + 99));  // length, then the bytes
-    input.reset();
-    fclose(file);
-  }
-}
-
 TEST(QvdTableReader, MemoryFollowsTheFileNotTheBitOffsetsItClaims) {
   // A 300-byte file whose one field lies 5 GB into its rows.
   const uint64_t offset = uint64_t{5} << 33;

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
+
+#include "runtime/file_mapping.h"
 
 namespace orv {
 namespace {
@@ -140,6 +143,57 @@ TEST(Input, SkipsOnlyACompleteByteOrderMark) {
     EXPECT_EQ(lseek(fileno(file), 0, SEEK_CUR), unbuffered ? 11 : 15);
     fclose(file);
   }
+}
+
+TEST(MappedFileInput, HoldsTheRestOfARegularFileInPlace) {
+  const std::string bytes(10000, 'x');
+  struct Case {
+    long skip;  // bytes the file was read past before it is mapped
+    bool mapped;
+  };
+  for (const Case& c : {Case{0, true}, Case{4099, true}, Case{10000, false}}) {
+    SCOPED_TRACE(c.skip);
+    FILE* file = FileWith(bytes);
+    ASSERT_EQ(fseek(file, c.skip, SEEK_SET), 0);
+    std::unique_ptr<MappedFileInput> input = MappedFileInput::Open(file);
+    ASSERT_EQ(input != nullptr, c.mapped);  // no bytes left: read the usual way
+    if (input != nullptr) {
+      EXPECT_TRUE(input->Pinned());
+      const char* start = input->BufferPos();
+      EXPECT_EQ(std::string(start, input->BufferEnd()), bytes.substr(c.skip));
+      // Past the end: the bytes stay where they are.
+      EXPECT_FALSE(input->Ensure(bytes.size() - static_cast<size_t>(c.skip) + 1));
+      EXPECT_EQ(input->BufferPos(), start);
+      input->Discard(start, input->BufferEnd());  // pages given back read from the file again
+      EXPECT_EQ(std::string(start, input->BufferEnd()), bytes.substr(c.skip));
+      EXPECT_FALSE(input->Lost());
+    }
+    fclose(file);
+  }
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  FILE* reading = fdopen(ends[0], "rb");
+  EXPECT_EQ(MappedFileInput::Open(reading), nullptr);
+  fclose(reading);
+  close(ends[1]);
+}
+
+TEST(MappedFileInput, APageTheFileLostReadsAsZerosAndIsReported) {
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  FILE* file = FileWith(std::string(3 * page, 'x'));
+  std::unique_ptr<MappedFileInput> input = MappedFileInput::Open(file);
+  ASSERT_NE(input, nullptr);
+  ASSERT_EQ(ftruncate(fileno(file), static_cast<off_t>(page)), 0);
+  const char* bytes = input->BufferPos();
+  EXPECT_EQ(bytes[0], 'x');
+  EXPECT_FALSE(FileMapping::AnyLost());
+  EXPECT_EQ(bytes[2 * page], '\0');
+  EXPECT_TRUE(input->Lost());
+  EXPECT_TRUE(FileMapping::LostIn(bytes + 2 * page, 1));
+  EXPECT_FALSE(FileMapping::LostIn(bytes, page));
+  input.reset();
+  EXPECT_FALSE(FileMapping::AnyLost());  // forgotten with its mapping
+  fclose(file);
 }
 
 }  // namespace
