@@ -73,7 +73,7 @@ ChunkCut ChooseChunkCut(const RecordInputOptions& options) {
 }
 
 ChunkSource::ChunkSource(IFileInput& input, ChunkCut cut)
-    : input_(input), cut_(cut), chunkBytes_(ChunkBytes()) {}
+    : input_(input), cut_(cut), chunkBytes_(ChunkBytes()), kept_(input.BufferPos()) {}
 
 // Appends the input's bytes to `bytes` until it holds `wanted`; false when the input ends first.
 bool ChunkSource::ReadMore(std::vector<char>& bytes, size_t wanted) {
@@ -86,6 +86,7 @@ bool ChunkSource::ReadMore(std::vector<char>& bytes, size_t wanted) {
                                  static_cast<size_t>(input_.BufferEnd() - input_.BufferPos()));
     bytes.insert(bytes.end(), input_.BufferPos(), input_.BufferPos() + step);
     input_.Advance(step);
+    input_.DiscardConsumed(kept_);
   }
   return error_ == 0;
 }
@@ -196,6 +197,7 @@ long ChunkSource::Pull(char* out, size_t capacity) {
       std::min(capacity, static_cast<size_t>(input_.BufferEnd() - input_.BufferPos()));
   memcpy(out, input_.BufferPos(), step);
   input_.Advance(step);
+  input_.DiscardConsumed(kept_);
   return static_cast<long>(step);
 }
 

@@ -91,6 +91,7 @@ class ChunkSource {
   IFileInput& input_;
   ChunkCut cut_;
   size_t chunkBytes_;
+  const char* kept_;         // the input's first byte not yet discarded (DiscardConsumed)
   std::vector<char> carry_;  // the bytes after the last cut
   size_t carryAt_ = 0;       // of carry_, the bytes Pull has given out
   int error_ = 0;            // the input's errno once a read failed

@@ -60,7 +60,8 @@ class RecordReader {
         csv_(options.csv),
         layout_(options.layout),
         text_(options.textInput),
-        debugFile_(options.debugFile) {}
+        debugFile_(options.debugFile),
+        kept_(input.BufferPos()) {}
 
   // Reads records until the input ends. `readValue(i)` reads field i's value (ReadField, or a
   // store of the program's own) from input() and returns its status word; `takeRecord()` has a
@@ -170,6 +171,7 @@ class RecordReader {
   Status ReadRecords(IntervalStats& stats, ReadValue& readValue, TakeRecord& takeRecord) {
     const size_t fieldCount = layout_.size();
     for (;;) {
+      input_->DiscardConsumed(kept_);
       input_->BeginRecord();
       for (size_t i = 0; i < fieldCount; ++i) {
         if (const int status = readValue(i); status != kStatusOk) [[unlikely]] {
@@ -192,6 +194,7 @@ class RecordReader {
   Status ReadCsvRecords(IntervalStats& stats, ReadValue& readValue, TakeRecord& takeRecord) {
     const size_t columnCount = columns_.size();
     for (;;) {
+      input_->DiscardConsumed(kept_);
       input_->BeginRecord();
       if (const int start = text_token::StartCsvRecord(*input_, columnCount > 1);
           start != kStatusOk) {
@@ -250,6 +253,7 @@ class RecordReader {
   const TypeTraitsCollection& layout_;
   bool text_;
   const std::string& debugFile_;
+  const char* kept_;  // the input's first byte not yet discarded (DiscardConsumed)
   uint64_t records_ = 0;
   bool failedRecord_ = false;
   Status refusal_;

@@ -20,6 +20,7 @@
 #include "programs/packdown/csv_layout.h"
 #include "qvd/symbol_collector.h"
 #include "qvd/writer.h"
+#include "runtime/file_mapping.h"
 #include "runtime/logger.h"
 #include "runtime/output.h"
 #include "runtime/settings.h"
@@ -133,7 +134,7 @@ class PackDown : public Program<PackDownOptions> {
  private:
   int ReadRecords();
   Status PrepareOutput(FILE* input);
-  Status InferLayout(FILE* file, std::string& data);
+  Status InferLayout(FILE* file, std::unique_ptr<IFileInput>& input, std::string& data);
   Status PrepareColumns();
   Status ReadColumns(RecordReader& reader);
   template <typename R>
@@ -171,27 +172,33 @@ Status PackDown::PrepareColumns() {
   return Status::Ok();
 }
 
-// The whole input into `data` (the records are held in memory anyway), less a byte-order mark,
-// and the layout made from it.
-Status PackDown::InferLayout(FILE* file, std::string& data) {
-  if (struct stat info; fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
-    data.reserve(static_cast<size_t>(info.st_size));  // the bytes about to be read, in one block
+// The layout made from the whole input, less a byte-order mark: a mapped file where `input` is
+// one, else the bytes read into `data` (the records are held in memory anyway).
+Status PackDown::InferLayout(FILE* file, std::unique_ptr<IFileInput>& input, std::string& data) {
+  const bool keepDump = !options_.records.debugFile.empty();
+  input = OpenProgramInput(file, false, keepDump, true);
+  if (!input->Pinned()) {
+    if (struct stat info; fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+      data.reserve(static_cast<size_t>(info.st_size));  // the bytes about to be read, in one block
+    }
+    while (input->Refill(1) || input->BufferPos() != input->BufferEnd()) {
+      data.append(input->BufferPos(), input->BufferEnd());
+      input->Advance(static_cast<size_t>(input->BufferEnd() - input->BufferPos()));
+    }
+    if (input->status() == kInputError) {
+      return Status::IoError(std::string("Error reading input: ") + strerror(input->errorNumber()) +
+                             ".");
+    }
+    input = std::make_unique<MemoryInput>(data.data(), data.size(), keepDump);
   }
-  char buffer[1 << 16];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    data.append(buffer, n);
-  }
-  if (ferror(file)) {
-    return Status::IoError(std::string("Error reading input: ") + strerror(errno) + ".");
-  }
-  if (data.starts_with("\xEF\xBB\xBF")) {
-    data.erase(0, 3);
-  }
+  const std::string_view bytes(input->BufferPos(),
+                               static_cast<size_t>(input->BufferEnd() - input->BufferPos()));
   std::string definition;
   const unsigned threads =
       options_.records.threads == 0 ? AvailableCores() : options_.records.threads;
-  ORV_RETURN_IF_ERROR(InferCsvLayout(data, options_.records.delimiter.value_or(','), threads,
+  ORV_RETURN_IF_ERROR(InferCsvLayout(bytes, options_.records.delimiter.value_or(','), threads,
                                      options_.records.layout, definition));
+  input->Discard(bytes.data(), bytes.data() + bytes.size());  // the records read them again
   g_Logger.Info("layout", definition);
   return PrepareColumns();
 }
@@ -219,17 +226,21 @@ int PackDown::ReadRecords() {
   if (Status ready = PrepareOutput(file); !ready.ok()) {
     return Finish(ready);
   }
-  std::string data;  // the whole input when the layout is made from it
-  if (Status inferred = inferLayout_ ? InferLayout(file, data) : Status::Ok(); !inferred.ok()) {
-    return Finish(inferred);
-  }
-  std::unique_ptr<IFileInput> input =
-      inferLayout_
-          ? std::make_unique<MemoryInput>(data.data(), data.size(), !records.debugFile.empty())
-          : IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(),
+  std::string data;  // the input, when the layout is made from it and it isn't mapped
+  std::unique_ptr<IFileInput> input;
+  if (inferLayout_) {
+    if (Status inferred = InferLayout(file, input, data); !inferred.ok()) {
+      return Finish(inferred);
+    }
+  } else {
+    input = IFileInput::Create(file, records.unbuffered, !records.debugFile.empty(),
                                options_.skipBom || records.csv);
+  }
   RecordReader reader(*input, records);
-  const Status status = ReadColumns(reader);
+  Status status = ReadColumns(reader);
+  if (status.ok() && FileMapping::AnyLost()) {  // bytes of a mapped file read as zeros
+    status = Status::IoError("Error reading input: the file shrank while it was read.");
+  }
   records_ = reader.records();
   return reader.Finish(status);
 }
