@@ -1,5 +1,7 @@
 #include "runtime/tool.h"
 
+#include <malloc.h>
+
 #include <csignal>
 
 #include "runtime/logger.h"
@@ -12,6 +14,10 @@ bool Boot(const char* programName) {
   // A reader that goes away is a write error to report, not a signal that ends the program
   // silently.
   signal(SIGPIPE, SIG_IGN);
+  // Blocks of 128 KiB and more get mappings of their own, which go back to the system once freed.
+  // Left to itself, malloc raises that bound to the largest such block freed so far, and then keeps
+  // freed chunk buffers of a megabyte in its heaps for the rest of the run.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   if (std::optional<std::string> error = LoadSettingsFromEnvironment()) {
     g_Logger.Fail("%s", error->c_str());
     return false;
