@@ -4,6 +4,7 @@
 // merged.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "qvd/flat_table.h"
 #include "qvd/key_sort.h"
@@ -14,12 +15,11 @@ namespace orv {
 
 namespace {
 
-// The distinct byte strings in visit order, as a record of each (their ids are the positions);
-// each record's id into `ids`.
+// The distinct byte strings in visit order, as a record of each into `firstRecord` (their ids are
+// the positions; it grows in place, without a second block); each record's id into `ids`.
 template <typename R>
-std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataSet,
-                               LargeVector<R>& ids) {
-  std::vector<R> firstRecord;
+void DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataSet, LargeVector<R>& ids,
+                     LargeArray<R>& firstRecord) {
   StringIdTable<R> table(visit.values());
   // The first distinct strings' bytes, copied together so that comparing with them stays in cache;
   // past kCopiedBytes, strings are compared where the column store holds them.
@@ -68,7 +68,6 @@ std::vector<R> DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataS
   for (size_t k = queued > kAhead ? queued - kAhead : 0; k < queued; ++k) {
     search(pending[k % kAhead], k % kAhead);
   }
-  return firstRecord;
 }
 
 // Without a collation the field orders by bytes, and distinct strings never tie.
@@ -163,27 +162,33 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
                   uint64_t records) {
   const TypeTraits& field = dataSet.field();
   LargeVector<R> ids(records);  // each record's distinct id
-  std::vector<R> firstRecord = DistinctStrings(visit, dataSet, ids);
-  auto valueOf = [&](R id) { return dataSet.ValueAt(firstRecord[id]); };
+  auto firstRecord = std::make_unique<LargeArray<R>>();
+  DistinctStrings(visit, dataSet, ids, *firstRecord);
+  const LargeArray<R>& first = *firstRecord;
+  auto valueOf = [&](R id) { return dataSet.ValueAt(first[id]); };
   const LessFunctor less = field.getLessFunctor(false);
   const LessFunctor equal = field.getEqualFunctor(false);
   const bool byBytes = OrdersByBytes(less);
   std::vector<R> representatives;
-  std::vector<R> symbolOf(firstRecord.size());  // by distinct id
+  std::vector<R> symbolOf;  // by distinct id
   {
-    const std::vector<R> byValue = SortDistinct<R>(firstRecord.size(), valueOf, field, less);
+    const std::vector<R> byValue = SortDistinct<R>(first.size(), valueOf, field, less);
+    symbolOf.resize(first.size());  // once the sort's scratch is gone
+    if (byBytes) {
+      representatives.reserve(first.size());  // a symbol each: no second block while growing
+    }
     std::pair<const char*, size_t> representative{nullptr, 0};
     for (R id : byValue) {
       auto value = valueOf(id);
       if (representatives.empty() || byBytes ||
           !equal(value.first, value.second, representative.first, representative.second)) {
-        representatives.push_back(firstRecord[id]);
+        representatives.push_back(first[id]);
         representative = value;
       }
       symbolOf[id] = static_cast<R>(representatives.size() - 1 + symbols.firstValueIndex);
     }
   }
-  std::vector<R>().swap(firstRecord);
+  firstRecord.reset();
   MakeStored(symbols, representatives.size(), records);
   symbols.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
