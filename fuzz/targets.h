@@ -20,6 +20,7 @@
 #include "qvd/header_parser.h"
 #include "qvd/table_reader.h"
 #include "runtime/data_definition.h"
+#include "runtime/file_mapping.h"
 #include "runtime/input.h"
 #include "runtime/logger.h"
 #include "runtime/output.h"
@@ -213,7 +214,14 @@ inline void QvdReaderAs(const uint8_t* data, size_t size, bool csv) {
   if (file == nullptr) {
     return;
   }
-  std::unique_ptr<IFileInput> input = IFileInput::Create(file, false, false, false);
+  // As drawoff reads a regular file: through a mapping (now and then through reads, as a pipe).
+  std::unique_ptr<IFileInput> input;
+  if (!options.lowMemory && size % 11 != 0) {
+    input = MappedFileInput::Open(file);
+  }
+  if (input == nullptr) {
+    input = IFileInput::Create(file, false, false, false);
+  }
   QvdTableReader reader(layout, options);
   BufferedFileOutput output(run.sink(), false);
   IntervalStats stats("records");
