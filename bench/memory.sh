@@ -2,7 +2,7 @@
 # shellcheck disable=SC2016  # backticks in labels are Markdown code spans
 # Seconds and peak memory of packdown on inputs that stress its column store, at --threads=1 and
 # at the default thread count, against the bytes its values take stored (int 4 B, decimal 16 B,
-# variable string its bytes plus an 8-byte end offset).
+# variable string its bytes plus a 4-byte end offset).
 # Usage: bench/memory.sh BUILD_DIR
 # Data are cached in BUILD_DIR/bench-data/memory/ (about 430 MB); the table is printed and
 # written to bench/results-memory.md.
@@ -30,7 +30,7 @@ input distinct 'V int' 25000000 4 '{"V": {"sequence": {"start": 0, "step": 26544
 input hundred 'V int' 25000000 4 '{"V": {"range": {"min": 1, "max": 100}}}' \
   '25,000,000 ints, 100 distinct values'
 # Letters and digits: 62^7 texts, so about 14 repeats among 10,000,000 draws.
-input strings 'V string' 10000000 15 '{"V": {"length": {"min": 7, "max": 7}}}' \
+input strings 'V string' 10000000 11 '{"V": {"length": {"min": 7, "max": 7}}}' \
   '10,000,000 random 7-byte strings'
 input decimals 'V decimal(38)' 5000000 16 '{}' '5,000,000 random decimal(38) (80 MB)'
 
@@ -68,7 +68,7 @@ done
   echo
   echo "1 thread: \`--threads=1\`; default: no \`--threads\`, as many threads as cores. Seconds and"
   echo "peak memory (max RSS): one run under GNU time; MB = 10^6 bytes. Stored values: the bytes the"
-  echo "values take in the column store (int 4 B, decimal 16 B, string its bytes plus an 8-byte end"
+  echo "values take in the column store (int 4 B, decimal 16 B, string its bytes plus a 4-byte end"
   echo "offset)."
 } > "$here/results-memory.md"
 cat "$here/results-memory.md"

@@ -109,6 +109,14 @@ class LargeArray {
   }
   // Drops every value, keeping the memory.
   void clear() { size_ = 0; }
+  // Drops every value and gives the memory back.
+  void Free() {
+    if (data_ != nullptr) {
+      FreeLarge(data_, capacity_ * sizeof(T));
+    }
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
 
  private:
   T* data_ = nullptr;

@@ -128,7 +128,7 @@ bool FlowDataSet::Fits(size_t records, size_t bytes) const {
   if (width_ != 0) {
     return values_.size() >= records * width_;
   }
-  return ends_.capacity() >= records && values_.capacity() >= bytes;
+  return ends_.capacity() >= records && ends_.Holds(bytes) && values_.capacity() >= bytes;
 }
 
 void FlowDataSet::Extend(size_t records, size_t bytes) {
@@ -142,8 +142,8 @@ void FlowDataSet::Extend(size_t records, size_t bytes) {
     }
     return;
   }
-  ends_.resize(count_);
   values_.resize(std::max(bytes, values_.size()));
+  ends_.resize(count_, values_.size());
 }
 
 void FlowDataSet::CopyAt(Room room, const FlowDataSet& part, size_t first, size_t firstByte) const {
@@ -182,7 +182,7 @@ void FlowDataSet::CopyAt(Room room, const FlowDataSet& part, size_t first, size_
     memcpy(room.values + firstByte, part.values_.data(), part.values_.size());
   }
   for (size_t i = 0; i < part.count_; ++i) {
-    room.ends[first + i] = part.ends_[i] + firstByte;
+    room.ends.Set(first + i, part.ends_[i] + firstByte);
   }
 }
 
@@ -194,8 +194,23 @@ void FlowDataSet::Clear() {
 }
 
 size_t FlowDataSet::MemoryUsage() const {
-  return values_.capacity() + ends_.capacity() * sizeof(uint64_t) +
-         nulls_.capacity() * sizeof(uint64_t);
+  return values_.capacity() + ends_.MemoryUsage() + nulls_.capacity() * sizeof(uint64_t);
+}
+
+void StringEnds::resize(size_t count, uint64_t bytes) {
+  if (!wide_ && bytes > UINT32_MAX) {
+    Widen();
+  }
+  wide_ ? wide64_.resize(count) : narrow_.resize(count);
+}
+
+void StringEnds::Widen() {
+  wide64_.resize(narrow_.size());
+  for (size_t i = 0; i < narrow_.size(); ++i) {
+    wide64_[i] = narrow_[i];
+  }
+  narrow_.Free();
+  wide_ = true;
 }
 
 }  // namespace orv

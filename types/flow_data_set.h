@@ -1,6 +1,6 @@
 // Column store of one field's values. Fixed-width values lie back to back in one array, variable
-// strings in one byte arena with a 64-bit end offset per value; nulls are one bit per value
-// (nullable fields only). A column of N ints costs 4N bytes plus N/8 for nulls.
+// strings in one byte arena with an end offset per value; nulls are one bit per value (nullable
+// fields only). A column of N ints costs 4N bytes plus N/8 for nulls.
 #pragma once
 
 #include <climits>
@@ -14,6 +14,46 @@
 #include "types/type_traits.h"
 
 namespace orv {
+
+// The end offsets of variable strings in their arena: 32 bits each while the arena holds under
+// 4 GiB, 64 bits from the value that takes it past (the narrow ones are then widened, once).
+class StringEnds {
+ public:
+  uint64_t operator[](size_t i) const { return wide_ ? wide64_[i] : narrow_[i]; }
+  const void* At(size_t i) const {
+    return wide_ ? static_cast<const void*>(&wide64_[i]) : &narrow_[i];
+  }
+  size_t size() const { return wide_ ? wide64_.size() : narrow_.size(); }
+  size_t capacity() const { return wide_ ? wide64_.capacity() : narrow_.capacity(); }
+  size_t MemoryUsage() const { return narrow_.capacity() * 4 + wide64_.capacity() * 8; }
+  void push_back(uint64_t end) {
+    if (!wide_ && end > UINT32_MAX) {
+      Widen();
+    }
+    wide_ ? wide64_.push_back(end) : narrow_.push_back(static_cast<uint32_t>(end));
+  }
+  // Whether offsets up to `bytes` fit the ends' width.
+  bool Holds(uint64_t bytes) const { return wide_ || bytes <= UINT32_MAX; }
+  // `count` ends, room for offsets up to `bytes`.
+  void resize(size_t count, uint64_t bytes);
+  void clear() { wide_ ? wide64_.clear() : narrow_.clear(); }
+  // Where end i of a store Extend made room in goes (Set).
+  struct Place {
+    uint32_t* narrow = nullptr;
+    uint64_t* wide = nullptr;
+    void Set(size_t i, uint64_t end) const {
+      wide != nullptr ? void(wide[i] = end) : void(narrow[i] = static_cast<uint32_t>(end));
+    }
+  };
+  Place place() { return wide_ ? Place{nullptr, wide64_.data()} : Place{narrow_.data(), nullptr}; }
+
+ private:
+  void Widen();
+
+  bool wide_ = false;
+  LargeArray<uint32_t> narrow_;
+  LargeArray<uint64_t> wide64_;
+};
 
 class FlowDataSet {
  public:
@@ -34,7 +74,7 @@ class FlowDataSet {
   class Room {
     friend class FlowDataSet;
     char* values = nullptr;
-    uint64_t* ends = nullptr;
+    StringEnds::Place ends;
     uint64_t* nulls = nullptr;
   };
   bool Fits(size_t records, size_t bytes) const;
@@ -42,7 +82,7 @@ class FlowDataSet {
   Room room() {
     Room room;
     room.values = values_.data();
-    room.ends = ends_.data();
+    room.ends = ends_.place();
     room.nulls = nulls_.data();
     return room;
   }
@@ -72,7 +112,7 @@ class FlowDataSet {
     if (width_ != 0) {
       __builtin_prefetch(values_.data() + i * width_);
     } else if (i < ends_.size()) {
-      __builtin_prefetch(&ends_[i]);
+      __builtin_prefetch(ends_.At(i));
     }
   }
   TypeTraits& field() const { return field_; }
@@ -100,7 +140,7 @@ class FlowDataSet {
   // The arrays grow by doubling, in place where they are large; the room past the last value is
   // not written (nor memory).
   LargeArray<char> values_;      // a null's bytes are zeros
-  LargeArray<uint64_t> ends_;    // variable strings: end offset of each value in values_
+  StringEnds ends_;              // variable strings: end offset of each value in values_
   LargeVector<uint64_t> nulls_;  // one bit per value
 };
 

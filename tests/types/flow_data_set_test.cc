@@ -123,6 +123,34 @@ TEST(FlowDataSet, AMillionIntsCostAboutFourBytesEach) {
   }
 }
 
+// Ends take 4 bytes while the strings' bytes stay under 4 GiB, and 8 from the end past it on,
+// whichever way they come: pushed one by one, or set in room made for them.
+TEST(StringEnds, WidenOnceTheBytesPass4GiB) {
+  const uint64_t past = uint64_t{UINT32_MAX} + 10;
+  StringEnds pushed;
+  pushed.push_back(7);
+  pushed.push_back(UINT32_MAX);
+  EXPECT_EQ(pushed.MemoryUsage() / pushed.capacity(), 4u);
+  pushed.push_back(past);
+  EXPECT_EQ(pushed.MemoryUsage() / pushed.capacity(), 8u);
+  EXPECT_EQ(pushed.size(), 3u);
+  EXPECT_EQ(pushed[0], 7u);
+  EXPECT_EQ(pushed[1], uint64_t{UINT32_MAX});
+  EXPECT_EQ(pushed[2], past);
+  for (uint64_t bytes : {uint64_t{UINT32_MAX}, past}) {
+    StringEnds placed;
+    placed.push_back(5);
+    EXPECT_EQ(placed.Holds(bytes), bytes <= UINT32_MAX);
+    placed.resize(3, bytes);
+    EXPECT_TRUE(placed.Holds(bytes));
+    placed.place().Set(1, 6);
+    placed.place().Set(2, bytes);
+    EXPECT_EQ(placed[0], 5u);
+    EXPECT_EQ(placed[1], 6u);
+    EXPECT_EQ(placed[2], bytes);
+  }
+}
+
 // Values read in two pieces and copied in one after the other give what one store reading them
 // all gives, at every split (null bits of a piece that starts inside a 64-bit word, empty pieces,
 // a cleared store).
