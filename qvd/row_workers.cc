@@ -64,7 +64,9 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     if (!pass) {
       continue;
     }
-    if (!DecodeWorkerRow(row, *state) || (watchLost_ && FileMapping::AnyLost())) {
+    // A page of a mapped file lost meanwhile is reported by DrainChunk, before the chunk is
+    // written.
+    if (!DecodeWorkerRow(row, *state)) {
       break;
     }
     WriteWorkerRow(*state, chunk.writer);

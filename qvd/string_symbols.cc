@@ -4,7 +4,6 @@
 // merged.
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "qvd/flat_table.h"
 #include "qvd/key_sort.h"
@@ -162,9 +161,8 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
                   uint64_t records) {
   const TypeTraits& field = dataSet.field();
   LargeVector<R> ids(records);  // each record's distinct id
-  auto firstRecord = std::make_unique<LargeArray<R>>();
-  DistinctStrings(visit, dataSet, ids, *firstRecord);
-  const LargeArray<R>& first = *firstRecord;
+  LargeArray<R> first;          // a record of each distinct string, by id
+  DistinctStrings(visit, dataSet, ids, first);
   auto valueOf = [&](R id) { return dataSet.ValueAt(first[id]); };
   const LessFunctor less = field.getLessFunctor(false);
   const LessFunctor equal = field.getEqualFunctor(false);
@@ -188,7 +186,7 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
       symbolOf[id] = static_cast<R>(representatives.size() - 1 + symbols.firstValueIndex);
     }
   }
-  firstRecord.reset();
+  first.Free();
   MakeStored(symbols, representatives.size(), records);
   symbols.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;

@@ -135,20 +135,20 @@ std::unique_ptr<MappedFileInput> MappedFileInput::Open(FILE* file) {
 MappedFileInput::MappedFileInput(std::unique_ptr<FileMapping> mapping)
     : MemoryInput(mapping->data(), mapping->size()), mapping_(std::move(mapping)) {}
 
-std::unique_ptr<IFileInput> OpenProgramInput(FILE* file, bool unbuffered, bool keepDebugDump,
-                                             bool skipBom) {
-  std::unique_ptr<MappedFileInput> mapped;
-  if (!unbuffered && !keepDebugDump) {
-    mapped = MappedFileInput::Open(file);
+std::unique_ptr<IFileInput> OpenProgramInput(FILE* file, bool mapped, bool unbuffered,
+                                             bool keepDebugDump, bool skipBom) {
+  std::unique_ptr<MappedFileInput> input;
+  if (mapped && !unbuffered && !keepDebugDump) {
+    input = MappedFileInput::Open(file);
   }
-  if (mapped == nullptr) {
+  if (input == nullptr) {
     return IFileInput::Create(file, unbuffered, keepDebugDump, skipBom);
   }
   static constexpr char kBom[] = "\xEF\xBB\xBF";
-  if (skipBom && mapped->Ensure(3) && memcmp(mapped->BufferPos(), kBom, 3) == 0) {
-    mapped->Advance(3);
+  if (skipBom && input->Ensure(3) && memcmp(input->BufferPos(), kBom, 3) == 0) {
+    input->Advance(3);
   }
-  return mapped;
+  return input;
 }
 
 }  // namespace orv

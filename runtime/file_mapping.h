@@ -61,10 +61,10 @@ class MappedFileInput : public MemoryInput {
   std::unique_ptr<FileMapping> mapping_;
 };
 
-// The input of a program that reads `file` once, from where it stands: a mapping of a regular
-// file where one can be had and the input may read ahead (no debug dump), else reads. `skipBom`
-// drops a UTF-8 byte-order mark at the start.
-std::unique_ptr<IFileInput> OpenProgramInput(FILE* file, bool unbuffered, bool keepDebugDump,
-                                             bool skipBom);
+// The input of a program that reads `file` once, from where it stands: with `mapped`, a mapping
+// of a regular file where one can be had and the input may read ahead (no debug dump); else
+// reads, as IFileInput::Create makes them. `skipBom` drops a UTF-8 byte-order mark at the start.
+std::unique_ptr<IFileInput> OpenProgramInput(FILE* file, bool mapped, bool unbuffered,
+                                             bool keepDebugDump, bool skipBom);
 
 }  // namespace orv

@@ -62,11 +62,7 @@ class LargeArray {
 
  public:
   LargeArray() = default;
-  ~LargeArray() {
-    if (data_ != nullptr) {
-      FreeLarge(data_, capacity_ * sizeof(T));
-    }
-  }
+  ~LargeArray() { Free(); }
   LargeArray(const LargeArray&) = delete;
   LargeArray& operator=(const LargeArray&) = delete;
 

@@ -40,10 +40,6 @@ int Tool::Start() {
   return Run();
 }
 
-std::unique_ptr<IFileInput> Tool::createInput(FILE* file, bool unbuffered, bool keepDebugDump) {
-  return IFileInput::Create(file, unbuffered, keepDebugDump, false);
-}
-
 std::unique_ptr<BufferedFileOutput> Tool::createOutput(FILE* file, bool unbuffered) {
   return IFileOutput::Create(file, unbuffered);
 }

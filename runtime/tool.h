@@ -30,7 +30,6 @@ class Tool {
   // Boot, ParseOptions, then Run when the options were good; the status for main.
   int Start();
 
-  static std::unique_ptr<IFileInput> createInput(FILE* file, bool unbuffered, bool keepDebugDump);
   static std::unique_ptr<BufferedFileOutput> createOutput(FILE* file, bool unbuffered);
   IntervalStats& initOutputStats();
 

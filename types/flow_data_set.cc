@@ -206,9 +206,7 @@ void StringEnds::resize(size_t count, uint64_t bytes) {
 
 void StringEnds::Widen() {
   wide64_.resize(narrow_.size());
-  for (size_t i = 0; i < narrow_.size(); ++i) {
-    wide64_[i] = narrow_[i];
-  }
+  std::copy_n(narrow_.data(), narrow_.size(), wide64_.data());
   narrow_.Free();
   wide_ = true;
 }

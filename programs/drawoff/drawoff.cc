@@ -201,13 +201,8 @@ Status ReadQvd::Decode() {
       read.conversion.textOutput && !options_.csv && g_Options.checkOutputErrors;
   // A regular file is read through a mapping, its symbol tables where they lie. Low-memory mode
   // keeps to reads, so that no more than a buffer of the file is ever resident.
-  std::unique_ptr<IFileInput> input;
-  if (!options_.unbuffered && !read.lowMemory) {
-    input = MappedFileInput::Open(file);
-  }
-  if (input == nullptr) {
-    input = createInput(file, options_.unbuffered, false);
-  }
+  std::unique_ptr<IFileInput> input =
+      OpenProgramInput(file, !read.lowMemory, options_.unbuffered, false, false);
   QvdTableReader reader(options_.layout, read);
   QvdTableReader::LayoutFromHeader fromHeader;
   if (options_.csv && options_.layout.empty()) {

@@ -176,7 +176,7 @@ Status PackDown::PrepareColumns() {
 // one, else the bytes read into `data` (the records are held in memory anyway).
 Status PackDown::InferLayout(FILE* file, std::unique_ptr<IFileInput>& input, std::string& data) {
   const bool keepDump = !options_.records.debugFile.empty();
-  input = OpenProgramInput(file, false, keepDump, true);
+  input = OpenProgramInput(file, true, false, keepDump, true);
   if (!input->Pinned()) {
     if (struct stat info; fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
       data.reserve(static_cast<size_t>(info.st_size));  // the bytes about to be read, in one block
