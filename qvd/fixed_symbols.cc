@@ -69,14 +69,14 @@ class NaNSymbols {
 // the symbol of the day it carries into). Keys of a narrow range are marked in an array, few
 // distinct keys are found by hashing, many are sorted as keys alone, relative to the least so that
 // they take 32 bits where they can.
-template <typename T, typename R, typename KeyFn>
+template <typename T, typename R, typename KeyFn, bool kRestorable>
 class FixedGrouping {
   using K = decltype(std::declval<KeyFn>()(T{}));
   using Word = std::conditional_t<(sizeof(K) > 8), U128, uint64_t>;
   static constexpr bool kFloating = std::is_floating_point_v<K>;
 
  public:
-  FixedGrouping(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+  FixedGrouping(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                 uint64_t records, KeyFn key)
       : visit_(visit),
         dataSet_(dataSet),
@@ -124,19 +124,20 @@ class FixedGrouping {
   template <typename SymbolOf>
   void NumberInOrder(std::vector<R> order, const std::vector<R>& nans, SymbolOf symbolOf);
   void Sorted(const Keys& keys);
-  void SortedWords(Word least, unsigned bits, unsigned recordBits, const std::vector<R>& nans);
-  void SortedPairs(Word least, unsigned bits, const std::vector<R>& nans);
-  template <typename Entry, typename KeyOf, typename RecordOf>
-  void NumberRuns(LargeVector<Entry>& entries, KeyOf keyOf, RecordOf recordOf,
-                  const std::vector<R>& nans);
-  void NumberByRecord(LargeVector<uint64_t>& words, unsigned recordBits,
-                      const std::vector<R>& nans);
-  std::vector<R> OrderFromStored(uint64_t distinct, const std::vector<R>& nans) const;
   template <typename Rel>
   void SortedAs(Word least, unsigned bits, const std::vector<R>& nans);
+  template <typename Rel>
+  void NumberByKey(const LargeVector<Rel>& keys, Word least, unsigned bits,
+                   const std::vector<R>& nans, bool release);
+  template <typename Rel>
+  void RestoreValues(LargeVector<Rel>& keys, Word least, const std::vector<T>& nanValues);
+  std::vector<R> OrderFromStored(uint64_t distinct, const std::vector<R>& nans) const;
+  bool Restorable() const { return kRestorable && dataSet_.field().ValueWidth() == sizeof(T); }
+  // The value whose word is w (not a NaN's), where the key gives it back.
+  T ValueOf(Word w) const;
 
   const VisitOrder& visit_;
-  const FlowDataSet& dataSet_;
+  FlowDataSet& dataSet_;
   FieldSymbols<R>& symbols_;
   const uint64_t records_;
   const KeyFn key_;
@@ -146,8 +147,8 @@ class FixedGrouping {
 // Up to a few thousand distinct keys (more on longer columns): a table of them, sorted, then each
 // record's symbol looked up. Past a few thousand, a column where most values seen are new is
 // sorted instead.
-template <typename T, typename R, typename KeyFn>
-bool FixedGrouping<T, R, KeyFn>::Hashed(const Keys& keys) {
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+bool FixedGrouping<T, R, KeyFn, kRestorable>::Hashed(const Keys& keys) {
   const uint64_t most = std::clamp<uint64_t>(visit_.values() / 16, 4096, uint64_t{1} << 18);
   FixedKeyTable<Word> table;
   uint64_t nans = 0;
@@ -183,10 +184,11 @@ bool FixedGrouping<T, R, KeyFn>::Hashed(const Keys& keys) {
 
 // Numbers the symbols of `order` (a record of each distinct key, in key order), then a symbol for
 // each NaN record, and gives each record its symbol: `symbolOf(key)`, or the NaN's own.
-template <typename T, typename R, typename KeyFn>
+template <typename T, typename R, typename KeyFn, bool kRestorable>
 template <typename SymbolOf>
-void FixedGrouping<T, R, KeyFn>::NumberInOrder(std::vector<R> order, const std::vector<R>& nans,
-                                               SymbolOf symbolOf) {
+void FixedGrouping<T, R, KeyFn, kRestorable>::NumberInOrder(std::vector<R> order,
+                                                            const std::vector<R>& nans,
+                                                            SymbolOf symbolOf) {
   const NaNSymbols<R> nanSymbols(nans, symbols_.firstValueIndex + order.size());
   order.insert(order.end(), nans.begin(), nans.end());
   MakeStored(symbols_, order.size(), records_);
@@ -199,8 +201,9 @@ void FixedGrouping<T, R, KeyFn>::NumberInOrder(std::vector<R> order, const std::
   });
 }
 
-template <typename T, typename R, typename KeyFn>
-typename FixedGrouping<T, R, KeyFn>::Keys FixedGrouping<T, R, KeyFn>::Scan() const {
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+typename FixedGrouping<T, R, KeyFn, kRestorable>::Keys
+FixedGrouping<T, R, KeyFn, kRestorable>::Scan() const {
   Keys keys;
   visit_.ForEach([&](uint64_t r) {
     const Word w = WordOf(dataSet_.ValueAt(r).first);
@@ -218,8 +221,8 @@ typename FixedGrouping<T, R, KeyFn>::Keys FixedGrouping<T, R, KeyFn>::Scan() con
 // Keys within a range no wider than the column (the days of a date column, small counts, ids
 // counted up): an array over the range marks the keys there are, which then take their symbols in
 // key order without a sort. It takes at most 4 bytes a record (8 for over 4 G records).
-template <typename T, typename R, typename KeyFn>
-bool FixedGrouping<T, R, KeyFn>::Dense(const Keys& keys) {
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+bool FixedGrouping<T, R, KeyFn, kRestorable>::Dense(const Keys& keys) {
   if (keys.least > keys.most || keys.most - keys.least >= std::max(records_, kFewKeys)) {
     return false;
   }
@@ -247,155 +250,158 @@ bool FixedGrouping<T, R, KeyFn>::Dense(const Keys& keys) {
   return true;
 }
 
-template <typename T, typename R, typename KeyFn>
-void FixedGrouping<T, R, KeyFn>::Sorted(const Keys& keys) {
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+void FixedGrouping<T, R, KeyFn, kRestorable>::Sorted(const Keys& keys) {
   const unsigned bits = BitWidth(keys.least <= keys.most ? keys.most - keys.least : 0);
-  const unsigned recordBits = BitWidth(records_ - 1);
-  if (bits + recordBits <= 64) {
-    SortedWords(keys.least, bits, recordBits, keys.nans);
-  } else if (bits <= 64) {
-    SortedPairs(keys.least, bits, keys.nans);
-  } else {
+  if (bits <= 32) {
+    SortedAs<uint32_t>(keys.least, bits, keys.nans);
+  } else if (sizeof(Word) <= 8 || bits <= 64) {
+    SortedAs<uint64_t>(keys.least, bits, keys.nans);
+  } else if constexpr (sizeof(Word) > 8) {
     SortedAs<U128>(keys.least, bits, keys.nans);
   }
 }
 
-// Keys relative to the least, each shifted above its record number in one 64-bit word, radix
-// sorted on the key bits alone. Records of equal keys may end in any order: any of them stands for
-// the symbol.
-template <typename T, typename R, typename KeyFn>
-void FixedGrouping<T, R, KeyFn>::SortedWords(Word least, unsigned bits, unsigned recordBits,
-                                             const std::vector<R>& nans) {
-  LargeVector<uint64_t> words(visit_.values() - nans.size());
-  size_t at = 0;
-  visit_.ForEach([&](uint64_t r) {
-    const Word w = WordOf(dataSet_.ValueAt(r).first);
+// Many distinct keys: the keys alone, less the least, as Rel, sorted and made distinct; each
+// record's symbol is then its key's position. Where a key gives its value back, the store itself
+// becomes the symbols' values: its pages go back as the records are numbered, and the distinct
+// values are then written from the keys, so that the store, the keys and the stored values are
+// never all held at once, nor a record of each symbol. Otherwise a record of each symbol is found
+// from the stored values.
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+template <typename Rel>
+void FixedGrouping<T, R, KeyFn, kRestorable>::SortedAs(Word least, unsigned bits,
+                                                       const std::vector<R>& nans) {
+  LargeVector<Rel> keys;
+  keys.reserve(visit_.values() - nans.size());
+  ForEachValue([&](uint64_t, Word w) {
     if (!IsNaN(w)) {
-      words[at++] = static_cast<uint64_t>(w - least) << recordBits | r;
+      keys.push_back(static_cast<Rel>(w - least));
     }
-    return true;
   });
-  RadixSort(words, recordBits, recordBits + bits, [](uint64_t word) { return word; });
-  if (words.size() >= kLargeColumn && 2 * recordBits <= 64) {
-    NumberByRecord(words, recordBits, nans);
+  if constexpr (sizeof(Rel) <= 8) {
+    RadixSort(keys, 0, bits, [](Rel k) { return uint64_t{k}; });
+  } else {
+    std::sort(keys.begin(), keys.end());
+  }
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  ReleaseLargePages(keys.data(), keys.capacity() * sizeof(Rel), keys.size() * sizeof(Rel),
+                    SIZE_MAX);
+  MakeStored(symbols_, keys.size() + nans.size(), records_);
+  const bool restore = Restorable();
+  std::vector<T> nanValues;  // kept before the store's pages go
+  for (size_t j = 0; restore && j < nans.size(); ++j) {
+    memcpy(&nanValues.emplace_back(), dataSet_.ValueAt(nans[j]).first, sizeof(T));
+  }
+  NumberByKey(keys, least, bits, nans, restore && records_ >= kLargeColumn);
+  if (restore) {
+    RestoreValues(keys, least, nanValues);
     return;
   }
-  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
-  NumberRuns(
-      words, [&](uint64_t word) { return word >> recordBits; },
-      [&](uint64_t word) { return word & recordMask; }, nans);
-}
-
-// Keys too wide to share a word with the record number: (key, record) pairs, radix sorted.
-template <typename T, typename R, typename KeyFn>
-void FixedGrouping<T, R, KeyFn>::SortedPairs(Word least, unsigned bits,
-                                             const std::vector<R>& nans) {
-  using Pair = std::pair<uint64_t, R>;
-  LargeVector<Pair> pairs;
-  pairs.reserve(visit_.values() - nans.size());
-  visit_.ForEach([&](uint64_t r) {
-    const Word w = WordOf(dataSet_.ValueAt(r).first);
-    if (!IsNaN(w)) {
-      pairs.emplace_back(static_cast<uint64_t>(w - least), static_cast<R>(r));
-    }
-    return true;
-  });
-  RadixSort(pairs, 0, bits, [](const Pair& p) { return p.first; });
-  NumberRuns(
-      pairs, [](const Pair& p) { return p.first; }, [](const Pair& p) { return p.second; }, nans);
-}
-
-// Entries sorted by key: each run of equal keys is a symbol, the run's first record its record; the
-// NaNs follow, a symbol each. Each symbol's record is written over the entries already read, so
-// that the entries' memory holds them until the entries' pages go back.
-template <typename T, typename R, typename KeyFn>
-template <typename Entry, typename KeyOf, typename RecordOf>
-void FixedGrouping<T, R, KeyFn>::NumberRuns(LargeVector<Entry>& entries, KeyOf keyOf,
-                                            RecordOf recordOf, const std::vector<R>& nans) {
-  static_assert(sizeof(R) <= sizeof(Entry));
-  const size_t n = entries.size();
-  uint64_t distinct = 0;
-  for (size_t q = 0; q < n; ++q) {
-    distinct += q == 0 || keyOf(entries[q]) != keyOf(entries[q - 1]) ? 1 : 0;
-  }
-  MakeStored(symbols_, distinct + nans.size(), records_);
-  const uint64_t f = symbols_.firstValueIndex;
-  auto* records = reinterpret_cast<char*>(entries.data());  // symbol s's record at s × sizeof(R)
-  symbols_.stored.Visit([&](auto* stored) {
-    using S = std::remove_reference_t<decltype(*stored)>;
-    uint64_t symbol = 0;  // one past the current run's
-    auto previous = n > 0 ? keyOf(entries[0]) : decltype(keyOf(entries[0])){};
-    for (size_t q = 0; q < n; ++q) {
-      if (q + kAhead < n) {
-        __builtin_prefetch(&stored[recordOf(entries[q + kAhead])], 1);
-      }
-      const auto r = static_cast<R>(recordOf(entries[q]));
-      const auto key = keyOf(entries[q]);
-      if (q == 0 || key != previous) {
-        memcpy(records + symbol++ * sizeof(R), &r, sizeof r);  // before entry q's end
-      }
-      previous = key;
-      stored[r] = static_cast<S>(f + symbol - 1);
-    }
-    for (size_t j = 0; j < nans.size(); ++j) {
-      stored[nans[j]] = static_cast<S>(f + distinct + j);
-    }
-  });
-  ReleaseLargePages(entries.data(), entries.capacity() * sizeof(Entry), distinct * sizeof(R),
-                    SIZE_MAX);
-  std::vector<R> order(distinct + nans.size());
-  if (distinct > 0) {
-    memcpy(order.data(), records, distinct * sizeof(R));
-  }
-  LargeVector<Entry>().swap(entries);
-  std::copy(nans.begin(), nans.end(), order.begin() + static_cast<std::ptrdiff_t>(distinct));
-  NumberSymbols(dataSet_, symbols_, std::move(order));
-}
-
-// As NumberRuns for a large column's words, in no more memory than they take: each word becomes
-// its record above its symbol, the words are sorted by record, the stored values written in record
-// order while the words' pages go back as they are read, and each symbol's record is found from
-// the stored values at last.
-template <typename T, typename R, typename KeyFn>
-void FixedGrouping<T, R, KeyFn>::NumberByRecord(LargeVector<uint64_t>& words, unsigned recordBits,
-                                                const std::vector<R>& nans) {
-  const uint64_t recordMask = (uint64_t{1} << recordBits) - 1;
-  const size_t n = words.size();
-  uint64_t distinct = 0;
-  uint64_t previous = 0;
-  for (size_t q = 0; q < n; ++q) {
-    const uint64_t key = words[q] >> recordBits;
-    distinct += q == 0 || key != previous ? 1 : 0;
-    previous = key;
-    words[q] = (words[q] & recordMask) << recordBits | (distinct - 1);
-  }
-  RadixSort(words, recordBits, 2 * recordBits, [](uint64_t word) { return word; });
-  MakeStored(symbols_, distinct + nans.size(), records_);
-  const uint64_t f = symbols_.firstValueIndex;
-  const size_t bytes = words.capacity() * sizeof(uint64_t);
-  constexpr size_t kStep = size_t{1} << 18;  // words read between two releases: 2 MiB
-  symbols_.stored.Visit([&](auto* stored) {
-    using S = std::remove_reference_t<decltype(*stored)>;
-    for (size_t q = 0; q < n; ++q) {
-      stored[words[q] >> recordBits] = static_cast<S>(f + (words[q] & recordMask));
-      if ((q + 1) % kStep == 0) {
-        ReleaseLargePages(words.data(), bytes, (q + 1 - kStep) * sizeof(uint64_t),
-                          (q + 1) * sizeof(uint64_t));
-      }
-    }
-    for (size_t j = 0; j < nans.size(); ++j) {
-      stored[nans[j]] = static_cast<S>(f + distinct + j);
-    }
-  });
-  LargeVector<uint64_t>().swap(words);
+  const uint64_t distinct = keys.size();
+  LargeVector<Rel>().swap(keys);  // its memory goes back before the order is made
   NumberSymbols(dataSet_, symbols_, OrderFromStored(distinct, nans));
+}
+
+// Each record's stored value: its key's position among `keys`, or its NaN's own symbol. The
+// records are taken a block at a time, their keys sorted, so that the keys are looked up in
+// ascending order, reading `keys` front to back rather than at random. With `release`, the store's
+// pages go back once a block is read.
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+template <typename Rel>
+void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>& keys, Word least,
+                                                          unsigned bits, const std::vector<R>& nans,
+                                                          bool release) {
+  struct Pair {
+    Rel key;
+    uint32_t at;  // the record, less the block's first
+  };
+  constexpr uint64_t kBlock = (uint64_t{8} << 20) / sizeof(Pair);  // 8 MiB of keys a block
+  const uint64_t f = symbols_.firstValueIndex;
+  const NaNSymbols<R> nanSymbols(nans, f + keys.size());
+  const KeyDirectory<Rel> directory(keys.data(), keys.size(), bits);
+  std::vector<Pair> pairs;
+  std::vector<Pair> scratch;
+  symbols_.stored.Visit([&](auto* stored) {
+    using S = std::remove_reference_t<decltype(*stored)>;
+    for (uint64_t first = 0; first < records_; first += kBlock) {
+      const uint64_t end = std::min(records_, first + kBlock);
+      pairs.clear();
+      for (uint64_t r = first; r < end; ++r) {
+        const char* value = dataSet_.ValueAt(r).first;
+        const Word w = value != nullptr ? WordOf(value) : 0;
+        if (value != nullptr && IsNaN(w)) {
+          stored[r] = static_cast<S>(nanSymbols.IndexOf(r));
+        } else if (value != nullptr) {
+          pairs.push_back({static_cast<Rel>(w - least), static_cast<uint32_t>(r - first)});
+        }
+      }
+      if constexpr (sizeof(Rel) <= 8) {
+        scratch.resize(pairs.size());
+        key_sort::ByLowDigits(pairs.data(), scratch.data(), pairs.size(), 0, bits,
+                              [](const Pair& p) { return uint64_t{p.key}; });
+      } else {
+        std::sort(pairs.begin(), pairs.end(),
+                  [](const Pair& a, const Pair& b) { return a.key < b.key; });
+      }
+      for (const Pair& p : pairs) {
+        stored[first + p.at] = static_cast<S>(f + directory.Find(p.key));
+      }
+      if (release) {
+        dataSet_.ReleaseValues(first, end);
+      }
+    }
+  });
+}
+
+// The store made the symbols' values in symbol order: each distinct key's value, the keys' pages
+// going back as they are read, then the NaNs'.
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+template <typename Rel>
+void FixedGrouping<T, R, KeyFn, kRestorable>::RestoreValues(LargeVector<Rel>& keys, Word least,
+                                                            const std::vector<T>& nanValues) {
+  constexpr size_t kStep = size_t{1} << 19;  // keys read between two releases
+  const size_t distinct = keys.size();
+  char* values = dataSet_.KeepFirst(distinct + nanValues.size());
+  for (size_t s = 0; s < distinct; ++s) {
+    const T v = ValueOf(static_cast<Word>(keys[s]) + least);
+    memcpy(values + s * sizeof(T), &v, sizeof v);
+    if ((s + 1) % kStep == 0) {
+      ReleaseLargePages(keys.data(), keys.capacity() * sizeof(Rel), (s + 1 - kStep) * sizeof(Rel),
+                        (s + 1) * sizeof(Rel));
+    }
+  }
+  LargeVector<Rel>().swap(keys);
+  if (!nanValues.empty()) {
+    memcpy(values + distinct * sizeof(T), nanValues.data(), nanValues.size() * sizeof(T));
+  }
+  NumberSymbols(dataSet_, symbols_, {}, distinct + nanValues.size());
+}
+
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+T FixedGrouping<T, R, KeyFn, kRestorable>::ValueOf(Word w) const {
+  const Word key = descending_ ? ~w : w;
+  if constexpr (std::is_same_v<K, double>) {
+    const uint64_t bits = (key >> 63) != 0 ? key & ~(uint64_t{1} << 63) : ~key;
+    double v;
+    memcpy(&v, &bits, sizeof v);
+    return v;
+  } else if constexpr (std::is_same_v<K, int32_t>) {
+    return static_cast<T>(static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u));
+  } else if constexpr (std::is_same_v<K, __int128>) {
+    return static_cast<T>(key ^ (U128{1} << 127));
+  } else if constexpr (std::is_signed_v<K>) {
+    return static_cast<T>(static_cast<int64_t>(static_cast<uint64_t>(key) ^ (uint64_t{1} << 63)));
+  } else {
+    return static_cast<T>(key);
+  }
 }
 
 // Each symbol's record, found from the stored values (any record of a symbol stands for it), then
 // the NaNs'.
-template <typename T, typename R, typename KeyFn>
-std::vector<R> FixedGrouping<T, R, KeyFn>::OrderFromStored(uint64_t distinct,
-                                                           const std::vector<R>& nans) const {
+template <typename T, typename R, typename KeyFn, bool kRestorable>
+std::vector<R> FixedGrouping<T, R, KeyFn, kRestorable>::OrderFromStored(
+    uint64_t distinct, const std::vector<R>& nans) const {
   const uint64_t f = symbols_.firstValueIndex;
   std::vector<R> order(distinct);
   order.insert(order.end(), nans.begin(), nans.end());
@@ -414,57 +420,15 @@ std::vector<R> FixedGrouping<T, R, KeyFn>::OrderFromStored(uint64_t distinct,
   return order;
 }
 
-// Keys wider than 64 bits: the keys less the least, as Rel, sorted and made distinct; each
-// record's symbol is then its key's position, and a record of each symbol is found from the stored
-// values.
-template <typename T, typename R, typename KeyFn>
-template <typename Rel>
-void FixedGrouping<T, R, KeyFn>::SortedAs(Word least, unsigned bits, const std::vector<R>& nans) {
-  std::vector<Rel> keys;
-  keys.reserve(visit_.values() - nans.size());
-  ForEachValue([&](uint64_t, Word w) {
-    if (!IsNaN(w)) {
-      keys.push_back(static_cast<Rel>(w - least));
-    }
-  });
-  std::sort(keys.begin(), keys.end());
-  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-  if (keys.size() < keys.capacity() / 2) {
-    keys.shrink_to_fit();
-  }
-  const uint64_t f = symbols_.firstValueIndex;
-  const uint64_t distinct = keys.size();
-  MakeStored(symbols_, distinct + nans.size(), records_);
-  const NaNSymbols<R> nanSymbols(nans, f + distinct);
-  symbols_.stored.Visit([&](auto* stored) {
-    using S = std::remove_reference_t<decltype(*stored)>;
-    // Records in storage order, their keys anywhere: each lookup's loads start ahead of it.
-    const KeyDirectory<Rel> directory(keys, bits);
-    auto ahead = [&](uint64_t r, auto prefetch) {
-      const char* value = r < records_ ? dataSet_.ValueAt(r).first : nullptr;
-      if (value != nullptr && !IsNaN(WordOf(value))) {
-        prefetch(static_cast<Rel>(WordOf(value) - least));
-      }
-    };
-    ForEachValue([&](uint64_t r, Word w) {
-      ahead(r + 4 * kAhead, [&](Rel k) { directory.PrefetchEntry(k); });
-      ahead(r + 2 * kAhead, [&](Rel k) { directory.PrefetchKeys(k); });
-      stored[r] = static_cast<S>(IsNaN(w) ? nanSymbols.IndexOf(r)
-                                          : f + directory.Find(static_cast<Rel>(w - least)));
-    });
-  });
-  std::vector<Rel>().swap(keys);  // its memory goes back before the order is made
-  NumberSymbols(dataSet_, symbols_, OrderFromStored(distinct, nans));
-}
-
 }  // namespace
 
-// The fixed-width types by their stored representation.
+// The fixed-width types by their stored representation. A date's key (its day number) doesn't
+// give back the date's bytes; the other keys do.
 template <typename R>
-void CollectFixed(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+void CollectFixed(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                   uint64_t records) {
-  auto run = [&]<typename T>(auto key) {
-    FixedGrouping<T, R, decltype(key)>(visit, dataSet, symbols, records, key).Run();
+  auto run = [&]<typename T, bool kRestorable = true>(auto key) {
+    FixedGrouping<T, R, decltype(key), kRestorable>(visit, dataSet, symbols, records, key).Run();
   };
   auto same = [](auto v) { return v; };
   const std::string& type = dataSet.field().typeWord();
@@ -480,19 +444,16 @@ void CollectFixed(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
       run.template operator()<__int128>(same);
     }
   } else if (type == "date") {
-    run.template operator()<uint32_t>(
+    run.template operator()<uint32_t, false>(
         [](uint32_t packed) { return date::FromPacked(packed).CarriedEpochDays(); });
   } else {
     run.template operator()<int64_t>(same);
   }
 }
 
-template void CollectFixed(const VisitOrder&, const FlowDataSet&, FieldSymbols<uint8_t>&, uint64_t);
-template void CollectFixed(const VisitOrder&, const FlowDataSet&, FieldSymbols<uint16_t>&,
-                           uint64_t);
-template void CollectFixed(const VisitOrder&, const FlowDataSet&, FieldSymbols<uint32_t>&,
-                           uint64_t);
-template void CollectFixed(const VisitOrder&, const FlowDataSet&, FieldSymbols<uint64_t>&,
-                           uint64_t);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint8_t>&, uint64_t);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint16_t>&, uint64_t);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint32_t>&, uint64_t);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint64_t>&, uint64_t);
 
 }  // namespace orv

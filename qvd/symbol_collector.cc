@@ -13,18 +13,19 @@ void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records
 }
 
 template <typename R>
-void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order) {
+void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
+                   uint64_t count) {
   const TypeTraits& field = dataSet.field();
-  symbols.symbolCount = order.size();
+  symbols.order = std::move(order);
+  symbols.symbolCount = symbols.order.empty() && count != UINT64_MAX ? count : symbols.order.size();
   if (const size_t uniform = field.UniformQvdSymbolSize(); uniform != 0) {
-    symbols.symbolBytes += uniform * order.size();
+    symbols.symbolBytes += uniform * symbols.symbolCount;
   } else {
-    for (const R r : order) {
-      auto [value, size] = dataSet.ValueAt(r);
+    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+      auto [value, size] = dataSet.ValueAt(symbols.RecordOf(k));
       symbols.symbolBytes += field.GetQvdSymbolSize(value, size);
     }
   }
-  symbols.order = std::move(order);
 }
 
 template <typename R>
@@ -58,10 +59,10 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
   return symbols;
 }
 
-#define ORV_COLLECT_SYMBOLS(R)                                                       \
-  template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                    \
-  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>); \
-  template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                    \
+#define ORV_COLLECT_SYMBOLS(R)                                                                 \
+  template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                              \
+  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>, uint64_t); \
+  template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                              \
                                           const std::optional<std::string>&);
 ORV_COLLECT_SYMBOLS(uint8_t)
 ORV_COLLECT_SYMBOLS(uint16_t)

@@ -18,11 +18,16 @@ template <typename R>
 struct FieldSymbols {
   FlowDataSet* dataSet = nullptr;
   std::optional<std::string> nullSymbol;
-  std::vector<R> order;  // symbolCount entries: a record holding each symbol
+  // symbolCount entries: a record holding each symbol; empty where the collector made the column
+  // store the symbols' values, in symbol order (RecordOf).
+  std::vector<R> order;
   StoredIndexes stored;  // stored index value by record number
   uint8_t firstValueIndex = 0;
   uint64_t symbolCount = 0;
   uint64_t symbolBytes = 0;  // the symbol table's byte size, null symbol included
+
+  // The record that holds symbol k (0 for the first value symbol).
+  uint64_t RecordOf(uint64_t k) const { return order.empty() ? k : order[k]; }
 };
 
 template <typename R>

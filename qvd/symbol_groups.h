@@ -15,15 +15,17 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
 
 // Fixed-width values: order keys found by hashing when few, by radix sorting when many.
 template <typename R>
-void CollectFixed(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
+void CollectFixed(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                   uint64_t records);
 
 // Room for each record's stored index value, for `symbolCount` symbols.
 template <typename R>
 void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records);
 
-// Sets order (a record of each symbol, in symbol order), symbolCount and symbolBytes.
+// Sets order (a record of each symbol, in symbol order; empty where record k holds symbol k of
+// `count`), symbolCount and symbolBytes.
 template <typename R>
-void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order);
+void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
+                   uint64_t count = UINT64_MAX);
 
 }  // namespace orv

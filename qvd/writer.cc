@@ -108,9 +108,9 @@ void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
   constexpr uint64_t kAhead = 16;  // symbols are in value order, their records in any
   for (uint64_t k = begin; k < end; ++k) {
     if (k + kAhead < end) {
-      f.dataSet->Prefetch(f.order[k + kAhead]);
+      f.dataSet->Prefetch(f.RecordOf(k + kAhead));
     }
-    auto [value, size] = f.dataSet->ValueAt(f.order[k]);
+    auto [value, size] = f.dataSet->ValueAt(f.RecordOf(k));
     field.WriteQvdSymbol(output, value, size);
   }
 }

@@ -193,6 +193,22 @@ void FlowDataSet::Clear() {
   nulls_.clear();
 }
 
+void FlowDataSet::ReleaseValues(size_t begin, size_t end) {
+  ReleaseLargePages(values_.data(), values_.capacity(), begin * width_, end * width_);
+}
+
+char* FlowDataSet::KeepFirst(size_t count) {
+  count_ = std::min(count, count_);
+  values_.resize(count_ * width_);
+  if (nullable_) {
+    std::fill_n(nulls_.begin(), count_ / 64, 0);
+    if (count_ % 64 != 0) {
+      nulls_[count_ / 64] &= ~uint64_t{0} << (count_ % 64);
+    }
+  }
+  return values_.data();
+}
+
 size_t FlowDataSet::MemoryUsage() const {
   return values_.capacity() + ends_.MemoryUsage() + nulls_.capacity() * sizeof(uint64_t);
 }

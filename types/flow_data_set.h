@@ -89,6 +89,12 @@ class FlowDataSet {
   void CopyAt(Room room, const FlowDataSet& part, size_t first, size_t firstByte) const;
   // Drops every value, keeping the arrays' memory for the next ones.
   void Clear();
+  // For a collector that rewrites a fixed-width store as its distinct values in place: hands back
+  // the pages of values [begin, end), read for the last time (they read as zeros after).
+  void ReleaseValues(size_t begin, size_t end);
+  // Keeps the first `count` values (at most size()), none of them null, and returns where their
+  // bytes lie, value i at i × width, for the caller to write.
+  char* KeepFirst(size_t count);
 
   size_t size() const { return count_; }
   // Variable strings: the bytes of the values; 0 for fixed widths.

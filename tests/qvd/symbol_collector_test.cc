@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -40,7 +41,7 @@ std::vector<std::string> SymbolTexts(const Column& column, const FieldSymbols<ui
   std::vector<std::string> texts;
   char scratch[512];
   for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
-    auto [value, size] = column.data->ValueAt(symbols.order[k]);
+    auto [value, size] = column.data->ValueAt(symbols.RecordOf(k));
     texts.emplace_back(column.layout[0].FormatText(value, size, scratch));
   }
   return texts;
@@ -109,6 +110,40 @@ TEST(SymbolCollector, NaNsAmongManyDistinctNumbersFollowThemOneSymbolEach) {
     const bool descending = std::string(definition).ends_with("descending");
     EXPECT_EQ(symbols.stored[0], descending ? 8990u : 0u);
     EXPECT_EQ(symbols.stored[8999], descending ? 0u : 8990u);
+    for (uint64_t k = 8990; k < 9000; ++k) {
+      double v;
+      memcpy(&v, column->data->ValueAt(symbols.RecordOf(k)).first, sizeof v);
+      EXPECT_EQ(std::isnan(v), k > 8990) << k;
+    }
+  }
+}
+
+// Many distinct ints with nulls, more records than are numbered in one block: each symbol's value
+// is found where the symbols say (the store may have become the values in symbol order), the
+// symbols ascend, and each record keeps the symbol of its own value.
+TEST(SymbolCollector, ManyDistinctIntsAcrossBlocksKeepTheirValues) {
+  constexpr int64_t kRecords = 1100000;
+  std::string text;
+  std::vector<std::optional<int32_t>> owns;
+  for (int64_t i = 0; i < kRecords; ++i) {
+    owns.push_back(i % 10 == 3 ? std::nullopt
+                               : std::optional<int32_t>(i * 2654435761 % 2000000000 - 1000000000));
+    text += owns.back() ? std::to_string(*owns.back()) + "\n" : "\n";
+  }
+  auto column = ColumnOf("a int nullable", text);
+  auto symbols = CollectSymbols<uint32_t>(*column->data, column->records, std::nullopt);
+  ASSERT_EQ(symbols.firstValueIndex, 2);
+  std::vector<int32_t> values(symbols.symbolCount);
+  for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+    memcpy(&values[k], column->data->ValueAt(symbols.RecordOf(k)).first, sizeof(int32_t));
+  }
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+  EXPECT_EQ(std::adjacent_find(values.begin(), values.end()), values.end());
+  for (int64_t r = 0; r < kRecords; ++r) {
+    ASSERT_EQ(symbols.stored[r] == 0, !owns[r]) << r;
+    if (owns[r]) {
+      ASSERT_EQ(values.at(symbols.stored[r] - 2), *owns[r]) << r;
+    }
   }
 }
 
@@ -133,7 +168,7 @@ TEST(SymbolCollector, StringsSharingLongPrefixesOrderByTheirBytes) {
     ASSERT_EQ(symbols.symbolCount, distinct.size());
     std::vector<std::string> texts;
     for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
-      auto [value, size] = column->data->ValueAt(symbols.order[k]);
+      auto [value, size] = column->data->ValueAt(symbols.RecordOf(k));
       texts.emplace_back(value, size);
     }
     std::vector<std::string> expected(distinct.begin(), distinct.end());
@@ -164,8 +199,8 @@ TEST(SymbolCollector, HundredsOfThousandsOfDistinctStringsKeepTheirSymbols) {
   EXPECT_EQ(symbols.stored[kDistinct], symbols.stored[0]);
 }
 
-// -0 and 0 are two symbols, in both directions and on both sorting paths: keys that share a word
-// with the record number, and (key, record) pairs when doubles span many orders of magnitude.
+// -0 and 0 are two symbols, in both directions, also among doubles that span many orders of
+// magnitude.
 TEST(SymbolCollector, NegativeZeroAndZeroKeepTheirOwnSymbols) {
   const struct {
     const char* definition;
@@ -260,20 +295,23 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
     const bool descending = std::string(c.definition).find("descending") != std::string::npos;
     auto column = ColumnOf(c.definition, text);
     ASSERT_EQ(column->records, 12000u);
-    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
-    std::vector<std::string> texts;
+    // Each record's own value, before collection may make the store the symbols' values.
     char scratch[512];
-    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
-      auto [value, size] = column->data->ValueAt(symbols.order[k]);
-      texts.emplace_back(column->layout[0].FormatText(value, size, scratch));
-    }
-    std::set<std::string> distinct;
+    std::vector<std::string> owns;
     for (uint64_t r = 0; r < column->records; ++r) {
       auto [value, size] = column->data->ValueAt(r);
-      std::string own(column->layout[0].FormatText(value, size, scratch));
-      distinct.insert(own);
+      owns.emplace_back(column->layout[0].FormatText(value, size, scratch));
+    }
+    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+    std::vector<std::string> texts;
+    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+      auto [value, size] = column->data->ValueAt(symbols.RecordOf(k));
+      texts.emplace_back(column->layout[0].FormatText(value, size, scratch));
+    }
+    const std::set<std::string> distinct(owns.begin(), owns.end());
+    for (uint64_t r = 0; r < column->records; ++r) {
       ASSERT_LT(symbols.stored[r], texts.size());
-      EXPECT_EQ(texts[symbols.stored[r]], own) << r;
+      EXPECT_EQ(texts[symbols.stored[r]], owns[r]) << r;
     }
     EXPECT_EQ(texts.size(), distinct.size());
     for (size_t k = 1; k < texts.size(); ++k) {
