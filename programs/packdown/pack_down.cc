@@ -273,8 +273,8 @@ Status PackDown::ReadColumns(RecordReader& reader) {
   return reader.ReadAllChunked<ColumnPart>(makePart, readValue, takeRecord);
 }
 
-// Scratch that collecting a field's symbols may hold at once, in bytes: sort keys (twice, for
-// the sort's second array) or a string's ids, and the stored index values.
+// Scratch that collecting a field's symbols may hold at once, in bytes, at most: sort keys and
+// their scratch, or a string's ids, and the stored index values.
 uint64_t CollectionScratch(const TypeTraits& field, uint64_t records) {
   const uint64_t width = field.ValueWidth();
   return records * (width == 0 ? 24 : 2 * std::min<uint64_t>(width, 16) + 8);
