@@ -264,9 +264,9 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::Sorted(const Keys& keys) {
 
 // Many distinct keys: the keys alone, less the least, as Rel, sorted and made distinct; each
 // record's symbol is then its key's position. Where a key gives its value back, the store itself
-// becomes the symbols' values: its pages go back as the records are numbered, and the distinct
-// values are then written from the keys, so that the store, the keys and the stored values are
-// never all held at once, nor a record of each symbol. Otherwise a record of each symbol is found
+// becomes the symbols' values, written from the keys, and no record of each symbol is kept; in a
+// large column the store's pages go back as the records are numbered, so that the store, the keys
+// and the stored values are never all held at once. Otherwise a record of each symbol is found
 // from the stored values.
 template <typename T, typename R, typename KeyFn, bool kRestorable>
 template <typename Rel>
