@@ -241,9 +241,9 @@ TEST(SymbolCollector, ByteOrderWithoutCollation) {
 }
 
 // Random columns of every fixed-width type: keys in a narrow range (marked in an array), few
-// distinct values (hashed) and many (sorted), with keys that share a word with the record, wide
-// ones and ones wider than 64 bits. Each record's symbol prints as its value, symbols follow the
-// field's direction strictly, and equal values share one symbol.
+// distinct values (hashed) and many (sorted), with keys of 32 bits, of 64 and wider, and dates,
+// whose keys don't give their values back. Each record's symbol prints as its value, symbols follow
+// the field's direction strictly, and equal values share one symbol.
 TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   struct Case {
     const char* definition;
@@ -280,6 +280,12 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
        },
        false},
       {"a date", [&](auto& r) { return "2020-01-" + std::to_string(10 + pick(r, 0, 18)); }, false},
+      {"a date",
+       [&](auto& r) {
+         return std::to_string(pick(r, 1000, 9999)) + "-0" + std::to_string(pick(r, 1, 9)) + "-" +
+                std::to_string(pick(r, 10, 28));
+       },
+       false},
       // More than 18 digits: keys of 128 bits, compared rather than radix sorted.
       {"a decimal(30,4) descending",
        [&](auto& r) { return std::to_string(pick(r, -99999, 99999)) + "0000000000000000000.5"; },
