@@ -152,15 +152,8 @@ class KeyDirectory {
       starts_[b] = i;
     }
   }
-  // Starts loading what Find(key) reads: its directory entry, then (once that is in) its keys.
-  [[gnu::always_inline]] void PrefetchEntry(Key key) const {
-    __builtin_prefetch(&starts_[static_cast<size_t>(key >> shift_)]);
-  }
-  [[gnu::always_inline]] void PrefetchKeys(Key key) const {
-    __builtin_prefetch(keys_ + starts_[static_cast<size_t>(key >> shift_)]);
-  }
-  // The position of a key that is there: a search of its few neighbours without branches, which
-  // keys in no foreseeable order would mispredict.
+  // The position of a key that is there: a search of its few neighbours without branches, whose
+  // outcome no predictor could foresee.
   [[gnu::always_inline]] uint64_t Find(Key key) const {
     const auto b = static_cast<size_t>(key >> shift_);
     const Key* base = keys_ + starts_[b];

@@ -17,7 +17,7 @@ void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::ve
                    uint64_t count) {
   const TypeTraits& field = dataSet.field();
   symbols.order = std::move(order);
-  symbols.symbolCount = symbols.order.empty() && count != UINT64_MAX ? count : symbols.order.size();
+  symbols.symbolCount = symbols.order.empty() ? count : symbols.order.size();
   if (const size_t uniform = field.UniformQvdSymbolSize(); uniform != 0) {
     symbols.symbolBytes += uniform * symbols.symbolCount;
   } else {

@@ -26,6 +26,6 @@ void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records
 // `count`), symbolCount and symbolBytes.
 template <typename R>
 void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
-                   uint64_t count = UINT64_MAX);
+                   uint64_t count = 0);
 
 }  // namespace orv

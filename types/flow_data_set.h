@@ -93,7 +93,7 @@ class FlowDataSet {
   // the pages of values [begin, end), read for the last time (they read as zeros after).
   void ReleaseValues(size_t begin, size_t end);
   // Keeps the first `count` values (at most size()), none of them null, and returns where their
-  // bytes lie, value i at i × width, for the caller to write.
+  // bytes lie, value i at i × width, for the caller to write (fixed widths only).
   char* KeepFirst(size_t count);
 
   size_t size() const { return count_; }
