@@ -18,6 +18,33 @@ uint64_t OutputsBudget(uint64_t tableLength) {
   return tableLength > (UINT64_MAX - kRoom) / 3 ? UINT64_MAX : 3 * tableLength + kRoom;
 }
 
+// Appends the binary outputs of a run of entries from e on (below `last`) that the field reads as
+// plain numbers, all at once, and moves e past them; `quick` turns false when the run is empty, as
+// it is for types that don't read symbols so, or at a symbol of another kind. False when the
+// outputs can't be kept.
+template <typename Offset>
+bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64_t& e,
+                     uint64_t last, std::vector<char>& values, bool& quick,
+                     SymbolOutputs& outputs) {
+  constexpr uint64_t kRun = 4096;
+  const size_t width = field.ValueWidth();
+  const uint64_t n = std::min(kRun, last - e);
+  const char* from = nullptr;
+  const char* to = nullptr;
+  size_t size = 0;
+  if ((width != 4 && width != 8) || !table.Fetch(e - 1, from, size) ||
+      !table.Fetch(e - 2 + n, to, size) || size != table.uniformSize() ||
+      to != from + (n - 1) * table.uniformSize()) {
+    quick = false;
+    return true;
+  }
+  values.resize(kRun * width);
+  const uint64_t read = field.ReadQvdSymbolsAsStream(from, size, n, values.data());
+  quick = read > 0;
+  e += read;
+  return outputs.AppendValues(values.data(), read, width, field.nullable());
+}
+
 // Appends the outputs of entries [first, last) (entry e: symbol e - 1, 0: null) to `outputs`;
 // false when one can't be kept.
 template <typename Offset>
@@ -26,7 +53,19 @@ bool ConvertEntries(SymbolTable<Offset>& table, TypeTraits& field,
                     SymbolOutputs& outputs) {
   std::string spilled;  // only a piece longer than the capture's buffer ends up here
   BufferedFileOutput capture(&spilled);
+  // Binary outputs of an in-memory table of same-size symbols may go a run at a time.
+  bool quick = !conversion.textOutput && !conversion.checkOutput && !conversion.nullText &&
+               !table.onDisk() && table.uniformSize() != 0;
+  std::vector<char> values;
   for (uint64_t e = first; e < last; ++e) {
+    if (quick && e > 0) {
+      if (!AppendStreamRun(table, field, e, last, values, quick, outputs)) {
+        return false;
+      }
+      if (e == last) {
+        break;
+      }
+    }
     const int64_t s = static_cast<int64_t>(e) - 1;
     SymbolOutputs::Mark mark = SymbolOutputs::kClean;
     capture.Discard();

@@ -1,27 +1,71 @@
 #include "qvd/symbol_outputs.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
 namespace orv {
 
-bool SymbolOutputs::Append(std::string_view bytes, Mark mark) {
-  if (count_ >= entries_ || bytes.size() > kMaxWidth) {
+namespace {
+
+// n entries, each a length byte (where `lengthByte`), a flag byte 0 (where `flagged`) and W bytes
+// from `values`, `stride` apart.
+template <size_t W>
+void PlaceValues(const char* values, uint64_t n, bool lengthByte, bool flagged, char* to,
+                 size_t stride) {
+  const auto size = static_cast<char>(W + (flagged ? 1 : 0));
+  for (uint64_t i = 0; i < n; ++i, to += stride, values += W) {
+    char* at = to;
+    if (lengthByte) {
+      *at++ = size;
+    }
+    if (flagged) {
+      *at++ = 0;
+    }
+    memcpy(at, values, W);
+  }
+}
+
+}  // namespace
+
+bool SymbolOutputs::Fit(size_t size) {
+  if (size > kMaxWidth) {
     return false;
   }
   if (count_ == leadingUnused_) {
-    if (!Restride(bytes.size(), true)) {
-      return false;
-    }
-  } else if (fixed_ ? bytes.size() != stride_ : bytes.size() + 1 > stride_) {
+    return Restride(size, true);
+  }
+  if (fixed_ ? size != stride_ : size + 1 > stride_) {
     // Entries of differing widths take a length byte; a wider one widens every entry, by half
     // again at least, so that slowly growing texts don't move the table at each step.
-    const size_t wanted = std::max(bytes.size(), fixed_ ? stride_ : stride_ - 1) + 1;
+    const size_t wanted = std::max(size, fixed_ ? stride_ : stride_ - 1) + 1;
     const size_t grown = fixed_ ? wanted : std::max(wanted, stride_ + stride_ / 2);
-    if (!Restride(std::min(grown, kMaxWidth + 1), false)) {
-      return false;
-    }
+    return Restride(std::min(grown, kMaxWidth + 1), false);
+  }
+  return true;
+}
+
+bool SymbolOutputs::AppendValues(const char* values, uint64_t n, size_t width, bool flagged) {
+  if (n == 0) {
+    return true;
+  }
+  if (n > entries_ - count_ || (width != 4 && width != 8) || !Fit(width + (flagged ? 1 : 0))) {
+    return false;
+  }
+  char* to = buffer_.data() + count_ * stride_;
+  if (width == 4) {
+    PlaceValues<4>(values, n, !fixed_, flagged, to, stride_);
+  } else {
+    PlaceValues<8>(values, n, !fixed_, flagged, to, stride_);
+  }
+  count_ += n;
+  return true;
+}
+
+bool SymbolOutputs::Append(std::string_view bytes, Mark mark) {
+  if (count_ >= entries_ || !Fit(bytes.size())) {
+    return false;
   }
   char* p = buffer_.data() + count_ * stride_;
   if (!fixed_) {

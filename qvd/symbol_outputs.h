@@ -30,6 +30,9 @@ class SymbolOutputs {
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
   bool Append(std::string_view bytes, Mark mark);
+  // Appends n clean entries of `width` bytes (4 or 8) each from `values`, each after a flag byte 0
+  // where `flagged`, as Append would one by one.
+  bool AppendValues(const char* values, uint64_t n, size_t width, bool flagged);
   // Appends the entries of `part`, as Append and AppendUnused would have made them here (an unused
   // entry only leads a table).
   bool AppendAll(const SymbolOutputs& part);
@@ -60,6 +63,8 @@ class SymbolOutputs {
   }
 
  private:
+  // Makes the form and width hold an entry of `size` bytes next, as Append does.
+  bool Fit(size_t size);
   // Moves the entries so far to a new width and form.
   bool Restride(size_t stride, bool fixed);
 

@@ -84,6 +84,27 @@ bool FloatingPointTypeTraits<double>::ReadQvdSymbol(const char* symbol, size_t l
   }
 }
 
+uint64_t FloatingPointTypeTraits<double>::ReadQvdSymbolsAsStream(const char* symbols,
+                                                                 size_t symbolSize, uint64_t n,
+                                                                 char* values) const {
+  const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
+                       : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt
+                                                                   : 0;
+  uint64_t i = 0;
+  for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
+    double v;
+    if (kind == qvd::kSymbolDouble) {
+      memcpy(&v, symbols + i * symbolSize + 1, sizeof v);
+    } else {
+      int32_t integer;
+      memcpy(&integer, symbols + i * symbolSize + 1, sizeof integer);
+      v = static_cast<double>(integer);
+    }
+    memcpy(values + i * sizeof v, &v, sizeof v);
+  }
+  return i;
+}
+
 size_t FloatingPointTypeTraits<double>::GetQvdSymbolSize(const void*, size_t) const {
   return qvd_symbol::kDoubleSymbolSize;
 }

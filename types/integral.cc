@@ -63,6 +63,18 @@ bool IntegralTypeTraits<int>::ReadQvdSymbol(const char* symbol, size_t length,
   return AcceptSymbolValue(s.integer, size);
 }
 
+uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize,
+                                                         uint64_t n, char* values) const {
+  if (symbolSize != qvd_symbol::kIntSymbolSize) {
+    return 0;
+  }
+  uint64_t i = 0;
+  for (; i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == qvd::kSymbolInt; ++i) {
+    memcpy(values + i * sizeof(int32_t), symbols + i * symbolSize + 1, sizeof(int32_t));
+  }
+  return i;
+}
+
 size_t IntegralTypeTraits<int>::GetQvdSymbolSize(const void*, size_t) const {
   return qvd_symbol::kIntSymbolSize;
 }

@@ -256,6 +256,14 @@ class TypeTraits {
   // a value that does not convert or does not fit the type's storage.
   virtual bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                              size_t& size) = 0;
+  // The binary stream bytes of up to n symbols of `symbolSize` bytes each, back to back at
+  // `symbols`, written back to back at `values` (ValueWidth() bytes each), as ReadQvdSymbol and
+  // Write make them one by one. Returns how many it read: it stops before the first symbol not of
+  // the plain kinds that this way takes (none for types without one).
+  virtual uint64_t ReadQvdSymbolsAsStream(const char* /*symbols*/, size_t /*symbolSize*/,
+                                          uint64_t /*n*/, char* /*values*/) const {
+    return 0;
+  }
   // Bytes that WriteQvdSymbol writes for the value at `data` (`size` bytes), kind byte included.
   virtual size_t GetQvdSymbolSize(const void* data, size_t size) const = 0;
   // The size every value's symbol takes, when it doesn't depend on the value; else 0.

@@ -88,5 +88,39 @@ TEST(SymbolOutputs, LargeTablesKeepTheirBytesAcrossWidening) {
   }
 }
 
+// Values appended at once take the form and bytes that appending them one by one gives, after
+// whatever came before: nothing, an unused entry, a narrower entry, a wider one.
+TEST(SymbolOutputs, ValuesAppendedAtOnceAsOneByOne) {
+  const std::string values = "abcdefghijklmnopqrstuvwx";  // 6 values of 4, or 3 of 8
+  for (const size_t width : {size_t{4}, size_t{8}}) {
+    for (const bool flagged : {false, true}) {
+      for (const std::string before : {"", "unused", "\x01", "twelve bytes"}) {
+        SCOPED_TRACE(std::to_string(width) + (flagged ? " flagged after '" : " after '") + before);
+        const uint64_t n = values.size() / width;
+        const uint64_t first = before.empty() ? 0 : 1;
+        SymbolOutputs atOnce(first + n);
+        SymbolOutputs oneByOne(first + n);
+        for (SymbolOutputs* outputs : {&atOnce, &oneByOne}) {
+          before == "unused"
+              ? outputs->AppendUnused()
+              : void(before.empty() || outputs->Append(before, SymbolOutputs::kClean));
+        }
+        ASSERT_TRUE(atOnce.AppendValues(values.data(), n, width, flagged));
+        for (uint64_t i = 0; i < n; ++i) {
+          const std::string entry =
+              (flagged ? std::string(1, '\0') : "") + values.substr(i * width, width);
+          ASSERT_TRUE(oneByOne.Append(entry, SymbolOutputs::kClean));
+        }
+        EXPECT_EQ(atOnce.fixed(), oneByOne.fixed());
+        EXPECT_EQ(atOnce.stride(), oneByOne.stride());
+        for (uint64_t e = first; e < first + n; ++e) {
+          EXPECT_EQ(atOnce.bytes(e), oneByOne.bytes(e)) << e;
+        }
+        EXPECT_FALSE(atOnce.AppendValues(values.data(), 1, width, flagged));  // no room left
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orv
