@@ -10,6 +10,7 @@
 #include "qvd/symbol_groups.h"
 #include "runtime/large_allocator.h"
 #include "runtime/values.h"
+#include "runtime/workers.h"
 #include "types/decimal.h"
 
 namespace orv {
@@ -77,13 +78,14 @@ class FixedGrouping {
 
  public:
   FixedGrouping(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>& symbols,
-                uint64_t records, KeyFn key)
+                uint64_t records, KeyFn key, TaskPool* pool)
       : visit_(visit),
         dataSet_(dataSet),
         symbols_(symbols),
         records_(records),
         key_(key),
-        descending_(dataSet.field().sortDirection() == 1) {}
+        descending_(dataSet.field().sortDirection() == 1),
+        pool_(pool) {}
 
   void Run() {
     const Keys keys = Scan();
@@ -142,6 +144,7 @@ class FixedGrouping {
   const uint64_t records_;
   const KeyFn key_;
   const bool descending_;
+  TaskPool* const pool_;  // free workers help number the records, where there is one
 };
 
 // Up to a few thousand distinct keys (more on longer columns): a table of them, sorted, then each
@@ -305,8 +308,8 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::SortedAs(Word least, unsigned bits
 
 // Each record's stored value: its key's position among `keys`, or its NaN's own symbol. The
 // records are taken a block at a time, their keys sorted, so that the keys are looked up in
-// ascending order, reading `keys` front to back rather than at random. With `release`, the store's
-// pages go back once a block is read.
+// ascending order, reading `keys` front to back rather than at random; workers of the pool that
+// are free take blocks too. With `release`, the store's pages go back once a block is read.
 template <typename T, typename R, typename KeyFn, bool kRestorable>
 template <typename Rel>
 void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>& keys, Word least,
@@ -320,12 +323,15 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
   const uint64_t f = symbols_.firstValueIndex;
   const NaNSymbols<R> nanSymbols(nans, f + keys.size());
   const KeyDirectory<Rel> directory(keys.data(), keys.size(), bits);
-  std::vector<Pair> pairs;
-  std::vector<Pair> scratch;
+  const unsigned helpers = pool_ == nullptr ? 0 : pool_->threads() - 1;
+  std::vector<std::vector<Pair>> pairsOf(helpers + 1);  // each taker's own
+  std::vector<std::vector<Pair>> scratchOf(helpers + 1);
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
-    for (uint64_t first = 0; first < records_; first += kBlock) {
+    RunShared(pool_, helpers, (records_ + kBlock - 1) / kBlock, [&](uint64_t block, unsigned h) {
+      const uint64_t first = block * kBlock;
       const uint64_t end = std::min(records_, first + kBlock);
+      std::vector<Pair>& pairs = pairsOf[h];
       pairs.clear();
       for (uint64_t r = first; r < end; ++r) {
         const char* value = dataSet_.ValueAt(r).first;
@@ -337,8 +343,8 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
         }
       }
       if constexpr (sizeof(Rel) <= 8) {
-        scratch.resize(pairs.size());
-        key_sort::ByLowDigits(pairs.data(), scratch.data(), pairs.size(), 0, bits,
+        scratchOf[h].resize(pairs.size());
+        key_sort::ByLowDigits(pairs.data(), scratchOf[h].data(), pairs.size(), 0, bits,
                               [](const Pair& p) { return uint64_t{p.key}; });
       } else {
         std::sort(pairs.begin(), pairs.end(),
@@ -348,9 +354,9 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
         stored[first + p.at] = static_cast<S>(f + directory.Find(p.key));
       }
       if (release) {
-        dataSet_.ReleaseValues(first, end);
+        dataSet_.ReleaseValues(first, end);  // whole pages only: a neighbour's stay
       }
-    }
+    });
   });
 }
 
@@ -426,9 +432,10 @@ std::vector<R> FixedGrouping<T, R, KeyFn, kRestorable>::OrderFromStored(
 // give back the date's bytes; the other keys do.
 template <typename R>
 void CollectFixed(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>& symbols,
-                  uint64_t records) {
+                  uint64_t records, TaskPool* pool) {
   auto run = [&]<typename T, bool kRestorable = true>(auto key) {
-    FixedGrouping<T, R, decltype(key), kRestorable>(visit, dataSet, symbols, records, key).Run();
+    FixedGrouping<T, R, decltype(key), kRestorable>(visit, dataSet, symbols, records, key, pool)
+        .Run();
   };
   auto same = [](auto v) { return v; };
   const std::string& type = dataSet.field().typeWord();
@@ -451,9 +458,13 @@ void CollectFixed(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>
   }
 }
 
-template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint8_t>&, uint64_t);
-template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint16_t>&, uint64_t);
-template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint32_t>&, uint64_t);
-template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint64_t>&, uint64_t);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint8_t>&, uint64_t,
+                           TaskPool*);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint16_t>&, uint64_t,
+                           TaskPool*);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint32_t>&, uint64_t,
+                           TaskPool*);
+template void CollectFixed(const VisitOrder&, FlowDataSet&, FieldSymbols<uint64_t>&, uint64_t,
+                           TaskPool*);
 
 }  // namespace orv

@@ -30,7 +30,7 @@ void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::ve
 
 template <typename R>
 FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
-                               const std::optional<std::string>& nullText) {
+                               const std::optional<std::string>& nullText, TaskPool* pool) {
   const TypeTraits& field = dataSet.field();
   FieldSymbols<R> symbols;
   symbols.dataSet = &dataSet;
@@ -54,7 +54,7 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
   if (field.AsString() != nullptr) {
     GroupStrings(visit, dataSet, symbols, records);
   } else {
-    CollectFixed(visit, dataSet, symbols, records);
+    CollectFixed(visit, dataSet, symbols, records, pool);
   }
   return symbols;
 }
@@ -63,7 +63,7 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
   template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                              \
   template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>, uint64_t); \
   template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                              \
-                                          const std::optional<std::string>&);
+                                          const std::optional<std::string>&, TaskPool*);
 ORV_COLLECT_SYMBOLS(uint8_t)
 ORV_COLLECT_SYMBOLS(uint16_t)
 ORV_COLLECT_SYMBOLS(uint32_t)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qvd/stored_indexes.h"
+#include "runtime/workers.h"
 #include "types/flow_data_set.h"
 
 namespace orv {
@@ -30,8 +31,12 @@ struct FieldSymbols {
   uint64_t RecordOf(uint64_t k) const { return order.empty() ? k : order[k]; }
 };
 
+// The symbols of the first `records` values of `dataSet`. Free workers of `pool`, where there is
+// one, help with the records of a column of many distinct fixed-width values; the result is the
+// same with or without them.
 template <typename R>
 FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
-                               const std::optional<std::string>& nullText);
+                               const std::optional<std::string>& nullText,
+                               TaskPool* pool = nullptr);
 
 }  // namespace orv

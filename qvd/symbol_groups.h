@@ -13,10 +13,11 @@ template <typename R>
 void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymbols<R>& symbols,
                   uint64_t records);
 
-// Fixed-width values: order keys found by hashing when few, by radix sorting when many.
+// Fixed-width values: order keys found by hashing when few, by radix sorting when many (the
+// pool's free workers, where there is one, helping with the records).
 template <typename R>
 void CollectFixed(const VisitOrder& visit, FlowDataSet& dataSet, FieldSymbols<R>& symbols,
-                  uint64_t records);
+                  uint64_t records, TaskPool* pool);
 
 // Room for each record's stored index value, for `symbolCount` symbols.
 template <typename R>

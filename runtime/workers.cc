@@ -3,9 +3,11 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -183,6 +185,41 @@ void TaskPool::Work() {
       idle_.notify_all();
     }
   }
+}
+
+void RunShared(TaskPool* pool, unsigned helpers, uint64_t count,
+               const std::function<void(uint64_t, unsigned)>& piece) {
+  // Tasks that start late hold the state alive, and read no more than its counter.
+  struct State {
+    const std::function<void(uint64_t, unsigned)>* piece = nullptr;
+    uint64_t count = 0;
+    std::atomic<uint64_t> next{0};
+    std::mutex mutex;
+    std::condition_variable finished;
+    uint64_t done = 0;
+  };
+  auto state = std::make_shared<State>();
+  state->piece = &piece;
+  state->count = count;
+  auto take = [](State& s, unsigned helper) {
+    uint64_t ran = 0;
+    for (uint64_t i = s.next.fetch_add(1); i < s.count; i = s.next.fetch_add(1), ++ran) {
+      (*s.piece)(i, helper);
+    }
+    if (ran != 0) {
+      std::lock_guard<std::mutex> lock(s.mutex);
+      s.done += ran;
+      s.finished.notify_all();
+    }
+  };
+  if (pool != nullptr && pool->threads() > 1) {
+    for (unsigned h = 1; h <= helpers && h < count; ++h) {
+      pool->Submit([state, h, take] { take(*state, h); });
+    }
+  }
+  take(*state, 0);
+  std::unique_lock<std::mutex> lock(state->mutex);
+  state->finished.wait(lock, [&] { return state->done == state->count; });
 }
 
 }  // namespace orv

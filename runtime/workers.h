@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -58,6 +59,14 @@ class TaskPool {
   size_t running_ = 0;
   bool ending_ = false;
 };
+
+// Runs `piece(i, helper)` for every i in [0, count): on this thread (helper 0) and on up to
+// `helpers` tasks queued on `pool` (helpers 1 and on, for scratch of their own), each taking the
+// next piece not yet taken. Returns once every piece has run. A task that starts only after the
+// pieces ran out does nothing, so the pieces never wait for workers busy elsewhere. Without a
+// pool, or with a pool of one thread, every piece runs here.
+void RunShared(TaskPool* pool, unsigned helpers, uint64_t count,
+               const std::function<void(uint64_t, unsigned)>& piece);
 
 // Numbered pieces of work on `pool`, which the caller waits for one by one: a piece is done once
 // some task on the pool (its own, or the last of several it handed on to) calls Done(number).

@@ -308,7 +308,7 @@ std::vector<FieldSymbols<R>> CollectAll(const std::vector<std::unique_ptr<FlowDa
       running += scratch[i];
     }
     pool.Submit([&, i] {
-      symbols[i] = CollectSymbols<R>(*dataSets[i], records, nullText);
+      symbols[i] = CollectSymbols<R>(*dataSets[i], records, nullText, &pool);
       std::lock_guard<std::mutex> lock(mutex);
       running -= scratch[i];
       freed.notify_all();

@@ -130,19 +130,23 @@ TEST(SymbolCollector, ManyDistinctIntsAcrossBlocksKeepTheirValues) {
                                : std::optional<int32_t>(i * 2654435761 % 2000000000 - 1000000000));
     text += owns.back() ? std::to_string(*owns.back()) + "\n" : "\n";
   }
-  auto column = ColumnOf("a int nullable", text);
-  auto symbols = CollectSymbols<uint32_t>(*column->data, column->records, std::nullopt);
-  ASSERT_EQ(symbols.firstValueIndex, 2);
-  std::vector<int32_t> values(symbols.symbolCount);
-  for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
-    memcpy(&values[k], column->data->ValueAt(symbols.RecordOf(k)).first, sizeof(int32_t));
-  }
-  EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
-  EXPECT_EQ(std::adjacent_find(values.begin(), values.end()), values.end());
-  for (int64_t r = 0; r < kRecords; ++r) {
-    ASSERT_EQ(symbols.stored[r] == 0, !owns[r]) << r;
-    if (owns[r]) {
-      ASSERT_EQ(values.at(symbols.stored[r] - 2), *owns[r]) << r;
+  for (const unsigned threads : {1u, 3u}) {  // blocks taken by this thread alone, or by workers
+    SCOPED_TRACE(threads);
+    TaskPool pool(threads);
+    auto column = ColumnOf("a int nullable", text);
+    auto symbols = CollectSymbols<uint32_t>(*column->data, column->records, std::nullopt, &pool);
+    ASSERT_EQ(symbols.firstValueIndex, 2);
+    std::vector<int32_t> values(symbols.symbolCount);
+    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+      memcpy(&values[k], column->data->ValueAt(symbols.RecordOf(k)).first, sizeof(int32_t));
+    }
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_EQ(std::adjacent_find(values.begin(), values.end()), values.end());
+    for (int64_t r = 0; r < kRecords; ++r) {
+      ASSERT_EQ(symbols.stored[r] == 0, !owns[r]) << r;
+      if (owns[r]) {
+        ASSERT_EQ(values.at(symbols.stored[r] - 2), *owns[r]) << r;
+      }
     }
   }
 }

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orv {
@@ -72,6 +74,48 @@ TEST(WorkersTest, PoolRunsEveryTaskBeforeWaitReturns) {
   EXPECT_EQ(ran.load(), 100);
   EXPECT_EQ(pool.threads(), 3u);
   EXPECT_EQ(TaskPool(1).threads(), 1u);
+}
+
+// Shared pieces run once each, with each taker's own helper number, for any pool or none; with
+// every worker busy elsewhere until the pieces are done, this thread runs them all.
+TEST(WorkersTest, SharedPiecesRunOnceEachWhoeverTakesThem) {
+  for (const unsigned threads : {0u, 1u, 2u, 4u}) {
+    for (const uint64_t count : {0u, 1u, 7u, 500u}) {
+      for (const bool busy : {false, true}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(count) +
+                     (busy ? " pieces, workers busy" : " pieces"));
+        std::atomic<bool> released{false};  // outlives the pool, whose workers read it
+        TaskPool pool(std::max(threads, 1u));
+        for (unsigned w = 0; busy && threads > 1 && w < threads; ++w) {
+          pool.Submit([&released] {
+            while (!released.load()) {
+              std::this_thread::yield();
+            }
+          });
+        }
+        const unsigned helpers = threads == 0 ? 0 : threads - 1;
+        std::vector<std::atomic<int>> ran(count);
+        std::atomic<bool> helperInRange{true};
+        std::atomic<bool> elsewhere{false};
+        const std::thread::id here = std::this_thread::get_id();
+        RunShared(threads == 0 ? nullptr : &pool, helpers, count, [&](uint64_t i, unsigned h) {
+          std::this_thread::sleep_for(std::chrono::microseconds(20));
+          ran[i].fetch_add(1);
+          helperInRange =
+              helperInRange && h <= helpers && (h == 0) == (std::this_thread::get_id() == here);
+          elsewhere = elsewhere || std::this_thread::get_id() != here;
+        });
+        released = true;
+        for (uint64_t i = 0; i < count; ++i) {
+          ASSERT_EQ(ran[i].load(), 1) << i;
+        }
+        EXPECT_TRUE(helperInRange.load());
+        if (busy || threads <= 1) {
+          EXPECT_FALSE(elsewhere.load());
+        }
+      }
+    }
+  }
 }
 
 TEST(WorkersTest, ThreadCountsParseStrictly) {
