@@ -177,13 +177,25 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
     }
     std::pair<const char*, size_t> representative{nullptr, 0};
     for (R id : byValue) {
-      auto value = valueOf(id);
-      if (representatives.empty() || byBytes ||
-          !equal(value.first, value.second, representative.first, representative.second)) {
+      // Ordered by bytes, every distinct string is a symbol: its bytes aren't read again here.
+      if (byBytes) {
+        representatives.push_back(first[id]);
+      } else if (auto value = valueOf(id);
+                 representatives.empty() ||
+                 !equal(value.first, value.second, representative.first, representative.second)) {
         representatives.push_back(first[id]);
         representative = value;
       }
       symbolOf[id] = static_cast<R>(representatives.size() - 1 + symbols.firstValueIndex);
+    }
+  }
+  // The symbols' bytes, then, read in record order rather than symbol order.
+  std::optional<uint64_t> valueBytes;
+  if (byBytes) {
+    valueBytes = 0;
+    for (R id = 0; id < first.size(); ++id) {
+      auto [value, size] = valueOf(id);
+      *valueBytes += field.GetQvdSymbolSize(value, size);
     }
   }
   first.Free();
@@ -200,7 +212,7 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
       }
     }
   });
-  NumberSymbols(dataSet, symbols, std::move(representatives));
+  NumberSymbols(dataSet, symbols, std::move(representatives), 0, valueBytes);
 }
 
 template void GroupStrings(const VisitOrder&, const FlowDataSet&, FieldSymbols<uint8_t>&, uint64_t);

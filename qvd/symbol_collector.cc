@@ -14,11 +14,13 @@ void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records
 
 template <typename R>
 void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
-                   uint64_t count) {
+                   uint64_t count, std::optional<uint64_t> valueBytes) {
   const TypeTraits& field = dataSet.field();
   symbols.order = std::move(order);
   symbols.symbolCount = symbols.order.empty() ? count : symbols.order.size();
-  if (const size_t uniform = field.UniformQvdSymbolSize(); uniform != 0) {
+  if (valueBytes) {
+    symbols.symbolBytes += *valueBytes;
+  } else if (const size_t uniform = field.UniformQvdSymbolSize(); uniform != 0) {
     symbols.symbolBytes += uniform * symbols.symbolCount;
   } else {
     for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
@@ -59,10 +61,11 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
   return symbols;
 }
 
-#define ORV_COLLECT_SYMBOLS(R)                                                                 \
-  template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                              \
-  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>, uint64_t); \
-  template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                              \
+#define ORV_COLLECT_SYMBOLS(R)                                                                \
+  template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                             \
+  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>, uint64_t, \
+                              std::optional<uint64_t>);                                       \
+  template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                             \
                                           const std::optional<std::string>&, TaskPool*);
 ORV_COLLECT_SYMBOLS(uint8_t)
 ORV_COLLECT_SYMBOLS(uint16_t)

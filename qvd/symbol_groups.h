@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "qvd/symbol_collector.h"
 #include "qvd/visit_order.h"
@@ -24,9 +25,10 @@ template <typename R>
 void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records);
 
 // Sets order (a record of each symbol, in symbol order; empty where record k holds symbol k of
-// `count`), symbolCount and symbolBytes.
+// `count`), symbolCount and symbolBytes (adding `valueBytes`, the symbols' bytes where the caller
+// summed them, else summing them here).
 template <typename R>
 void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
-                   uint64_t count = 0);
+                   uint64_t count = 0, std::optional<uint64_t> valueBytes = std::nullopt);
 
 }  // namespace orv

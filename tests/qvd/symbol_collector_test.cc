@@ -152,7 +152,7 @@ TEST(SymbolCollector, ManyDistinctIntsAcrossBlocksKeepTheirValues) {
 }
 
 // Many strings that share their first bytes, of differing lengths, in both directions: symbols
-// strictly in byte order, one for each distinct string.
+// strictly in byte order, one for each distinct string, and the table's bytes theirs.
 TEST(SymbolCollector, StringsSharingLongPrefixesOrderByTheirBytes) {
   for (const char* definition : {"a string", "a string descending"}) {
     SCOPED_TRACE(definition);
@@ -180,6 +180,11 @@ TEST(SymbolCollector, StringsSharingLongPrefixesOrderByTheirBytes) {
       std::reverse(expected.begin(), expected.end());
     }
     EXPECT_EQ(texts, expected);
+    uint64_t bytes = 0;  // each symbol: a kind byte, the text, a 0x00
+    for (const std::string& value : distinct) {
+      bytes += value.size() + 2;
+    }
+    EXPECT_EQ(symbols.symbolBytes, bytes);
   }
 }
 
