@@ -283,7 +283,8 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::SortedAs(Word least, unsigned bits
     }
   });
   if constexpr (sizeof(Rel) <= 8) {
-    RadixSort(keys, 0, bits, [](Rel k) { return uint64_t{k}; });
+    RadixSort(
+        keys, 0, bits, [](Rel k) { return uint64_t{k}; }, pool_);
   } else {
     std::sort(keys.begin(), keys.end());
   }

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/workers.h"
+
 namespace orv {
 
 using U128 = unsigned __int128;
@@ -125,12 +127,31 @@ void ByDigits(Entry* entries, size_t n, unsigned low, unsigned high, KeyOf keyOf
 // entries. Beyond, where memory counts more, the scratch is a 64th of that: groups of entries up
 // to that size are sorted through it, larger ones first split in place by their most significant
 // digit (which costs some speed).
+// With a pool, the groups of a large sort's first split are sorted by whichever of this thread and
+// the pool's free workers takes them, each through scratch of its own.
 template <typename Entry, typename Allocator, typename KeyOf>
-void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned high, KeyOf keyOf) {
+void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned high, KeyOf keyOf,
+               TaskPool* pool = nullptr) {
   const size_t n = entries.size();
   const size_t room = n < kLargeColumn ? n : n / 64;
-  std::vector<Entry, Allocator> scratch(room);
-  key_sort::ByDigits(entries.data(), n, low, high, keyOf, scratch.data(), room);
+  if (n <= room || high <= low || pool == nullptr || pool->threads() < 2) {
+    std::vector<Entry, Allocator> scratch(room);
+    key_sort::ByDigits(entries.data(), n, low, high, keyOf, scratch.data(), room);
+    return;
+  }
+  const unsigned digitBits = std::min(key_sort::kSplitDigitBits, high - low);
+  const unsigned shift = high - digitBits;
+  std::vector<size_t> starts;
+  key_sort::GroupByDigit(entries.data(), n, shift, digitBits, keyOf, starts);
+  const unsigned helpers = pool->threads() - 1;
+  std::vector<std::vector<Entry, Allocator>> scratch(helpers + 1);
+  RunShared(pool, helpers, starts.size() - 1, [&](uint64_t d, unsigned h) {
+    if (scratch[h].empty()) {
+      scratch[h].resize(room);
+    }
+    key_sort::ByDigits(entries.data() + starts[d], starts[d + 1] - starts[d], low, shift, keyOf,
+                       scratch[h].data(), room);
+  });
 }
 
 // Sorted distinct keys, found through a table of where each run of leading bits starts: a lookup

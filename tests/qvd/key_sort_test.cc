@@ -57,5 +57,28 @@ TEST(KeySort, SplitInPlaceSortsAsAComparisonSortDoes) {
   }
 }
 
+// A large sort with workers: the groups of its first split, sorted by whoever takes them, give
+// the order one thread gives, keys of every width of split included.
+TEST(KeySort, LargeSortsWithWorkersOrderAsOneThread) {
+  std::mt19937_64 rng(5);
+  std::vector<uint32_t> keys(kLargeColumn + 1000);
+  for (uint32_t& key : keys) {
+    key = static_cast<uint32_t>(rng());
+  }
+  for (const unsigned high : {32u, 5u}) {  // a split of 8 bits; of all 5
+    SCOPED_TRACE(high);
+    std::vector<uint32_t> input(keys);
+    for (uint32_t& key : input) {
+      key &= static_cast<uint32_t>((uint64_t{1} << high) - 1);
+    }
+    std::vector<uint32_t> expected(input);
+    std::sort(expected.begin(), expected.end());
+    TaskPool pool(3);
+    RadixSort(
+        input, 0, high, [](uint32_t k) { return uint64_t{k}; }, &pool);
+    ASSERT_TRUE(input == expected);
+  }
+}
+
 }  // namespace
 }  // namespace orv
