@@ -324,22 +324,23 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
   const uint64_t f = symbols_.firstValueIndex;
   const NaNSymbols<R> nanSymbols(nans, f + keys.size());
   const KeyDirectory<Rel> directory(keys.data(), keys.size(), bits);
-  const unsigned helpers = pool_ == nullptr ? 0 : pool_->threads() - 1;
-  std::vector<std::vector<Pair>> pairsOf(helpers + 1);  // each taker's own
-  std::vector<std::vector<Pair>> scratchOf(helpers + 1);
+  std::vector<std::vector<Pair>> pairsOf(SharedTakers(pool_));  // each taker's own
+  std::vector<std::vector<Pair>> scratchOf(SharedTakers(pool_));
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
-    RunShared(pool_, helpers, (records_ + kBlock - 1) / kBlock, [&](uint64_t block, unsigned h) {
+    RunShared(pool_, (records_ + kBlock - 1) / kBlock, [&](uint64_t block, unsigned h) {
       const uint64_t first = block * kBlock;
       const uint64_t end = std::min(records_, first + kBlock);
       std::vector<Pair>& pairs = pairsOf[h];
       pairs.clear();
       for (uint64_t r = first; r < end; ++r) {
         const char* value = dataSet_.ValueAt(r).first;
-        const Word w = value != nullptr ? WordOf(value) : 0;
-        if (value != nullptr && IsNaN(w)) {
+        if (value == nullptr) {
+          continue;
+        }
+        if (const Word w = WordOf(value); IsNaN(w)) {
           stored[r] = static_cast<S>(nanSymbols.IndexOf(r));
-        } else if (value != nullptr) {
+        } else {
           pairs.push_back({static_cast<Rel>(w - least), static_cast<uint32_t>(r - first)});
         }
       }

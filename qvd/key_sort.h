@@ -99,6 +99,16 @@ void GroupByDigit(Entry* entries, size_t n, unsigned shift, unsigned digitBits, 
   }
 }
 
+// Entries [0, n) grouped in place by the top digit of key bits [low, high) (low < high); returns
+// the bits the groups are still to be sorted on, [low, the result).
+template <typename Entry, typename KeyOf>
+unsigned SplitByTopDigit(Entry* entries, size_t n, unsigned low, unsigned high, KeyOf keyOf,
+                         std::vector<size_t>& starts) {
+  const unsigned digitBits = std::min(kSplitDigitBits, high - low);
+  GroupByDigit(entries, n, high - digitBits, digitBits, keyOf, starts);
+  return high - digitBits;
+}
+
 // Entries [0, n) sorted on key bits [low, high): groups too large for `scratch` (room for `room`
 // entries) are split in place by their top digit, the others sorted through it.
 template <typename Entry, typename KeyOf>
@@ -111,10 +121,8 @@ void ByDigits(Entry* entries, size_t n, unsigned low, unsigned high, KeyOf keyOf
     ByLowDigits(entries, scratch, n, low, high, keyOf);
     return;
   }
-  const unsigned digitBits = std::min(kSplitDigitBits, high - low);
-  const unsigned shift = high - digitBits;
   std::vector<size_t> starts;
-  GroupByDigit(entries, n, shift, digitBits, keyOf, starts);
+  const unsigned shift = SplitByTopDigit(entries, n, low, high, keyOf, starts);
   for (size_t d = 0; d + 1 < starts.size(); ++d) {
     ByDigits(entries + starts[d], starts[d + 1] - starts[d], low, shift, keyOf, scratch, room);
   }
@@ -134,18 +142,15 @@ void RadixSort(std::vector<Entry, Allocator>& entries, unsigned low, unsigned hi
                TaskPool* pool = nullptr) {
   const size_t n = entries.size();
   const size_t room = n < kLargeColumn ? n : n / 64;
-  if (n <= room || high <= low || pool == nullptr || pool->threads() < 2) {
+  if (n <= room || high <= low || SharedTakers(pool) < 2) {
     std::vector<Entry, Allocator> scratch(room);
     key_sort::ByDigits(entries.data(), n, low, high, keyOf, scratch.data(), room);
     return;
   }
-  const unsigned digitBits = std::min(key_sort::kSplitDigitBits, high - low);
-  const unsigned shift = high - digitBits;
   std::vector<size_t> starts;
-  key_sort::GroupByDigit(entries.data(), n, shift, digitBits, keyOf, starts);
-  const unsigned helpers = pool->threads() - 1;
-  std::vector<std::vector<Entry, Allocator>> scratch(helpers + 1);
-  RunShared(pool, helpers, starts.size() - 1, [&](uint64_t d, unsigned h) {
+  const unsigned shift = key_sort::SplitByTopDigit(entries.data(), n, low, high, keyOf, starts);
+  std::vector<std::vector<Entry, Allocator>> scratch(SharedTakers(pool));
+  RunShared(pool, starts.size() - 1, [&](uint64_t d, unsigned h) {
     if (scratch[h].empty()) {
       scratch[h].resize(room);
     }

@@ -187,7 +187,7 @@ void TaskPool::Work() {
   }
 }
 
-void RunShared(TaskPool* pool, unsigned helpers, uint64_t count,
+void RunShared(TaskPool* pool, uint64_t count,
                const std::function<void(uint64_t, unsigned)>& piece) {
   // Tasks that start late hold the state alive, and read no more than its counter.
   struct State {
@@ -201,10 +201,10 @@ void RunShared(TaskPool* pool, unsigned helpers, uint64_t count,
   auto state = std::make_shared<State>();
   state->piece = &piece;
   state->count = count;
-  auto take = [](State& s, unsigned helper) {
+  auto take = [](State& s, unsigned taker) {
     uint64_t ran = 0;
     for (uint64_t i = s.next.fetch_add(1); i < s.count; i = s.next.fetch_add(1), ++ran) {
-      (*s.piece)(i, helper);
+      (*s.piece)(i, taker);
     }
     if (ran != 0) {
       std::lock_guard<std::mutex> lock(s.mutex);
@@ -212,10 +212,8 @@ void RunShared(TaskPool* pool, unsigned helpers, uint64_t count,
       s.finished.notify_all();
     }
   };
-  if (pool != nullptr && pool->threads() > 1) {
-    for (unsigned h = 1; h <= helpers && h < count; ++h) {
-      pool->Submit([state, h, take] { take(*state, h); });
-    }
+  for (unsigned t = 1; t < SharedTakers(pool) && t < count; ++t) {
+    pool->Submit([state, t, take] { take(*state, t); });
   }
   take(*state, 0);
   std::unique_lock<std::mutex> lock(state->mutex);

@@ -60,12 +60,18 @@ class TaskPool {
   bool ending_ = false;
 };
 
-// Runs `piece(i, helper)` for every i in [0, count): on this thread (helper 0) and on up to
-// `helpers` tasks queued on `pool` (helpers 1 and on, for scratch of their own), each taking the
-// next piece not yet taken. Returns once every piece has run. A task that starts only after the
-// pieces ran out does nothing, so the pieces never wait for workers busy elsewhere. Without a
-// pool, or with a pool of one thread, every piece runs here.
-void RunShared(TaskPool* pool, unsigned helpers, uint64_t count,
+// How many may take the pieces of a RunShared on `pool`: this thread and each worker but one
+// (the one this thread may be).
+inline unsigned SharedTakers(const TaskPool* pool) {
+  return pool == nullptr ? 1 : pool->threads();
+}
+
+// Runs `piece(i, taker)` for every i in [0, count): on this thread (taker 0) and on tasks queued
+// on `pool` (takers 1 to SharedTakers(pool) - 1, for scratch of their own), each taking the next
+// piece not yet taken. Returns once every piece has run. A task that starts only after the pieces
+// ran out does nothing, so the pieces never wait for workers busy elsewhere. Without a pool, or
+// with a pool of one thread, every piece runs here.
+void RunShared(TaskPool* pool, uint64_t count,
                const std::function<void(uint64_t, unsigned)>& piece);
 
 // Numbered pieces of work on `pool`, which the caller waits for one by one: a piece is done once

@@ -93,12 +93,13 @@ TEST(WorkersTest, SharedPiecesRunOnceEachWhoeverTakesThem) {
             }
           });
         }
-        const unsigned helpers = threads == 0 ? 0 : threads - 1;
+        TaskPool* shared = threads == 0 ? nullptr : &pool;
+        const unsigned helpers = SharedTakers(shared) - 1;
         std::vector<std::atomic<int>> ran(count);
         std::atomic<bool> helperInRange{true};
         std::atomic<bool> elsewhere{false};
         const std::thread::id here = std::this_thread::get_id();
-        RunShared(threads == 0 ? nullptr : &pool, helpers, count, [&](uint64_t i, unsigned h) {
+        RunShared(shared, count, [&](uint64_t i, unsigned h) {
           std::this_thread::sleep_for(std::chrono::microseconds(20));
           ran[i].fetch_add(1);
           helperInRange =
