@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -19,15 +20,16 @@ uint64_t OutputsBudget(uint64_t tableLength) {
 }
 
 // Appends the binary outputs of a run of entries from e on (below `last`) that the field reads as
-// plain numbers, all at once, and moves e past them; `quick` turns false when the run is empty, as
-// it is for types that don't read symbols so, or at a symbol of another kind. False when the
-// outputs can't be kept.
+// plain numbers, all at once, and moves e past them. `retryAt` is the entry the next run may start
+// at: some entries on when this one read none, never for types and tables that don't read symbols
+// so. False when the outputs can't be kept.
 template <typename Offset>
 bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64_t& e,
-                     uint64_t last, std::vector<char>& values, bool& quick,
+                     uint64_t last, std::vector<char>& values, uint64_t& retryAt,
                      SymbolOutputs& outputs) {
   constexpr uint64_t kRun = 4096;
-  const size_t width = field.ValueWidth();
+  constexpr uint64_t kRetry = 32;
+  const size_t width = field.StreamValueWidth();
   const uint64_t n = std::min(kRun, last - e);
   const char* from = nullptr;
   const char* to = nullptr;
@@ -35,12 +37,15 @@ bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64
   if ((width != 4 && width != 8) || !table.Fetch(e - 1, from, size) ||
       !table.Fetch(e - 2 + n, to, size) || size != table.uniformSize() ||
       to != from + (n - 1) * table.uniformSize()) {
-    quick = false;
+    retryAt = UINT64_MAX;
     return true;
   }
   values.resize(kRun * width);
-  const uint64_t read = field.ReadQvdSymbolsAsStream(from, size, n, values.data());
-  quick = read > 0;
+  const uint64_t read =
+      field.ReadQvdSymbolsAsStream(from, size, n, table.metadata(), values.data());
+  if (read == 0) {
+    retryAt = e + kRetry;
+  }
   e += read;
   return outputs.AppendValues(values.data(), read, width, field.nullable());
 }
@@ -54,12 +59,13 @@ bool ConvertEntries(SymbolTable<Offset>& table, TypeTraits& field,
   std::string spilled;  // only a piece longer than the capture's buffer ends up here
   BufferedFileOutput capture(&spilled);
   // Binary outputs of an in-memory table of same-size symbols may go a run at a time.
-  bool quick = !conversion.textOutput && !conversion.checkOutput && !conversion.nullText &&
-               !table.onDisk() && table.uniformSize() != 0;
+  const bool quick = !conversion.textOutput && !conversion.checkOutput && !conversion.nullText &&
+                     !table.onDisk() && table.uniformSize() != 0;
+  uint64_t retryAt = quick ? 1 : UINT64_MAX;  // entry 0 is the null
   std::vector<char> values;
   for (uint64_t e = first; e < last; ++e) {
-    if (quick && e > 0) {
-      if (!AppendStreamRun(table, field, e, last, values, quick, outputs)) {
+    if (e >= retryAt) {
+      if (!AppendStreamRun(table, field, e, last, values, retryAt, outputs)) {
         return false;
       }
       if (e == last) {

@@ -1,6 +1,8 @@
 #include "types/date_time.h"
 
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 #include "runtime/settings.h"
 #include "types/calendar.h"
@@ -47,6 +49,27 @@ namespace {
 // Keeps day arithmetic in seconds far inside 64 bits.
 constexpr double kDayLimit = 1e14;
 
+int64_t EpochOf(const QvdFieldMetadata& field) {
+  const bool unixEpoch =
+      field.numberType == QvdNumberType::Time || field.numberType == QvdNumberType::Interval;
+  return unixEpoch ? qvd_symbol::kUnixDayEpoch : qvd_symbol::kDayEpoch;
+}
+
+int64_t InstantOfDay(int32_t day, int64_t epoch) {
+  return (epoch + day) * 86400;
+}
+
+// A day number with the time of day as its fraction, to the nearest second; none for NaN,
+// infinity and numbers of no representable instant.
+std::optional<int64_t> InstantOfDays(double v, int64_t epoch) {
+  if (!(v > -kDayLimit && v < kDayLimit)) {
+    return std::nullopt;
+  }
+  const double whole = std::floor(v);
+  const auto seconds = static_cast<int64_t>((v - whole) * 86400.0 + 0.5);
+  return (epoch + static_cast<int64_t>(whole)) * 86400 + seconds;
+}
+
 }  // namespace
 
 bool DateTimeTypeTraits<datetime>::ReadQvdSymbol(const char* symbol, size_t length,
@@ -55,26 +78,47 @@ bool DateTimeTypeTraits<datetime>::ReadQvdSymbol(const char* symbol, size_t leng
   if (!qvd_symbol::Decode(symbol, length, s)) {
     return false;
   }
-  const bool unixEpoch =
-      field.numberType == QvdNumberType::Time || field.numberType == QvdNumberType::Interval;
-  const int64_t epoch = unixEpoch ? qvd_symbol::kUnixDayEpoch : qvd_symbol::kDayEpoch;
   switch (s.kind) {
     case qvd::kSymbolInt:
     case qvd::kSymbolDualInt:
-      return AcceptInstant((epoch + s.integer) * 86400, size);
+      return AcceptInstant(InstantOfDay(s.integer, EpochOf(field)), size);
     case qvd::kSymbolDouble:
     case qvd::kSymbolDualDouble: {
-      double v = s.number;
-      if (!(v > -kDayLimit && v < kDayLimit)) {
-        return false;  // NaN, infinity, or no representable instant
-      }
-      double whole = std::floor(v);
-      auto seconds = static_cast<int64_t>((v - whole) * 86400.0 + 0.5);
-      return AcceptInstant((epoch + static_cast<int64_t>(whole)) * 86400 + seconds, size);
+      const std::optional<int64_t> instant = InstantOfDays(s.number, EpochOf(field));
+      return instant && AcceptInstant(*instant, size);
     }
     default:
       return false;
   }
+}
+
+uint64_t DateTimeTypeTraits<datetime>::ReadQvdSymbolsAsStream(const char* symbols,
+                                                              size_t symbolSize, uint64_t n,
+                                                              const QvdFieldMetadata& field,
+                                                              char* values) const {
+  const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
+                       : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt
+                                                                   : 0;
+  const int64_t epoch = EpochOf(field);
+  uint64_t i = 0;
+  for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
+    const char* value = symbols + i * symbolSize + 1;
+    std::optional<int64_t> instant;
+    if (kind == qvd::kSymbolDouble) {
+      double v;
+      memcpy(&v, value, sizeof v);
+      instant = InstantOfDays(v, epoch);
+    } else {
+      int32_t day;
+      memcpy(&day, value, sizeof day);
+      instant = InstantOfDay(day, epoch);
+    }
+    if (!instant || !datetime::InRange(*instant)) {
+      break;
+    }
+    memcpy(values + i * sizeof(int64_t), &*instant, sizeof(int64_t));
+  }
+  return i;
 }
 
 bool DateTimeTypeTraits<datetime>::AcceptInstant(int64_t seconds, size_t& size) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <optional>
 
 #include "runtime/settings.h"
 #include "types/generators.h"
@@ -79,6 +81,17 @@ DecimalTextSettings QvdTextSettings(uint8_t precision, uint8_t scale) {
   return {precision, scale, '.', 0, false};
 }
 
+// The double times 10^scale (`power`, at most 10^15) where the double is the nearest to a decimal
+// of at most `scale` fraction digits, and small enough that no other such decimal is as near. Its
+// shortest text is then that decimal, and reading the text gives the same value.
+std::optional<int64_t> ScaledExactly(double number, double power) {
+  const double scaled = std::nearbyint(number * power);
+  if (!(std::fabs(scaled) <= 0x1p50) || scaled / power != number) {
+    return std::nullopt;
+  }
+  return static_cast<int64_t>(scaled);
+}
+
 bool FitsInt32(__int128 v) {
   return v >= INT32_MIN && v <= INT32_MAX;
 }
@@ -129,6 +142,42 @@ bool DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbol(const char* symbo
       return parsed && AcceptStreamable(*parsed, size);
     }
   }
+}
+
+uint64_t DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbolsAsStream(const char* symbols,
+                                                                            size_t symbolSize,
+                                                                            uint64_t n,
+                                                                            const QvdFieldMetadata&,
+                                                                            char* values) const {
+  const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
+                       : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt
+                                                                   : 0;
+  if (streamWidth_ != 8 || scale_ > 15) {
+    return 0;
+  }
+  const auto power = static_cast<int64_t>(decimalPow10[scale_]);
+  uint64_t i = 0;
+  for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
+    const char* value = symbols + i * symbolSize + 1;
+    int64_t v;
+    if (kind == qvd::kSymbolDouble) {
+      double number;
+      memcpy(&number, value, sizeof number);
+      const std::optional<int64_t> scaled = ScaledExactly(number, static_cast<double>(power));
+      if (!scaled) {
+        break;
+      }
+      v = *scaled;
+    } else {
+      int32_t integer;
+      memcpy(&integer, value, sizeof integer);
+      if (__builtin_mul_overflow(int64_t{integer}, power, &v)) {
+        break;
+      }
+    }
+    memcpy(values + i * sizeof v, &v, sizeof v);
+  }
+  return i;
 }
 
 bool DecimalTypeTraits<__int128, long, decimal>::AcceptStreamable(__int128 v, size_t& size) {

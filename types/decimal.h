@@ -45,6 +45,8 @@ class DecimalTypeTraits<__int128, long, decimal> : public PrimitiveTypeTraits<__
   // --- QVD symbols ---
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
+  uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
+                                  const QvdFieldMetadata& field, char* values) const override;
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;

@@ -86,6 +86,7 @@ bool FloatingPointTypeTraits<double>::ReadQvdSymbol(const char* symbol, size_t l
 
 uint64_t FloatingPointTypeTraits<double>::ReadQvdSymbolsAsStream(const char* symbols,
                                                                  size_t symbolSize, uint64_t n,
+                                                                 const QvdFieldMetadata&,
                                                                  char* values) const {
   const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
                        : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt

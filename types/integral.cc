@@ -64,7 +64,8 @@ bool IntegralTypeTraits<int>::ReadQvdSymbol(const char* symbol, size_t length,
 }
 
 uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize,
-                                                         uint64_t n, char* values) const {
+                                                         uint64_t n, const QvdFieldMetadata&,
+                                                         char* values) const {
   if (symbolSize != qvd_symbol::kIntSymbolSize) {
     return 0;
   }

@@ -29,7 +29,7 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
   uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
-                                  char* values) const override;
+                                  const QvdFieldMetadata& field, char* values) const override;
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
   size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;

@@ -257,11 +257,13 @@ class TypeTraits {
   virtual bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                              size_t& size) = 0;
   // The binary stream bytes of up to n symbols of `symbolSize` bytes each, back to back at
-  // `symbols`, written back to back at `values` (ValueWidth() bytes each), as ReadQvdSymbol and
-  // Write make them one by one. Returns how many it read: it stops before the first symbol not of
-  // the plain kinds that this way takes (none for types without one).
+  // `symbols`, written back to back at `values` (StreamValueWidth() bytes each), as ReadQvdSymbol
+  // and Write make them one by one. Returns how many it read: it stops before the first symbol
+  // that this way doesn't take (every symbol, for types without one), which ReadQvdSymbol may
+  // still read.
   virtual uint64_t ReadQvdSymbolsAsStream(const char* /*symbols*/, size_t /*symbolSize*/,
-                                          uint64_t /*n*/, char* /*values*/) const {
+                                          uint64_t /*n*/, const QvdFieldMetadata& /*field*/,
+                                          char* /*values*/) const {
     return 0;
   }
   // Bytes that WriteQvdSymbol writes for the value at `data` (`size` bytes), kind byte included.

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/drawoff/qvd_builder.h"
 #include "types/type_traits_parser.h"
@@ -23,6 +27,31 @@ std::string Stream(T value, bool nullable) {
          std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
+// The binary outputs of the table of `symbols` for the one field of `definition`.
+std::unique_ptr<SymbolOutputs> Convert(const std::vector<std::string>& symbols,
+                                       const char* definition,
+                                       std::optional<QvdNumberType> type = {}) {
+  std::string bytes;
+  for (const std::string& symbol : symbols) {
+    bytes += symbol;
+  }
+  QvdFieldMetadata metadata;
+  metadata.fieldName = "a";
+  metadata.noOfSymbols = symbols.size();
+  metadata.length = bytes.size();
+  metadata.numberType = type;
+  SymbolTable<uint32_t> table(metadata);
+  MemoryInput input(bytes.data(), bytes.size());
+  LargeBuffer spare;
+  TypeTraitsCollection layout;
+  if (!table.LoadInMemory(input, false, spare).ok() ||
+      TypeTraitsParser::ParseInlineFields(definition, layout)) {
+    return nullptr;
+  }
+  layout.Prepare();
+  return MakeSymbolOutputs(table, layout[0], SymbolConversion());
+}
+
 TEST(SymbolConversion, PlainNumberTablesConvertAsSymbolBySymbol) {
   constexpr int kSymbols = 9000;  // runs of 4096 and a part of one
   constexpr int kOther = 4500;    // a symbol of another kind but the same size
@@ -36,27 +65,15 @@ TEST(SymbolConversion, PlainNumberTablesConvertAsSymbolBySymbol) {
                {"a double", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.definition + std::string(c.doubles ? " of doubles" : " of ints"));
-    std::string bytes;
+    std::vector<std::string> symbols;
     for (int i = 0; i < kSymbols; ++i) {
-      bytes += i == kOther ? (c.doubles ? TextSymbol("1234567") : TextSymbol("123"))
-               : c.doubles ? DoubleSymbol(i * 0.5 - 7)
-                           : IntSymbol(i * 7919 - 30000000);
+      symbols.push_back(i == kOther ? (c.doubles ? TextSymbol("1234567") : TextSymbol("123"))
+                        : c.doubles ? DoubleSymbol(i * 0.5 - 7)
+                                    : IntSymbol(i * 7919 - 30000000));
     }
-    QvdFieldMetadata metadata;
-    metadata.fieldName = "a";
-    metadata.noOfSymbols = kSymbols;
-    metadata.length = bytes.size();
-    SymbolTable<uint32_t> table(metadata);
-    MemoryInput input(bytes.data(), bytes.size());
-    LargeBuffer spare;
-    ASSERT_TRUE(table.LoadInMemory(input, false, spare).ok());
-    ASSERT_NE(table.uniformSize(), 0u);
-    TypeTraitsCollection layout;
-    ASSERT_FALSE(TypeTraitsParser::ParseInlineFields(c.definition, layout));
-    layout.Prepare();
-    const auto outputs = MakeSymbolOutputs(table, layout[0], SymbolConversion());
+    const auto outputs = Convert(symbols, c.definition);
     ASSERT_NE(outputs, nullptr);
-    const bool nullable = layout[0].nullable();
+    const bool nullable = std::string(c.definition).ends_with("nullable");
     const bool toDouble = std::string(c.definition).starts_with("a double");
     for (int s = 0; s < kSymbols; ++s) {
       const uint64_t e = static_cast<uint64_t>(s) + 1;
@@ -71,6 +88,71 @@ TEST(SymbolConversion, PlainNumberTablesConvertAsSymbolBySymbol) {
                                                : Stream(integer, nullable);
       ASSERT_EQ(outputs->bytes(e), expected) << s;
       ASSERT_EQ(outputs->mark(e), SymbolOutputs::kClean) << s;
+    }
+  }
+}
+
+// Datetimes and decimals read a run at a time only what they read exactly as one symbol at a time
+// would; every other symbol (out of range, not exact, too large) is read alone, as the whole table
+// is when a symbol of another size is added.
+TEST(SymbolConversion, DatetimeAndDecimalRunsMatchSymbolBySymbol) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kEdge = 0x1p50 / 100;  // the largest decimal(_,2) read a run at a time
+  const double odd[] = {kNaN,
+                        kInf,
+                        -kInf,
+                        1e15,
+                        -1e15,
+                        3e6,
+                        -7e5,
+                        0.125,
+                        1e-7,
+                        -0.0,
+                        kEdge,
+                        kEdge + 0.5,
+                        123456789012.34,
+                        9.99999999999e11,
+                        1e17,
+                        1e300,
+                        5e-324};
+  const int32_t oddInts[] = {INT32_MIN, INT32_MAX, -1, 0, 2000000000, -2000000000, 9223};
+  struct Case {
+    const char* definition;
+    std::optional<QvdNumberType> type;
+    bool ints;
+    double (*regular)(int);
+  } cases[] = {
+      {"a datetime", std::nullopt, false, [](int i) { return 40000 + i / 7.0; }},
+      {"a datetime nullable", QvdNumberType::Time, false, [](int i) { return i / 86400.0; }},
+      {"a datetime", std::nullopt, true, [](int i) { return i * 3.0 - 700000; }},
+      {"a decimal(12,2)", std::nullopt, false,
+       [](int i) { return (i * 137 % 100000) / 100.0 - 300; }},
+      {"a decimal(18,4) nullable", std::nullopt, false, [](int i) { return i * 1.0001 - 2500; }},
+      {"a decimal(18,15)", std::nullopt, true, [](int i) { return i * 1000.0 - 9e3; }},
+      {"a decimal(9,0)", std::nullopt, true, [](int i) { return i * 4e5 - 1e9; }},
+      {"a decimal(38,2)", std::nullopt, false, [](int i) { return i / 4.0; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.definition + std::string(c.ints ? " of ints" : " of doubles"));
+    std::vector<std::string> symbols;
+    for (int i = 0; i < 6000; ++i) {
+      const bool regular = i % 7 != 3;
+      symbols.push_back(c.ints
+                            ? IntSymbol(regular ? static_cast<int32_t>(c.regular(i))
+                                                : oddInts[i / 7 % std::size(oddInts)])
+                            : DoubleSymbol(regular ? c.regular(i) : odd[i / 7 % std::size(odd)]));
+    }
+    const auto runs = Convert(symbols, c.definition, c.type);
+    symbols.push_back(TextSymbol("another size"));
+    const auto single = Convert(symbols, c.definition, c.type);
+    ASSERT_NE(runs, nullptr);
+    ASSERT_NE(single, nullptr);
+    for (uint64_t e = 1; e < symbols.size(); ++e) {
+      ASSERT_EQ(runs->mark(e), single->mark(e)) << e;
+      if (runs->mark(e) != SymbolOutputs::kUnreadable) {
+        ASSERT_EQ(runs->bytes(e), single->bytes(e)) << e;
+      }
     }
   }
 }
