@@ -17,17 +17,17 @@ namespace {
 constexpr uint64_t kStagedOutputs = uint64_t{512} << 10;
 constexpr size_t kStageSlack = 32;
 
-// Copies n entries of `stride` bytes, whose loading was started, one after the other into
+// Copies n entries of `width` bytes, whose loading was started, one after the other into
 // `stage`, which has kStageSlack bytes to spare: a fixed 16 or 32 bytes each where they fit (the
 // outputs have that much readable after every entry).
-void Stage(const char* const* entries, uint64_t n, size_t stride, char* stage) {
-  for (uint64_t r = 0; r < n; ++r, stage += stride) {
-    if (stride <= 16) {
+void Stage(const char* const* entries, uint64_t n, size_t width, char* stage) {
+  for (uint64_t r = 0; r < n; ++r, stage += width) {
+    if (width <= 16) {
       memcpy(stage, entries[r], 16);
-    } else if (stride <= kStageSlack) {
+    } else if (width <= kStageSlack) {
       memcpy(stage, entries[r], kStageSlack);
     } else {
-      memcpy(stage, entries[r], stride);
+      memcpy(stage, entries[r], width);
     }
   }
 }
@@ -53,17 +53,18 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
   batch.stagedAt.clear();
   size_t total = 0;
   for (const Slot& slot : slots_) {
+    // Borrowed entries are staged too, so that they are read before the batch is checked.
     const SymbolOutputs& outputs = *slot.outputs;
-    const bool staged = outputs.entries() * outputs.stride() > kStagedOutputs;
+    const bool staged = outputs.borrowed() || outputs.entries() * outputs.stride() > kStagedOutputs;
     batch.stagedAt.push_back(staged ? total : SIZE_MAX);
-    total += staged ? kBatch * outputs.stride() + kStageSlack : 0;
+    total += staged ? kBatch * outputs.width() + kStageSlack : 0;
   }
   batch.staging.assign(total, 0);
   for (size_t l = 0; l < layout_.size(); ++l) {
     const size_t k = slotOfLayout_[l];
     const char* staged =
         batch.stagedAt[k] == SIZE_MAX ? nullptr : &batch.staging[batch.stagedAt[k]];
-    batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->stride(),
+    batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->width(),
                              slots_[k].outputs->fixed()});
   }
 }
@@ -76,9 +77,10 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
     const SymbolOutputs& outputs = *slot.outputs;
     const bool nullable = slot.field->nullable();
     const char** column = &batch.entries[k * kBatch];
-    // An entry whose width is not a power of two may end in the next cache line.
-    const size_t last = outputs.stride() - 1;
-    const bool straddles = outputs.stride() != 0 && (outputs.stride() & last) != 0;
+    // Entries a distance apart that is not a power of two may end in the next cache line.
+    const size_t last = outputs.width() - 1;
+    const bool straddles =
+        outputs.stride() != 0 && (outputs.stride() & (outputs.stride() - 1)) != 0;
     const char* row = base;
     for (uint64_t r = 0; r < n; ++r, row += recordByteSize_) {
       const int64_t s = slot.bits.SymbolOf(row);
@@ -96,7 +98,7 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
       }
     }
     if (batch.stagedAt[k] != SIZE_MAX) {
-      Stage(column, n, outputs.stride(), &batch.staging[batch.stagedAt[k]]);
+      Stage(column, n, outputs.width(), &batch.staging[batch.stagedAt[k]]);
     }
   }
   return true;
@@ -108,9 +110,9 @@ void RowDecoder<Offset>::WriteBatch(uint64_t n, const Batch& batch,
   for (uint64_t r = 0; r < n; ++r) {
     for (const Column& column : batch.columns) {
       const char* at =
-          column.staged != nullptr ? column.staged + r * column.stride : column.entries[r];
+          column.staged != nullptr ? column.staged + r * column.width : column.entries[r];
       if (column.fixed) {
-        output.WriteShort(at, column.stride);
+        output.WriteShort(at, column.width);
       } else {
         output.WriteShort(at + 1, static_cast<uint8_t>(at[0]));
       }

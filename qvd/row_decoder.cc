@@ -31,6 +31,7 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
       notes_(setup.fields->size()),
       slotOfLayout_(setup.layout->size()),
       pieces_(setup.layout->size()),
+      held_(setup.layout->size()),
       rowCopy_(
           static_cast<size_t>(rows_.gathered() ? rows_.gatheredBytes() : rows_.usedBytes()) + 8, 0),
       reported_(setup.layout->size()) {}
@@ -298,7 +299,7 @@ Status RowDecoder<Offset>::PieceFromOutputs(const Slot& slot, int64_t s, Piece& 
     }
     WarnOutput(slot.layoutIndex);
   }
-  piece = Piece::Of(outputs, e);
+  piece = Piece::Of(outputs, e, held_[slot.layoutIndex].data());
   return Status::Ok();
 }
 

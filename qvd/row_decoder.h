@@ -4,7 +4,9 @@
 // pay; or from its descriptor in each row.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -88,18 +90,27 @@ class RowDecoder final : public RowDecoderBase {
     const char* bytes;
     uint64_t size;
 
-    // Entry e of `outputs`, without its length byte.
-    static Piece Of(const SymbolOutputs& outputs, uint64_t e) {
+    // Entry e of `outputs`, without its length byte. A borrowed entry is copied to `held` where
+    // one is given (kHeld bytes), so that its bytes are read now, before the row is checked.
+    static Piece Of(const SymbolOutputs& outputs, uint64_t e, char* held = nullptr) {
       const char* at = outputs.at(e);
-      return outputs.fixed() ? Piece{at, outputs.stride()}
-                             : Piece{at + 1, static_cast<uint8_t>(at[0])};
+      if (!outputs.fixed()) {
+        return {at + 1, static_cast<uint8_t>(at[0])};
+      }
+      if (held != nullptr && outputs.borrowed()) {
+        memcpy(held, at, outputs.width());
+        return {held, outputs.width()};
+      }
+      return {at, outputs.width()};
     }
   };
+  // Room for a borrowed entry and the bytes that writing it may read past its end.
+  static constexpr size_t kHeld = 16 + BufferedFileOutput::kSlack;
   // A layout field's entries for the current batch and their form.
   struct Column {
     const char* const* entries;
     const char* staged;  // the entries' bytes one after the other, or null: read at `entries`
-    size_t stride;
+    size_t width;        // each entry's bytes (a length byte included)
     bool fixed;
   };
   // The filters and the slots of their fields; a row must pass them all.
@@ -219,8 +230,9 @@ class RowDecoder final : public RowDecoderBase {
   std::vector<Slot> slots_;              // bound fields in row order
   std::vector<FilterSlot> filterSlots_;  // the filters and their fields' slots
   std::vector<size_t> slotOfLayout_;
-  std::vector<Encoded> encoded_;  // per slot
-  std::vector<Piece> pieces_;     // per layout field
+  std::vector<Encoded> encoded_;               // per slot
+  std::vector<Piece> pieces_;                  // per layout field
+  std::vector<std::array<char, kHeld>> held_;  // per layout field: a borrowed entry's bytes
   std::string captured_;
   BufferedFileOutput capture_{&captured_};
 

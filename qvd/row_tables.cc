@@ -166,8 +166,8 @@ bool RowDecoder<Offset>::WantsOutputs(size_t j) const {
   return !options_.lowMemory && fields_[j].noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead_);
 }
 
-// Once converted, a table's own bytes are no longer needed (unless the filter reads them): they
-// go to `spare` for the next table, or are freed without one.
+// Once converted, a table's own bytes are no longer needed (unless the filter reads them, or the
+// outputs borrow them): they go to `spare` for the next table, or are freed without one.
 template <typename Offset>
 void RowDecoder<Offset>::KeepOutputs(size_t j, LargeBuffer* spare) {
   const QvdFieldMetadata& field = fields_[j];
@@ -175,9 +175,9 @@ void RowDecoder<Offset>::KeepOutputs(size_t j, LargeBuffer* spare) {
     return;
   }
   notes_[j].emplace_back("symbol outputs made",
-                         field.fieldName + ": " + std::to_string(outputs_[j]->stride()) +
+                         field.fieldName + ": " + std::to_string(outputs_[j]->width()) +
                              (outputs_[j]->fixed() ? " bytes each" : " bytes with length"));
-  if (!IsFilterField(j)) {
+  if (!IsFilterField(j) && !outputs_[j]->borrowed()) {
     LargeBuffer freed;
     tables_[j]->Release(spare != nullptr ? *spare : freed);
   }

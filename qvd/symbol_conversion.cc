@@ -50,6 +50,32 @@ bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64
   return outputs.AppendValues(values.data(), read, width, field.nullable());
 }
 
+// The outputs of a large table whose every symbol's payload already is its binary output (an int
+// table's 5-byte integers for an int field, say), borrowed from the table's bytes rather than
+// copied; null where the table isn't such a one.
+template <typename Offset>
+std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& table,
+                                                  const TypeTraits& field,
+                                                  const SymbolConversion& conversion) {
+  constexpr uint64_t kLeastSymbols = 65536;  // smaller tables cost little to copy, and stay small
+  const uint64_t size = table.uniformSize();
+  const uint64_t symbols = table.metadata().noOfSymbols;
+  const char* bytes = table.uniformBytes();
+  const uint8_t kind = field.PlainQvdSymbolKind(size);
+  if (conversion.textOutput || conversion.checkOutput || conversion.nullText || bytes == nullptr ||
+      kind == 0 || field.nullable() || field.StreamValueWidth() + 1 != size ||
+      symbols < kLeastSymbols || table.length() != symbols * size ||
+      table.readableAfter() < SymbolOutputs::kSlack) {
+    return nullptr;
+  }
+  for (uint64_t s = 0; s < symbols; ++s) {
+    if (static_cast<uint8_t>(bytes[s * size]) != kind) {
+      return nullptr;
+    }
+  }
+  return SymbolOutputs::Borrow(bytes, symbols, size, size - 1);
+}
+
 // Appends the outputs of entries [first, last) (entry e: symbol e - 1, 0: null) to `outputs`;
 // false when one can't be kept.
 template <typename Offset>
@@ -144,6 +170,9 @@ struct PartedOutputs {
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
                                                  const SymbolConversion& conversion) {
+  if (auto borrowed = BorrowPlainNumbers(table, field, conversion)) {
+    return borrowed;
+  }
   const uint64_t entries = table.metadata().noOfSymbols + 1;
   auto outputs = std::make_unique<SymbolOutputs>(entries, OutputsBudget(table.length()));
   if (!ConvertEntries(table, field, conversion, 0, entries, *outputs)) {

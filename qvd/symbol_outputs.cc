@@ -29,6 +29,19 @@ void PlaceValues(const char* values, uint64_t n, bool lengthByte, bool flagged, 
 
 }  // namespace
 
+std::unique_ptr<SymbolOutputs> SymbolOutputs::Borrow(const char* first, uint64_t symbols,
+                                                     size_t stride, size_t width) {
+  auto outputs = std::make_unique<SymbolOutputs>(symbols + 1);
+  outputs->count_ = symbols + 1;
+  outputs->leadingUnused_ = 1;
+  outputs->stride_ = stride;
+  outputs->borrowed_ = true;
+  outputs->width_ = width;
+  outputs->first_ = first + 1;
+  outputs->step_ = static_cast<ptrdiff_t>(stride);
+  return outputs;
+}
+
 bool SymbolOutputs::Fit(size_t size) {
   if (size > kMaxWidth) {
     return false;
@@ -116,6 +129,8 @@ bool SymbolOutputs::Restride(size_t stride, bool fixed) {
   buffer_ = std::move(moved);
   stride_ = stride;
   fixed_ = fixed;
+  first_ = buffer_.data() + stride;
+  step_ = static_cast<ptrdiff_t>(stride);
   return true;
 }
 

@@ -2,8 +2,10 @@
 // each row costs one lookup per field and no conversion.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -16,6 +18,10 @@ namespace orv {
 // width the entry is just its bytes; otherwise a length byte comes first. Entries that need
 // attention at their first use (a symbol that can't be converted, a printed value that breaks
 // the text stream) are marked; a table without marks keeps no marks at all.
+//
+// Outputs may also borrow a symbol table's bytes where every symbol's payload is already its
+// output: entry s + 1 is then the width() bytes after symbol s's kind byte, stride() apart, and
+// no row may name entry 0.
 class SymbolOutputs {
  public:
   enum Mark : uint8_t { kClean = 0, kUnreadable = 1, kBreaksText = 2 };
@@ -27,6 +33,11 @@ class SymbolOutputs {
   // Room for `entries` entries, appended in order, in at most `maxBytes` bytes.
   explicit SymbolOutputs(uint64_t entries, uint64_t maxBytes = UINT64_MAX)
       : entries_(entries), maxBytes_(maxBytes) {}
+  // The entries of `symbols` symbols of `stride` bytes each, the first at `first`, whose `width`
+  // bytes after the kind byte are their outputs. The bytes must outlive the outputs and have
+  // kSlack readable bytes after them.
+  static std::unique_ptr<SymbolOutputs> Borrow(const char* first, uint64_t symbols, size_t stride,
+                                               size_t width);
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
   bool Append(std::string_view bytes, Mark mark);
@@ -51,14 +62,17 @@ class SymbolOutputs {
     return static_cast<uint64_t>(s) < entries_ - 1 || (s == -1 && nullable);
   }
   bool fixed() const { return fixed_; }
+  // The distance between entries, and the bytes each holds (a length byte included).
   size_t stride() const { return stride_; }
+  size_t width() const { return borrowed_ ? width_ : stride_; }
+  bool borrowed() const { return borrowed_; }
   bool clean() const { return marks_.empty(); }
   Mark mark(uint64_t e) const { return marks_.empty() ? kClean : static_cast<Mark>(marks_[e]); }
-  const char* at(uint64_t e) const { return buffer_.data() + e * stride_; }
+  const char* at(uint64_t e) const { return first_ + (static_cast<ptrdiff_t>(e) - 1) * step_; }
   // The bytes of entry e.
   std::string_view bytes(uint64_t e) const {
     const char* p = at(e);
-    return fixed_ ? std::string_view(p, stride_)
+    return fixed_ ? std::string_view(p, width())
                   : std::string_view(p + 1, static_cast<uint8_t>(p[0]));
   }
 
@@ -74,6 +88,10 @@ class SymbolOutputs {
   uint64_t leadingUnused_ = 0;  // entries before the first appended bytes
   size_t stride_ = 0;
   bool fixed_ = true;
+  bool borrowed_ = false;
+  size_t width_ = 0;             // borrowed entries' bytes
+  const char* first_ = nullptr;  // entry 1
+  ptrdiff_t step_ = 0;           // stride_, signed
   LargeBuffer buffer_;
   std::vector<uint8_t> marks_;
 };

@@ -65,15 +65,19 @@ bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare
     view_ = input.BufferPos();
     viewSource_ = &input;
     size_ = static_cast<size_t>(length);
+    readableAfter_ = static_cast<size_t>(input.BufferEnd() - input.BufferPos()) - size_;
     input.Advance(size_);
     return true;
   }
-  if (length >= kHugePage && length <= SIZE_MAX) {
-    if (spare.size() >= length) {
+  // A large table keeps room to read past its end, so that its bytes may serve as outputs.
+  constexpr size_t kRoom = SymbolOutputs::kSlack;
+  if (length >= kHugePage && length <= SIZE_MAX - kRoom) {
+    if (spare.size() >= length + kRoom) {
       mapped_ = std::move(spare);
     } else {
-      mapped_.Reserve(static_cast<size_t>(length));
+      mapped_.Reserve(static_cast<size_t>(length) + kRoom);
     }
+    readableAfter_ = mapped_.data() != nullptr ? mapped_.size() - static_cast<size_t>(length) : 0;
   }
   // Memory follows the bytes that arrive, never the claimed length alone.
   while (size_ < length) {
@@ -103,6 +107,7 @@ void TableBytes::Release(LargeBuffer& spare) {
   fallback_.clear();
   fallback_.shrink_to_fit();
   size_ = 0;
+  readableAfter_ = 0;
 }
 
 // --- DiskTable -----------------------------------------------------------------------------------

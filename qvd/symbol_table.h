@@ -40,6 +40,8 @@ class TableBytes {
   void Release(LargeBuffer& spare);
   // Whether lent bytes were lost because the file shrank while it was read.
   bool Lost() const { return lost_ || (view_ != nullptr && FileMapping::LostIn(view_, size_)); }
+  // Bytes that may be read after the table's end.
+  size_t readableAfter() const { return readableAfter_; }
 
  private:
   const char* view_ = nullptr;  // lent by viewSource_
@@ -48,6 +50,7 @@ class TableBytes {
   LargeBuffer mapped_;
   std::vector<char> fallback_;
   size_t size_ = 0;
+  size_t readableAfter_ = 0;
 };
 
 // The symbol tables must tile the symbol area in header order: a field's Offset, where the header
@@ -122,6 +125,11 @@ class SymbolTable {
   bool onDisk() const { return disk_ != nullptr; }
   // Threads may fetch symbols side by side: the table is in memory or mapped.
   bool sharedReads() const { return disk_ == nullptr || disk_->mapped(); }
+  // The table's bytes in memory, back to back, where its symbols have one size; else null.
+  const char* uniformBytes() const {
+    return disk_ == nullptr && uniformSize_ != 0 ? bytes_.data() : nullptr;
+  }
+  size_t readableAfter() const { return bytes_.readableAfter(); }
   // A table whose file shrank while it was read.
   bool lost() const { return disk_ != nullptr ? disk_->Lost() : bytes_.Lost(); }
   bool guessed() const { return guessed_; }

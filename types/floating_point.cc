@@ -106,6 +106,10 @@ uint64_t FloatingPointTypeTraits<double>::ReadQvdSymbolsAsStream(const char* sym
   return i;
 }
 
+uint8_t FloatingPointTypeTraits<double>::PlainQvdSymbolKind(size_t symbolSize) const {
+  return symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble : 0;
+}
+
 size_t FloatingPointTypeTraits<double>::GetQvdSymbolSize(const void*, size_t) const {
   return qvd_symbol::kDoubleSymbolSize;
 }

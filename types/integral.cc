@@ -76,6 +76,10 @@ uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, si
   return i;
 }
 
+uint8_t IntegralTypeTraits<int>::PlainQvdSymbolKind(size_t symbolSize) const {
+  return symbolSize == qvd_symbol::kIntSymbolSize ? qvd::kSymbolInt : 0;
+}
+
 size_t IntegralTypeTraits<int>::GetQvdSymbolSize(const void*, size_t) const {
   return qvd_symbol::kIntSymbolSize;
 }

@@ -30,6 +30,7 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
                      size_t& size) override;
   uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
                                   const QvdFieldMetadata& field, char* values) const override;
+  uint8_t PlainQvdSymbolKind(size_t symbolSize) const override;
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
   size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;

@@ -266,6 +266,9 @@ class TypeTraits {
                                           char* /*values*/) const {
     return 0;
   }
+  // The kind of a symbol of `symbolSize` bytes whose bytes after its kind byte are already the
+  // non-null value's binary stream bytes (an int's 4, a double's 8); 0 where there is none.
+  virtual uint8_t PlainQvdSymbolKind(size_t /*symbolSize*/) const { return 0; }
   // Bytes that WriteQvdSymbol writes for the value at `data` (`size` bytes), kind byte included.
   virtual size_t GetQvdSymbolSize(const void* data, size_t size) const = 0;
   // The size every value's symbol takes, when it doesn't depend on the value; else 0.

@@ -15,7 +15,8 @@ namespace {
 
 struct Shrinking {
   const char* layout;
-  std::string symbol;     // each of 2,000 symbols
+  std::string symbol;  // each of `symbols` symbols
+  int symbols;
   size_t recordBytes;     // of each record written
   const char* lostTable;  // the message where the file's mapping is its table's
   const char* lostRows;   // the message where the table was converted before the loss
@@ -23,20 +24,22 @@ struct Shrinking {
 
 TEST(QvdTableReader, ReportsAFileThatShrinksWhileItIsRead) {
   // Texts of 100 bytes are read from the table as rows name them (in low memory through a
-  // mapping of the table, else where the mapped file holds it); ints are converted up front
-  // from the mapped file, so that only its rows are lost.
+  // mapping of the table, else where the mapped file holds it); a few ints are converted up front
+  // from the mapped file, so that only its rows are lost; many are read where the file holds them.
   const char* tableLost = "Error reading symbol table of field 't'.";
   for (const Shrinking& kind :
-       {Shrinking{"t string", testing::TextSymbol(std::string(99, 'a')), 4 + 99, tableLost,
+       {Shrinking{"t string", testing::TextSymbol(std::string(99, 'a')), 2000, 4 + 99, tableLost,
                   tableLost},
-        Shrinking{"t int", testing::IntSymbol(7), 4, tableLost, "Error reading input."}}) {
+        Shrinking{"t int", testing::IntSymbol(7), 2000, 4, tableLost, "Error reading input."},
+        Shrinking{"t int", testing::IntSymbol(7), 65536, 4, tableLost, tableLost}}) {
     std::string symbols;
     std::string rows;
-    for (int s = 0; s < 2000; ++s) {
+    for (int s = 0; s < kind.symbols; ++s) {
       symbols += kind.symbol;
-      rows += testing::LittleEndian(static_cast<uint16_t>(1999 - s));
+      rows += testing::LittleEndian(static_cast<uint16_t>(kind.symbols - 1 - s));
     }
-    testing::QvdTable table({{"t", 0, 16, 0, symbols, 2000}}, 2, rows);
+    const auto count = static_cast<uint64_t>(kind.symbols);
+    testing::QvdTable table({{"t", 0, 16, 0, symbols, count}}, 2, rows);
     testing::ScratchDir dir;
     const std::string path = dir / "shrinks.qvd";
     for (const auto& [lowMemory, threads] : {std::pair{true, 1u}, {false, 1u}, {false, 2u}}) {
@@ -70,7 +73,7 @@ TEST(QvdTableReader, ReportsAFileThatShrinksWhileItIsRead) {
         output.flush();
         const char* lost = lowMemory ? kind.lostTable : kind.lostRows;
         EXPECT_EQ(status.message(), shrink ? lost : "");
-        EXPECT_EQ(records.size(), shrink ? 0u : 2000u * kind.recordBytes);
+        EXPECT_EQ(records.size(), shrink ? 0u : count * kind.recordBytes);
         input.reset();
         fclose(file);
       }

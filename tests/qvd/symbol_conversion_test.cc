@@ -27,21 +27,29 @@ std::string Stream(T value, bool nullable) {
          std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-// The binary outputs of the table of `symbols` for the one field of `definition`.
-std::unique_ptr<SymbolOutputs> Convert(const std::vector<std::string>& symbols,
-                                       const char* definition,
-                                       std::optional<QvdNumberType> type = {}) {
-  std::string bytes;
-  for (const std::string& symbol : symbols) {
-    bytes += symbol;
+// A table of `symbols`, followed by `room` more readable bytes.
+struct Table {
+  Table(const std::vector<std::string>& symbols, std::optional<QvdNumberType> type, size_t room)
+      : table(metadata) {
+    for (const std::string& symbol : symbols) {
+      bytes += symbol;
+    }
+    metadata.fieldName = "a";
+    metadata.noOfSymbols = symbols.size();
+    metadata.length = bytes.size();
+    metadata.numberType = type;
+    bytes.append(room, '\0');
   }
+  std::string bytes;
   QvdFieldMetadata metadata;
-  metadata.fieldName = "a";
-  metadata.noOfSymbols = symbols.size();
-  metadata.length = bytes.size();
-  metadata.numberType = type;
-  SymbolTable<uint32_t> table(metadata);
-  MemoryInput input(bytes.data(), bytes.size());
+  SymbolTable<uint32_t> table;
+};
+
+// The binary outputs of the table of `symbols` for the one field of `definition`; `table` must
+// outlive them.
+std::unique_ptr<SymbolOutputs> Convert(Table& t, const char* definition) {
+  SymbolTable<uint32_t>& table = t.table;
+  MemoryInput input(t.bytes.data(), t.bytes.size());
   LargeBuffer spare;
   TypeTraitsCollection layout;
   if (!table.LoadInMemory(input, false, spare).ok() ||
@@ -50,6 +58,13 @@ std::unique_ptr<SymbolOutputs> Convert(const std::vector<std::string>& symbols,
   }
   layout.Prepare();
   return MakeSymbolOutputs(table, layout[0], SymbolConversion());
+}
+
+std::unique_ptr<SymbolOutputs> Convert(const std::vector<std::string>& symbols,
+                                       const char* definition,
+                                       std::optional<QvdNumberType> type = {}) {
+  Table table(symbols, type, 0);
+  return Convert(table, definition);
 }
 
 TEST(SymbolConversion, PlainNumberTablesConvertAsSymbolBySymbol) {
@@ -152,6 +167,46 @@ TEST(SymbolConversion, DatetimeAndDecimalRunsMatchSymbolBySymbol) {
       ASSERT_EQ(runs->mark(e), single->mark(e)) << e;
       if (runs->mark(e) != SymbolOutputs::kUnreadable) {
         ASSERT_EQ(runs->bytes(e), single->bytes(e)) << e;
+      }
+    }
+  }
+}
+
+// A large table whose every symbol is already its binary output lends its bytes to the outputs,
+// where no null needs a flag and the bytes after the table may be read; the entries are those of
+// converting each symbol.
+TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
+  constexpr int kSymbols = 70000;
+  struct Case {
+    const char* definition;
+    bool doubles;
+    int other;    // a symbol of another kind but the same size, or -1
+    size_t room;  // readable bytes after the table
+    bool borrowed;
+  } cases[] = {{"a int", false, -1, 64, true},           {"a double", true, -1, 64, true},
+               {"a int nullable", false, -1, 64, false}, {"a double", false, -1, 64, false},
+               {"a int", false, 69999, 64, false},       {"a int", false, -1, 63, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.definition << c.doubles << c.other << c.room);
+    std::vector<std::string> symbols;
+    for (int i = 0; i < kSymbols; ++i) {
+      symbols.push_back(i == c.other ? TextSymbol("123")
+                        : c.doubles  ? DoubleSymbol(i * 0.25 - 9)
+                                     : IntSymbol(i * 30011 - 7));
+    }
+    Table table(symbols, std::nullopt, c.room);
+    const auto outputs = Convert(table, c.definition);
+    ASSERT_NE(outputs, nullptr);
+    EXPECT_EQ(outputs->borrowed(), c.borrowed);
+    const bool nullable = std::string(c.definition).ends_with("nullable");
+    for (int s = 0; s < kSymbols; ++s) {
+      const uint64_t e = static_cast<uint64_t>(s) + 1;
+      const std::string expected = c.doubles ? Stream(s * 0.25 - 9, nullable)
+                                   : std::string(c.definition).starts_with("a double")
+                                       ? Stream(static_cast<double>(s * 30011 - 7), nullable)
+                                       : Stream(s * 30011 - 7, nullable);
+      if (s != c.other) {
+        ASSERT_EQ(outputs->bytes(e), expected) << s;
       }
     }
   }
