@@ -17,21 +17,6 @@ namespace {
 constexpr uint64_t kStagedOutputs = uint64_t{512} << 10;
 constexpr size_t kStageSlack = 32;
 
-// Copies n entries of `width` bytes, whose loading was started, one after the other into
-// `stage`, which has kStageSlack bytes to spare: a fixed 16 or 32 bytes each where they fit (the
-// outputs have that much readable after every entry).
-void Stage(const char* const* entries, uint64_t n, size_t width, char* stage) {
-  for (uint64_t r = 0; r < n; ++r, stage += width) {
-    if (width <= 16) {
-      memcpy(stage, entries[r], 16);
-    } else if (width <= kStageSlack) {
-      memcpy(stage, entries[r], kStageSlack);
-    } else {
-      memcpy(stage, entries[r], width);
-    }
-  }
-}
-
 }  // namespace
 
 // --- Batches -------------------------------------------------------------------------------------
@@ -78,7 +63,7 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
     const bool nullable = slot.field->nullable();
     const char** column = &batch.entries[k * kBatch];
     // Entries a distance apart that is not a power of two may end in the next cache line.
-    const size_t last = outputs.width() - 1;
+    const size_t last = (outputs.borrowed() ? outputs.valueWidth() : outputs.width()) - 1;
     const bool straddles =
         outputs.stride() != 0 && (outputs.stride() & (outputs.stride() - 1)) != 0;
     const char* row = base;
@@ -98,7 +83,7 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
       }
     }
     if (batch.stagedAt[k] != SIZE_MAX) {
-      Stage(column, n, outputs.width(), &batch.staging[batch.stagedAt[k]]);
+      outputs.Stage(column, n, &batch.staging[batch.stagedAt[k]]);
     }
   }
   return true;

@@ -90,18 +90,15 @@ class RowDecoder final : public RowDecoderBase {
     const char* bytes;
     uint64_t size;
 
-    // Entry e of `outputs`, without its length byte. A borrowed entry is copied to `held` where
-    // one is given (kHeld bytes), so that its bytes are read now, before the row is checked.
-    static Piece Of(const SymbolOutputs& outputs, uint64_t e, char* held = nullptr) {
+    // Entry e of `outputs`, without its length byte. A borrowed entry is made in `held` (kHeld
+    // bytes), so that its bytes are read now, before the row is checked.
+    static Piece Of(const SymbolOutputs& outputs, uint64_t e, char* held) {
+      if (outputs.borrowed()) {
+        return {held, outputs.CopyEntry(e, held)};
+      }
       const char* at = outputs.at(e);
-      if (!outputs.fixed()) {
-        return {at + 1, static_cast<uint8_t>(at[0])};
-      }
-      if (held != nullptr && outputs.borrowed()) {
-        memcpy(held, at, outputs.width());
-        return {held, outputs.width()};
-      }
-      return {at, outputs.width()};
+      return outputs.fixed() ? Piece{at, outputs.width()}
+                             : Piece{at + 1, static_cast<uint8_t>(at[0])};
     }
   };
   // Room for a borrowed entry and the bytes that writing it may read past its end.
@@ -157,6 +154,7 @@ class RowDecoder final : public RowDecoderBase {
     TypeTraitsCollection layout;
     std::vector<Encoded> encoded;  // per slot: cached symbols; empty: converted in every row
     std::vector<Piece> pieces;     // per layout field
+    std::vector<std::array<char, kHeld>> held;  // per layout field: a borrowed entry's bytes
     std::string captured;
     BufferedFileOutput capture{&captured};
   };

@@ -34,6 +34,7 @@ void RowDecoder<Offset>::PrepareWorkers() {
     state->layout = CopyLayout(layout_);
     state->encoded.resize(slots_.size());
     state->pieces.resize(layout_.size());
+    state->held.resize(layout_.size());
     for (size_t k = 0; k < slots_.size(); ++k) {
       const uint64_t entries = slots_[k].table->metadata().noOfSymbols + 1;
       const uint64_t budget = options_.lowMemory ? kLowMemoryCacheBytes : kWorkerCacheBytes;
@@ -90,7 +91,7 @@ bool RowDecoder<Offset>::DecodeWorkerRow(const char* row, WorkerState& state) co
           (!outputs.clean() && outputs.mark(e) != SymbolOutputs::kClean)) {
         return false;
       }
-      piece = Piece::Of(outputs, e);
+      piece = Piece::Of(outputs, e, state.held[slot.layoutIndex].data());
     } else if (!WorkerPiece(k, s, state)) {
       return false;
     }

@@ -50,9 +50,10 @@ bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64
   return outputs.AppendValues(values.data(), read, width, field.nullable());
 }
 
-// The outputs of a large table whose every symbol's payload already is its binary output (an int
-// table's 5-byte integers for an int field, say), borrowed from the table's bytes rather than
-// copied; null where the table isn't such a one.
+// The outputs of a large table whose every symbol's payload already is its value's binary output
+// (an int table's 5-byte integers for an int field, say; a nullable field's flag byte is added as
+// the rows read them), borrowed from the table's bytes rather than copied; null where the table
+// isn't such a one.
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& table,
                                                   const TypeTraits& field,
@@ -63,9 +64,8 @@ std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& tab
   const char* bytes = table.uniformBytes();
   const uint8_t kind = field.PlainQvdSymbolKind(size);
   if (conversion.textOutput || conversion.checkOutput || conversion.nullText || bytes == nullptr ||
-      kind == 0 || field.nullable() || field.StreamValueWidth() + 1 != size ||
-      symbols < kLeastSymbols || table.length() != symbols * size ||
-      table.readableAfter() < SymbolOutputs::kSlack) {
+      kind == 0 || field.StreamValueWidth() + 1 != size || symbols < kLeastSymbols ||
+      table.length() != symbols * size || table.readableAfter() < SymbolOutputs::kSlack) {
     return nullptr;
   }
   for (uint64_t s = 0; s < symbols; ++s) {
@@ -73,7 +73,7 @@ std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& tab
       return nullptr;
     }
   }
-  return SymbolOutputs::Borrow(bytes, symbols, size, size - 1);
+  return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
 }
 
 // Appends the outputs of entries [first, last) (entry e: symbol e - 1, 0: null) to `outputs`;

@@ -30,16 +30,61 @@ void PlaceValues(const char* values, uint64_t n, bool lengthByte, bool flagged, 
 }  // namespace
 
 std::unique_ptr<SymbolOutputs> SymbolOutputs::Borrow(const char* first, uint64_t symbols,
-                                                     size_t stride, size_t width) {
+                                                     size_t stride, size_t valueWidth,
+                                                     bool flagged) {
   auto outputs = std::make_unique<SymbolOutputs>(symbols + 1);
   outputs->count_ = symbols + 1;
   outputs->leadingUnused_ = 1;
   outputs->stride_ = stride;
+  outputs->fixed_ = !flagged;
   outputs->borrowed_ = true;
-  outputs->width_ = width;
+  outputs->flagged_ = flagged;
+  outputs->valueWidth_ = valueWidth;
+  outputs->zero_ = outputs->null_;
   outputs->first_ = first + 1;
   outputs->step_ = static_cast<ptrdiff_t>(stride);
   return outputs;
+}
+
+size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
+  if (!borrowed_ || !flagged_) {
+    const std::string_view entry = bytes(e);
+    memcpy(to, entry.data(), entry.size());
+    return entry.size();
+  }
+  if (e == 0) {
+    to[0] = 1;
+    return 1;
+  }
+  to[0] = 0;
+  memcpy(to + 1, at(e), valueWidth_);
+  return valueWidth_ + 1;
+}
+
+void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) const {
+  const size_t w = width();
+  if (borrowed_ && flagged_) {
+    const auto value = static_cast<char>(valueWidth_ + 1);
+    for (uint64_t r = 0; r < n; ++r, stage += w) {
+      if (entries[r] == null_) {
+        memcpy(stage, null_, 2);
+      } else {
+        stage[0] = value;
+        stage[1] = 0;
+        memcpy(stage + 2, entries[r], 8);  // 4 or 8 value bytes
+      }
+    }
+    return;
+  }
+  for (uint64_t r = 0; r < n; ++r, stage += w) {
+    if (w <= 16) {
+      memcpy(stage, entries[r], 16);
+    } else if (w <= 32) {
+      memcpy(stage, entries[r], 32);
+    } else {
+      memcpy(stage, entries[r], w);
+    }
+  }
 }
 
 bool SymbolOutputs::Fit(size_t size) {
@@ -129,6 +174,7 @@ bool SymbolOutputs::Restride(size_t stride, bool fixed) {
   buffer_ = std::move(moved);
   stride_ = stride;
   fixed_ = fixed;
+  zero_ = buffer_.data();
   first_ = buffer_.data() + stride;
   step_ = static_cast<ptrdiff_t>(stride);
   return true;

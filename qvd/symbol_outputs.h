@@ -20,8 +20,9 @@ namespace orv {
 // the text stream) are marked; a table without marks keeps no marks at all.
 //
 // Outputs may also borrow a symbol table's bytes where every symbol's payload is already its
-// output: entry s + 1 is then the width() bytes after symbol s's kind byte, stride() apart, and
-// no row may name entry 0.
+// value's output: at(s + 1) is then the valueWidth() bytes after symbol s's kind byte, stride()
+// apart. A nullable field's outputs put a flag byte first (0; 1 alone for null), so their entries
+// are made by CopyEntry or Stage, and at(0) only marks the null.
 class SymbolOutputs {
  public:
   enum Mark : uint8_t { kClean = 0, kUnreadable = 1, kBreaksText = 2 };
@@ -33,11 +34,11 @@ class SymbolOutputs {
   // Room for `entries` entries, appended in order, in at most `maxBytes` bytes.
   explicit SymbolOutputs(uint64_t entries, uint64_t maxBytes = UINT64_MAX)
       : entries_(entries), maxBytes_(maxBytes) {}
-  // The entries of `symbols` symbols of `stride` bytes each, the first at `first`, whose `width`
-  // bytes after the kind byte are their outputs. The bytes must outlive the outputs and have
-  // kSlack readable bytes after them.
+  // The entries of `symbols` symbols of `stride` bytes each, the first at `first`, whose
+  // `valueWidth` bytes after the kind byte are their values' outputs, after a flag byte where
+  // `flagged`. The bytes must outlive the outputs and have kSlack readable bytes after them.
   static std::unique_ptr<SymbolOutputs> Borrow(const char* first, uint64_t symbols, size_t stride,
-                                               size_t width);
+                                               size_t valueWidth, bool flagged);
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
   bool Append(std::string_view bytes, Mark mark);
@@ -62,19 +63,30 @@ class SymbolOutputs {
     return static_cast<uint64_t>(s) < entries_ - 1 || (s == -1 && nullable);
   }
   bool fixed() const { return fixed_; }
-  // The distance between entries, and the bytes each holds (a length byte included).
+  // The distance between entries, and the bytes each holds (a length byte included; a borrowed
+  // nullable field's entries as Stage makes them).
   size_t stride() const { return stride_; }
-  size_t width() const { return borrowed_ ? width_ : stride_; }
+  size_t width() const { return !borrowed_ ? stride_ : flagged_ ? valueWidth_ + 2 : valueWidth_; }
   bool borrowed() const { return borrowed_; }
+  size_t valueWidth() const { return valueWidth_; }
   bool clean() const { return marks_.empty(); }
   Mark mark(uint64_t e) const { return marks_.empty() ? kClean : static_cast<Mark>(marks_[e]); }
-  const char* at(uint64_t e) const { return first_ + (static_cast<ptrdiff_t>(e) - 1) * step_; }
-  // The bytes of entry e.
+  const char* at(uint64_t e) const {
+    return e == 0 ? zero_ : first_ + (static_cast<ptrdiff_t>(e) - 1) * step_;
+  }
+  // The bytes of entry e (not of a borrowed nullable field's: see CopyEntry).
   std::string_view bytes(uint64_t e) const {
     const char* p = at(e);
     return fixed_ ? std::string_view(p, width())
                   : std::string_view(p + 1, static_cast<uint8_t>(p[0]));
   }
+  // Copies the bytes of entry e to `to` (room for kMaxWidth of them); returns their count.
+  size_t CopyEntry(uint64_t e, char* to) const;
+  // Copies the entries at `entries[0, n)`, each at(e) of some entry e, to `stage` one after the
+  // other, width() bytes each, with a length byte first where the entries aren't fixed. The stage
+  // has 32 bytes to spare at its end, and so do the entries: a fixed 16 or 32 bytes are copied
+  // where they fit.
+  void Stage(const char* const* entries, uint64_t n, char* stage) const;
 
  private:
   // Makes the form and width hold an entry of `size` bytes next, as Append does.
@@ -89,9 +101,12 @@ class SymbolOutputs {
   size_t stride_ = 0;
   bool fixed_ = true;
   bool borrowed_ = false;
-  size_t width_ = 0;             // borrowed entries' bytes
+  bool flagged_ = false;         // borrowed entries take a flag byte first
+  size_t valueWidth_ = 0;        // borrowed entries' bytes
+  const char* zero_ = nullptr;   // entry 0
   const char* first_ = nullptr;  // entry 1
   ptrdiff_t step_ = 0;           // stride_, signed
+  char null_[kSlack] = {1, 1};   // a borrowed nullable field's null, as Stage makes it
   LargeBuffer buffer_;
   std::vector<uint8_t> marks_;
 };

@@ -172,9 +172,9 @@ TEST(SymbolConversion, DatetimeAndDecimalRunsMatchSymbolBySymbol) {
   }
 }
 
-// A large table whose every symbol is already its binary output lends its bytes to the outputs,
-// where no null needs a flag and the bytes after the table may be read; the entries are those of
-// converting each symbol.
+// A large table whose every symbol is already its value's binary output lends its bytes to the
+// outputs where the bytes after the table may be read; the entries, a nullable field's null and
+// flag bytes included, are those of converting each symbol.
 TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
   constexpr int kSymbols = 70000;
   struct Case {
@@ -183,9 +183,10 @@ TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
     int other;    // a symbol of another kind but the same size, or -1
     size_t room;  // readable bytes after the table
     bool borrowed;
-  } cases[] = {{"a int", false, -1, 64, true},           {"a double", true, -1, 64, true},
-               {"a int nullable", false, -1, 64, false}, {"a double", false, -1, 64, false},
-               {"a int", false, 69999, 64, false},       {"a int", false, -1, 63, false}};
+  } cases[] = {{"a int", false, -1, 64, true},          {"a double", true, -1, 64, true},
+               {"a int nullable", false, -1, 64, true}, {"a double nullable", true, -1, 64, true},
+               {"a double", false, -1, 64, false},      {"a int", false, 69999, 64, false},
+               {"a int", false, -1, 63, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.definition << c.doubles << c.other << c.room);
     std::vector<std::string> symbols;
@@ -199,6 +200,10 @@ TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
     ASSERT_NE(outputs, nullptr);
     EXPECT_EQ(outputs->borrowed(), c.borrowed);
     const bool nullable = std::string(c.definition).ends_with("nullable");
+    char entry[SymbolOutputs::kMaxWidth];
+    if (nullable) {
+      ASSERT_EQ(std::string(entry, outputs->CopyEntry(0, entry)), "\x01");
+    }
     for (int s = 0; s < kSymbols; ++s) {
       const uint64_t e = static_cast<uint64_t>(s) + 1;
       const std::string expected = c.doubles ? Stream(s * 0.25 - 9, nullable)
@@ -206,7 +211,7 @@ TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
                                        ? Stream(static_cast<double>(s * 30011 - 7), nullable)
                                        : Stream(s * 30011 - 7, nullable);
       if (s != c.other) {
-        ASSERT_EQ(outputs->bytes(e), expected) << s;
+        ASSERT_EQ(std::string(entry, outputs->CopyEntry(e, entry)), expected) << s;
       }
     }
   }
