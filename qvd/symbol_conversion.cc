@@ -58,13 +58,12 @@ template <typename Offset>
 std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& table,
                                                   const TypeTraits& field,
                                                   const SymbolConversion& conversion) {
-  constexpr uint64_t kLeastSymbols = 65536;  // smaller tables cost little to copy, and stay small
   const uint64_t size = table.uniformSize();
   const uint64_t symbols = table.metadata().noOfSymbols;
   const char* bytes = table.uniformBytes();
   const uint8_t kind = field.PlainQvdSymbolKind(size);
   if (conversion.textOutput || conversion.checkOutput || conversion.nullText || bytes == nullptr ||
-      kind == 0 || field.StreamValueWidth() + 1 != size || symbols < kLeastSymbols ||
+      kind == 0 || field.StreamValueWidth() + 1 != size || symbols < conversion.leastBorrowed ||
       table.length() != symbols * size || table.readableAfter() < SymbolOutputs::kSlack) {
     return nullptr;
   }

@@ -23,6 +23,8 @@ struct SymbolConversion {
   std::optional<std::string> nullText;
   bool textOutput = false;
   bool checkOutput = false;
+  uint64_t leastBorrowed =
+      65536;  // smaller tables are copied even where they could lend (tests: 1)
 };
 
 // Makes symbol s (-1: null) the current value of `field`; false when the symbol is missing or
