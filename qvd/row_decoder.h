@@ -102,7 +102,7 @@ class RowDecoder final : public RowDecoderBase {
     }
   };
   // Room for a borrowed entry and the bytes that writing it may read past its end.
-  static constexpr size_t kHeld = 16 + BufferedFileOutput::kSlack;
+  static constexpr size_t kHeld = SymbolOutputs::kMaxWidth + BufferedFileOutput::kSlack;
   // A layout field's entries for the current batch and their form.
   struct Column {
     const char* const* entries;

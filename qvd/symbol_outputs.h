@@ -83,9 +83,9 @@ class SymbolOutputs {
   // Copies the bytes of entry e to `to` (room for kMaxWidth of them); returns their count.
   size_t CopyEntry(uint64_t e, char* to) const;
   // Copies the entries at `entries[0, n)`, each at(e) of some entry e, to `stage` one after the
-  // other, width() bytes each, with a length byte first where the entries aren't fixed. The stage
-  // has 32 bytes to spare at its end, and so do the entries: a fixed 16 or 32 bytes are copied
-  // where they fit.
+  // other, width() bytes each: as they lie, or for a borrowed nullable field's, a length byte and
+  // a flag byte added. The stage has 32 bytes to spare at its end, and so do the entries: a fixed
+  // 8, 16 or 32 bytes are copied where they fit.
   void Stage(const char* const* entries, uint64_t n, char* stage) const;
 
  private:
