@@ -64,7 +64,8 @@ std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& tab
   const uint8_t kind = field.PlainQvdSymbolKind(size);
   if (conversion.textOutput || conversion.checkOutput || conversion.nullText || bytes == nullptr ||
       kind == 0 || field.StreamValueWidth() + 1 != size || symbols < conversion.leastBorrowed ||
-      table.length() != symbols * size || table.readableAfter() < SymbolOutputs::kSlack) {
+      symbols > table.length() / size || table.length() != symbols * size ||
+      table.readableAfter() < SymbolOutputs::kSlack) {
     return nullptr;
   }
   for (uint64_t s = 0; s < symbols; ++s) {
