@@ -15,7 +15,6 @@ namespace {
 // Outputs larger than this are read at random from memory, not from the caches: their entries
 // for a batch are copied out while that table alone is being read.
 constexpr uint64_t kStagedOutputs = uint64_t{512} << 10;
-constexpr size_t kStageSlack = 32;
 
 }  // namespace
 
@@ -42,7 +41,7 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
     const SymbolOutputs& outputs = *slot.outputs;
     const bool staged = outputs.borrowed() || outputs.entries() * outputs.stride() > kStagedOutputs;
     batch.stagedAt.push_back(staged ? total : SIZE_MAX);
-    total += staged ? kBatch * outputs.width() + kStageSlack : 0;
+    total += staged ? kBatch * outputs.width() + SymbolOutputs::kStageSlack : 0;
   }
   batch.staging.assign(total, 0);
   for (size_t l = 0; l < layout_.size(); ++l) {

@@ -38,7 +38,6 @@ std::unique_ptr<SymbolOutputs> SymbolOutputs::Borrow(const char* first, uint64_t
   outputs->stride_ = stride;
   outputs->fixed_ = !flagged;
   outputs->borrowed_ = true;
-  outputs->flagged_ = flagged;
   outputs->valueWidth_ = valueWidth;
   outputs->zero_ = outputs->null_;
   outputs->first_ = first + 1;
@@ -47,7 +46,7 @@ std::unique_ptr<SymbolOutputs> SymbolOutputs::Borrow(const char* first, uint64_t
 }
 
 size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
-  if (!borrowed_ || !flagged_) {
+  if (!borrowed_ || fixed_) {
     const std::string_view entry = bytes(e);
     memcpy(to, entry.data(), entry.size());
     return entry.size();
@@ -63,7 +62,7 @@ size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
 
 void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) const {
   const size_t w = width();
-  if (borrowed_ && flagged_) {
+  if (borrowed_ && !fixed_) {  // a nullable field's
     const auto value = static_cast<char>(valueWidth_ + 1);
     for (uint64_t r = 0; r < n; ++r, stage += w) {
       if (entries[r] == null_) {
@@ -79,8 +78,8 @@ void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) c
   for (uint64_t r = 0; r < n; ++r, stage += w) {
     if (w <= 16) {
       memcpy(stage, entries[r], 16);
-    } else if (w <= 32) {
-      memcpy(stage, entries[r], 32);
+    } else if (w <= kStageSlack) {
+      memcpy(stage, entries[r], kStageSlack);
     } else {
       memcpy(stage, entries[r], w);
     }

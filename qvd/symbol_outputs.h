@@ -30,6 +30,8 @@ class SymbolOutputs {
   static constexpr size_t kMaxWidth = 62;
   // Readable bytes after the last entry, for copies of a fixed size.
   static constexpr size_t kSlack = 64;
+  // Bytes Stage may write after the last staged entry.
+  static constexpr size_t kStageSlack = 32;
 
   // Room for `entries` entries, appended in order, in at most `maxBytes` bytes.
   explicit SymbolOutputs(uint64_t entries, uint64_t maxBytes = UINT64_MAX)
@@ -66,7 +68,7 @@ class SymbolOutputs {
   // The distance between entries, and the bytes each holds (a length byte included; a borrowed
   // nullable field's entries as Stage makes them).
   size_t stride() const { return stride_; }
-  size_t width() const { return !borrowed_ ? stride_ : flagged_ ? valueWidth_ + 2 : valueWidth_; }
+  size_t width() const { return !borrowed_ ? stride_ : fixed_ ? valueWidth_ : valueWidth_ + 2; }
   bool borrowed() const { return borrowed_; }
   size_t valueWidth() const { return valueWidth_; }
   bool clean() const { return marks_.empty(); }
@@ -84,8 +86,8 @@ class SymbolOutputs {
   size_t CopyEntry(uint64_t e, char* to) const;
   // Copies the entries at `entries[0, n)`, each at(e) of some entry e, to `stage` one after the
   // other, width() bytes each: as they lie, or for a borrowed nullable field's, a length byte and
-  // a flag byte added. The stage has 32 bytes to spare at its end, and so do the entries: a fixed
-  // 8, 16 or 32 bytes are copied where they fit.
+  // a flag byte added. The stage has kStageSlack bytes to spare at its end, and the entries as
+  // many readable after them: a fixed 8, 16 or 32 bytes are copied where they fit.
   void Stage(const char* const* entries, uint64_t n, char* stage) const;
 
  private:
@@ -101,7 +103,6 @@ class SymbolOutputs {
   size_t stride_ = 0;
   bool fixed_ = true;
   bool borrowed_ = false;
-  bool flagged_ = false;         // borrowed entries take a flag byte first
   size_t valueWidth_ = 0;        // borrowed entries' bytes
   const char* zero_ = nullptr;   // entry 0
   const char* first_ = nullptr;  // entry 1

@@ -96,9 +96,7 @@ uint64_t DateTimeTypeTraits<datetime>::ReadQvdSymbolsAsStream(const char* symbol
                                                               size_t symbolSize, uint64_t n,
                                                               const QvdFieldMetadata& field,
                                                               char* values) const {
-  const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
-                       : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt
-                                                                   : 0;
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
   const int64_t epoch = EpochOf(field);
   uint64_t i = 0;
   for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {

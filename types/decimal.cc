@@ -149,9 +149,7 @@ uint64_t DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbolsAsStream(cons
                                                                             uint64_t n,
                                                                             const QvdFieldMetadata&,
                                                                             char* values) const {
-  const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
-                       : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt
-                                                                   : 0;
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
   if (streamWidth_ != 8 || scale_ > 15) {
     return 0;
   }

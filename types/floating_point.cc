@@ -88,9 +88,7 @@ uint64_t FloatingPointTypeTraits<double>::ReadQvdSymbolsAsStream(const char* sym
                                                                  size_t symbolSize, uint64_t n,
                                                                  const QvdFieldMetadata&,
                                                                  char* values) const {
-  const uint8_t kind = symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble
-                       : symbolSize == qvd_symbol::kIntSymbolSize  ? qvd::kSymbolInt
-                                                                   : 0;
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
   uint64_t i = 0;
   for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
     double v;

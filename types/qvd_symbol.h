@@ -18,6 +18,13 @@ namespace orv::qvd_symbol {
 inline constexpr size_t kIntSymbolSize = 1 + 4;
 inline constexpr size_t kDoubleSymbolSize = 1 + 8;
 
+// The plain number kind (1 or 2) whose symbols take `size` bytes; 0 for any other size.
+inline constexpr uint8_t NumberKindOfSize(size_t size) {
+  return size == kDoubleSymbolSize ? qvd::kSymbolDouble
+         : size == kIntSymbolSize  ? qvd::kSymbolInt
+                                   : 0;
+}
+
 // Day numbers count from 1899-12-30, or from 1970-01-01 for times of day and durations.
 inline constexpr int64_t kDayEpoch = DaysFromCivil(1899, 12, 30);
 inline constexpr int64_t kUnixDayEpoch = 0;
