@@ -125,7 +125,7 @@ void RowDecoder<Offset>::DecideFilters() {
     const Slot& slot = slots_[filter.slot];
     const auto symbols = static_cast<int64_t>(slot.table->metadata().noOfSymbols);
     for (int64_t s = slot.field->nullable() ? -1 : 0; s < symbols; ++s) {
-      if (ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
+      if (ConvertSymbol(*slot.table, *slot.field, s, conversion_)) {
         filter.filter->Decide(s, *slot.field);
       }
     }

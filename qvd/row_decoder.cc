@@ -13,6 +13,11 @@ namespace {
 // Rows name their symbols in any order: the symbols of a row this far ahead start loading.
 constexpr uint64_t kAhead = 4;
 
+SymbolConversion ForRows(SymbolConversion conversion, uint64_t rows) {
+  conversion.rows = rows;
+  return conversion;
+}
+
 }  // namespace
 
 template <typename Offset>
@@ -25,6 +30,7 @@ RowDecoder<Offset>::RowDecoder(const DecoderSetup& setup)
       recordByteSize_(setup.table->recordByteSize),
       skipRows_(std::min(setup.options->firstRecord, setup.table->noOfRecords)),
       rowsToRead_(setup.table->noOfRecords - skipRows_),
+      conversion_(ForRows(setup.options->conversion, rowsToRead_)),
       tables_(setup.fields->size()),
       outputs_(setup.fields->size()),
       settled_(setup.fields->size()),
@@ -315,7 +321,7 @@ Status RowDecoder<Offset>::PieceFromCache(size_t k, int64_t s, Piece& piece) {
   if (made.at == UINT64_MAX) {
     ORV_RETURN_IF_ERROR(Convert(slots_[k], s));
     CheckValue(slots_[k].layoutIndex);
-    e.Keep(made, *slots_[k].field, options_.conversion.textOutput, capture_, captured_);
+    e.Keep(made, *slots_[k].field, conversion_.textOutput, capture_, captured_);
   }
   piece = {e.bytes.data() + made.at, made.size};
   return Status::Ok();
@@ -328,7 +334,7 @@ void RowDecoder<Offset>::WriteRow(BufferedFileOutput& output) const {
     if (piece.bytes != nullptr) {
       output.WriteSmall(piece.bytes, piece.size);
     } else {
-      WriteCurrent(layout_[l], options_.conversion.textOutput, output);
+      WriteCurrent(layout_[l], conversion_.textOutput, output);
     }
   }
 }
@@ -337,7 +343,7 @@ void RowDecoder<Offset>::WriteRow(BufferedFileOutput& output) const {
 
 template <typename Offset>
 Status RowDecoder<Offset>::Convert(const Slot& slot, int64_t s) {
-  if (!ConvertSymbol(*slot.table, *slot.field, s, options_.conversion)) {
+  if (!ConvertSymbol(*slot.table, *slot.field, s, conversion_)) {
     return watchLost_ && FileMapping::AnyLost() ? LostTable() : FieldFailure(*slot.field);
   }
   return Status::Ok();
@@ -374,7 +380,7 @@ void RowDecoder<Offset>::WarnOutput(size_t layoutIndex) {
 
 template <typename Offset>
 void RowDecoder<Offset>::CheckValue(size_t layoutIndex) {
-  if (options_.conversion.checkOutput && !reported_[layoutIndex] &&
+  if (conversion_.checkOutput && !reported_[layoutIndex] &&
       layout_[layoutIndex].FindOutputErrors()) {
     WarnOutput(layoutIndex);
   }

@@ -219,6 +219,7 @@ class RowDecoder final : public RowDecoderBase {
   uint64_t recordByteSize_;
   uint64_t skipRows_;
   uint64_t rowsToRead_;
+  const SymbolConversion conversion_;  // the options', for these rows
 
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
   std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field

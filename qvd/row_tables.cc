@@ -92,8 +92,7 @@ template <typename Offset>
 Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare) {
   ORV_RETURN_IF_ERROR(ScanTable(j));
   if (WantsOutputs(j)) {
-    outputs_[j] =
-        MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], options_.conversion);
+    outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_);
     KeepOutputs(j, spare);
   }
   return Status::Ok();
@@ -128,8 +127,14 @@ void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks
     settling.Done(j);
     return;
   }
+  if (auto lent = LendSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_)) {
+    outputs_[j] = std::move(lent);  // printed as the rows name them: nothing to make in parts
+    KeepOutputs(j, nullptr);
+    settling.Done(j);
+    return;
+  }
   MakeSymbolOutputsInParts(pool, static_cast<size_t>(parts), *tables_[j], layout_,
-                           *(*setup_.binding)[j], options_.conversion,
+                           *(*setup_.binding)[j], conversion_,
                            [this, j, &settling](std::unique_ptr<SymbolOutputs> outputs) {
                              outputs_[j] = std::move(outputs);
                              KeepOutputs(j, nullptr);
@@ -144,7 +149,7 @@ void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks
 template <typename Offset>
 uint64_t RowDecoder<Offset>::PartsOf(size_t j, unsigned threads) const {
   constexpr uint64_t kPartSymbols = 65536;
-  if (!options_.conversion.textOutput) {
+  if (!conversion_.textOutput) {
     return 1;
   }
   auto large = [this](size_t k) {

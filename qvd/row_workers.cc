@@ -114,8 +114,8 @@ bool RowDecoder<Offset>::WorkerPiece(size_t k, int64_t s, WorkerState& state) co
     piece = {e.bytes.data() + e.symbols[entry].at, e.symbols[entry].size};
     return true;
   }
-  if (!ConvertSymbol(*slot.table, field, s, options_.conversion) ||
-      (options_.conversion.checkOutput && field.FindOutputErrors())) {
+  if (!ConvertSymbol(*slot.table, field, s, conversion_) ||
+      (conversion_.checkOutput && field.FindOutputErrors())) {
     return false;
   }
   if (e.symbols.empty()) {
@@ -123,8 +123,7 @@ bool RowDecoder<Offset>::WorkerPiece(size_t k, int64_t s, WorkerState& state) co
     return true;
   }
   Made& made = e.symbols[entry];
-  const char* at =
-      e.Keep(made, field, options_.conversion.textOutput, state.capture, state.captured);
+  const char* at = e.Keep(made, field, conversion_.textOutput, state.capture, state.captured);
   piece = {at, made.size};
   return true;
 }
@@ -136,7 +135,7 @@ void RowDecoder<Offset>::WriteWorkerRow(WorkerState& state, BufferedFileOutput& 
     if (piece.bytes != nullptr) {
       output.WriteSmall(piece.bytes, piece.size);
     } else {
-      WriteCurrent(state.layout[l], options_.conversion.textOutput, output);
+      WriteCurrent(state.layout[l], conversion_.textOutput, output);
     }
   }
 }

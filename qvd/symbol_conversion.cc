@@ -50,32 +50,6 @@ bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64
   return outputs.AppendValues(values.data(), read, width, field.nullable());
 }
 
-// The outputs of a large table whose every symbol's payload already is its value's binary output
-// (an int table's 5-byte integers for an int field, say; a nullable field's flag byte is added as
-// the rows read them), borrowed from the table's bytes rather than copied; null where the table
-// isn't such a one.
-template <typename Offset>
-std::unique_ptr<SymbolOutputs> BorrowPlainNumbers(const SymbolTable<Offset>& table,
-                                                  const TypeTraits& field,
-                                                  const SymbolConversion& conversion) {
-  const uint64_t size = table.uniformSize();
-  const uint64_t symbols = table.metadata().noOfSymbols;
-  const char* bytes = table.uniformBytes();
-  const uint8_t kind = field.PlainQvdSymbolKind(size);
-  if (conversion.textOutput || conversion.checkOutput || conversion.nullText || bytes == nullptr ||
-      kind == 0 || field.StreamValueWidth() + 1 != size || symbols < conversion.leastBorrowed ||
-      symbols > table.length() / size || table.length() != symbols * size ||
-      table.readableAfter() < SymbolOutputs::kSlack) {
-    return nullptr;
-  }
-  for (uint64_t s = 0; s < symbols; ++s) {
-    if (static_cast<uint8_t>(bytes[s * size]) != kind) {
-      return nullptr;
-    }
-  }
-  return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
-}
-
 // Appends the outputs of entries [first, last) (entry e: symbol e - 1, 0: null) to `outputs`;
 // false when one can't be kept.
 template <typename Offset>
@@ -168,9 +142,38 @@ struct PartedOutputs {
 }  // namespace
 
 template <typename Offset>
+std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,
+                                                 const TypeTraits& field,
+                                                 const SymbolConversion& conversion) {
+  const uint64_t size = table.uniformSize();
+  const uint64_t symbols = table.metadata().noOfSymbols;
+  const char* bytes = table.uniformBytes();
+  const uint8_t kind = field.PlainQvdSymbolKind(size);
+  TypeTraits::AffixedPrinting printing;
+  if (bytes == nullptr || kind == 0 || field.StreamValueWidth() + 1 != size ||
+      symbols < conversion.leastBorrowed || symbols > table.length() / size ||
+      table.length() != symbols * size || table.readableAfter() < SymbolOutputs::kSlack ||
+      (conversion.textOutput
+           ? symbols < conversion.rows / 2 || !field.PrintsAffixed(printing) ||
+                 (conversion.checkOutput && field.nullable() && field.findOutputNullErrors())
+           : conversion.checkOutput || conversion.nullText)) {
+    return nullptr;
+  }
+  for (uint64_t s = 0; s < symbols; ++s) {
+    if (static_cast<uint8_t>(bytes[s * size]) != kind) {
+      return nullptr;
+    }
+  }
+  if (conversion.textOutput) {
+    return SymbolOutputs::BorrowPrinted(bytes, symbols, size, size - 1, field, std::move(printing));
+  }
+  return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
+}
+
+template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
                                                  const SymbolConversion& conversion) {
-  if (auto borrowed = BorrowPlainNumbers(table, field, conversion)) {
+  if (auto borrowed = LendSymbolOutputs(table, field, conversion)) {
     return borrowed;
   }
   const uint64_t entries = table.metadata().noOfSymbols + 1;
@@ -207,6 +210,8 @@ void MakeSymbolOutputsInParts(TaskPool& pool, size_t parts, SymbolTable<Offset>&
 }
 
 #define ORV_SYMBOL_CONVERSION(Offset)                                                          \
+  template std::unique_ptr<SymbolOutputs> LendSymbolOutputs(                                   \
+      const SymbolTable<Offset>&, const TypeTraits&, const SymbolConversion&);                 \
   template std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>&, TypeTraits&, \
                                                             const SymbolConversion&);          \
   template void MakeSymbolOutputsInParts(                                                      \

@@ -25,6 +25,9 @@ struct SymbolConversion {
   bool checkOutput = false;
   uint64_t leastBorrowed =
       65536;  // smaller tables are copied even where they could lend (tests: 1)
+  // The rows that will name the symbols: text is printed as the rows name them only where each
+  // symbol is named about once (half as many symbols as rows at least).
+  uint64_t rows = 0;
 };
 
 // Makes symbol s (-1: null) the current value of `field`; false when the symbol is missing or
@@ -61,6 +64,16 @@ inline bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t
 // symbols.
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
+                                                 const SymbolConversion& conversion);
+
+// The outputs of a large table whose every symbol's payload is a plain value (an int table's
+// 5-byte integers for an int field, say), borrowed from the table's bytes: binary outputs are the
+// payloads themselves (a nullable field's flag byte added as the rows read them), text outputs the
+// payloads printed as the rows name them. Null where the table isn't such a one. `field` must
+// outlive the outputs.
+template <typename Offset>
+std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,
+                                                 const TypeTraits& field,
                                                  const SymbolConversion& conversion);
 
 // As MakeSymbolOutputs for field `fieldIndex` of `layout`, in `parts` runs of symbols: this

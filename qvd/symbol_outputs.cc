@@ -45,7 +45,37 @@ std::unique_ptr<SymbolOutputs> SymbolOutputs::Borrow(const char* first, uint64_t
   return outputs;
 }
 
+std::unique_ptr<SymbolOutputs> SymbolOutputs::BorrowPrinted(const char* first, uint64_t symbols,
+                                                            size_t stride, size_t valueWidth,
+                                                            const TypeTraits& field,
+                                                            TypeTraits::AffixedPrinting printing) {
+  const size_t width =
+      1 + std::max(printing.before.size() + field.LongestPlainText() + printing.after.size(),
+                   printing.null.size());
+  if (width > kMaxWidth || field.LongestPlainText() == 0) {
+    return nullptr;
+  }
+  auto outputs = Borrow(first, symbols, stride, valueWidth, true);
+  outputs->null_[0] = static_cast<char>(printing.null.size());
+  memcpy(outputs->null_ + 1, printing.null.data(), printing.null.size());
+  outputs->printer_ = &field;
+  outputs->printing_ = std::move(printing);
+  outputs->printWidth_ = width;
+  return outputs;
+}
+
 size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
+  if (printer_ != nullptr) {
+    char printed[kMaxWidth + kStageSlack];
+    const char* entry = at(e);
+    if (e != 0) {
+      printer_->PrintPlainValues(&entry, 1, printing_, printed, printWidth_);
+      entry = printed;
+    }
+    const auto size = static_cast<uint8_t>(entry[0]);
+    memcpy(to, entry + 1, size);
+    return size;
+  }
   if (!borrowed_ || fixed_) {
     const std::string_view entry = bytes(e);
     memcpy(to, entry.data(), entry.size());
@@ -62,6 +92,15 @@ size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
 
 void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) const {
   const size_t w = width();
+  if (printer_ != nullptr) {
+    printer_->PrintPlainValues(entries, n, printing_, stage, w);
+    for (uint64_t r = 0; r < n; ++r) {
+      if (entries[r] == null_) {
+        memcpy(stage + r * w, null_, w);
+      }
+    }
+    return;
+  }
   if (borrowed_ && !fixed_) {  // a nullable field's
     const auto value = static_cast<char>(valueWidth_ + 1);
     for (uint64_t r = 0; r < n; ++r, stage += w) {

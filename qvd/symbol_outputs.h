@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/large_allocator.h"
+#include "types/type_traits.h"
 
 namespace orv {
 
@@ -22,7 +23,8 @@ namespace orv {
 // Outputs may also borrow a symbol table's bytes where every symbol's payload is already its
 // value's output: at(s + 1) is then the valueWidth() bytes after symbol s's kind byte, stride()
 // apart. A nullable field's outputs put a flag byte first (0; 1 alone for null), so their entries
-// are made by CopyEntry or Stage, and at(0) only marks the null.
+// are made by CopyEntry or Stage, and at(0) only marks the null. Text outputs may borrow such
+// bytes too: CopyEntry and Stage then print the values as rows name them.
 class SymbolOutputs {
  public:
   enum Mark : uint8_t { kClean = 0, kUnreadable = 1, kBreaksText = 2 };
@@ -41,6 +43,14 @@ class SymbolOutputs {
   // `flagged`. The bytes must outlive the outputs and have kSlack readable bytes after them.
   static std::unique_ptr<SymbolOutputs> Borrow(const char* first, uint64_t symbols, size_t stride,
                                                size_t valueWidth, bool flagged);
+
+  // As Borrow, for entries printed as `field` prints them (see TypeTraits::PrintPlainValues), with
+  // the null entry `printing.null`; null where an entry could be longer than kMaxWidth. The field
+  // must outlive the outputs too.
+  static std::unique_ptr<SymbolOutputs> BorrowPrinted(const char* first, uint64_t symbols,
+                                                      size_t stride, size_t valueWidth,
+                                                      const TypeTraits& field,
+                                                      TypeTraits::AffixedPrinting printing);
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
   bool Append(std::string_view bytes, Mark mark);
@@ -68,7 +78,12 @@ class SymbolOutputs {
   // The distance between entries, and the bytes each holds (a length byte included; a borrowed
   // nullable field's entries as Stage makes them).
   size_t stride() const { return stride_; }
-  size_t width() const { return !borrowed_ ? stride_ : fixed_ ? valueWidth_ : valueWidth_ + 2; }
+  size_t width() const {
+    return printer_ != nullptr ? printWidth_
+           : !borrowed_        ? stride_
+           : fixed_            ? valueWidth_
+                               : valueWidth_ + 2;
+  }
   bool borrowed() const { return borrowed_; }
   size_t valueWidth() const { return valueWidth_; }
   bool clean() const { return marks_.empty(); }
@@ -85,9 +100,9 @@ class SymbolOutputs {
   // Copies the bytes of entry e to `to` (room for kMaxWidth of them); returns their count.
   size_t CopyEntry(uint64_t e, char* to) const;
   // Copies the entries at `entries[0, n)`, each at(e) of some entry e, to `stage` one after the
-  // other, width() bytes each: as they lie, or for a borrowed nullable field's, a length byte and
-  // a flag byte added. The stage has kStageSlack bytes to spare at its end, and the entries as
-  // many readable after them: a fixed 8, 16 or 32 bytes are copied where they fit.
+  // other, width() bytes each: as they lie, printed, or for a borrowed nullable field's, a length
+  // byte and a flag byte added. The stage has kStageSlack bytes to spare at its end, and the
+  // entries as many readable after them: a fixed 8, 16 or 32 bytes are copied where they fit.
   void Stage(const char* const* entries, uint64_t n, char* stage) const;
 
  private:
@@ -103,11 +118,14 @@ class SymbolOutputs {
   size_t stride_ = 0;
   bool fixed_ = true;
   bool borrowed_ = false;
-  size_t valueWidth_ = 0;        // borrowed entries' bytes
-  const char* zero_ = nullptr;   // entry 0
-  const char* first_ = nullptr;  // entry 1
-  ptrdiff_t step_ = 0;           // stride_, signed
-  char null_[kSlack] = {1, 1};   // a borrowed nullable field's null, as Stage makes it
+  size_t valueWidth_ = 0;                // borrowed entries' bytes
+  const char* zero_ = nullptr;           // entry 0
+  const char* first_ = nullptr;          // entry 1
+  ptrdiff_t step_ = 0;                   // stride_, signed
+  char null_[kSlack] = {1, 1};           // a borrowed nullable field's null, as Stage makes it
+  const TypeTraits* printer_ = nullptr;  // prints borrowed entries
+  TypeTraits::AffixedPrinting printing_;
+  size_t printWidth_ = 0;
   LargeBuffer buffer_;
   std::vector<uint8_t> marks_;
 };

@@ -27,6 +27,19 @@ const char* ReadDouble(const char* text, double& value) {
   return end;
 }
 
+// Delimited text keeps 17 significant digits; CSV the shortest text that reads back as the value.
+char* FormatDelimitedDouble(const char* value, char* out) {
+  double v;
+  memcpy(&v, value, sizeof v);
+  return std::to_chars(out, out + 32, v, std::chars_format::general, 17).ptr;
+}
+
+char* FormatCsvDouble(const char* value, char* out) {
+  double v;
+  memcpy(&v, value, sizeof v);
+  return FormatShortestDouble(v, out);
+}
+
 }  // namespace
 
 bool ParseDoubleText(const char* text, double& value) {
@@ -48,13 +61,19 @@ int FloatingPointTypeTraits<double>::Parse(IFileInput& input, size_t& size, bool
 
 std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, size_t,
                                                              char* scratch) const {
-  double v;
-  memcpy(&v, value, sizeof v);
-  // Delimited text keeps 17 significant digits; CSV the shortest text that reads back as v.
-  char* end = csvText()
-                  ? FormatShortestDouble(v, scratch)
-                  : std::to_chars(scratch, scratch + 64, v, std::chars_format::general, 17).ptr;
+  const auto* bytes = static_cast<const char*>(value);
+  char* end = csvText() ? FormatCsvDouble(bytes, scratch) : FormatDelimitedDouble(bytes, scratch);
   return {scratch, static_cast<size_t>(end - scratch)};
+}
+
+void FloatingPointTypeTraits<double>::PrintPlainValues(const char* const* values, uint64_t n,
+                                                       const AffixedPrinting& printing, char* out,
+                                                       size_t width) const {
+  if (csvText()) {
+    PrintAffixedValues(values, n, printing, out, width, FormatCsvDouble);
+  } else {
+    PrintAffixedValues(values, n, printing, out, width, FormatDelimitedDouble);
+  }
 }
 
 }  // namespace orv

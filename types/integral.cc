@@ -40,11 +40,26 @@ int IntegralTypeTraits<int>::Parse(IFileInput& input, size_t& size, bool recordF
   return ParseWith(input, size, recordFormat, ParseIntText);
 }
 
+namespace {
+
+char* FormatInt(const char* value, char* out) {
+  int32_t v;
+  memcpy(&v, value, sizeof v);
+  return std::to_chars(out, out + 16, v).ptr;
+}
+
+}  // namespace
+
 std::string_view IntegralTypeTraits<int>::FormatText(const void* value, size_t,
                                                      char* scratch) const {
-  int v;
-  memcpy(&v, value, sizeof v);
-  return {scratch, static_cast<size_t>(std::to_chars(scratch, scratch + 16, v).ptr - scratch)};
+  return {scratch,
+          static_cast<size_t>(FormatInt(static_cast<const char*>(value), scratch) - scratch)};
+}
+
+void IntegralTypeTraits<int>::PrintPlainValues(const char* const* values, uint64_t n,
+                                               const AffixedPrinting& printing, char* out,
+                                               size_t width) const {
+  PrintAffixedValues(values, n, printing, out, width, FormatInt);
 }
 
 }  // namespace orv

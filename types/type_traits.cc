@@ -232,6 +232,28 @@ void TypeTraits::PrintNull(BufferedFileOutput& output) const {
   output.Write(separator_, separatorLength_);
 }
 
+bool TypeTraits::PrintsAffixed(AffixedPrinting& printing) const {
+  const std::string alphabet = TextAlphabet();
+  if (alphabet.find('0') == std::string::npos || (textMayBreak_ && !csvOutputDelimiter_)) {
+    return false;
+  }
+  auto printed = [](const auto& print) {
+    std::string bytes;
+    BufferedFileOutput output(&bytes);
+    print(output);
+    output.flush();
+    return bytes;
+  };
+  const std::string zero = printed([this](BufferedFileOutput& o) { PrintText(o, "0"); });
+  const std::string all = printed([&](BufferedFileOutput& o) { PrintText(o, alphabet); });
+  printing.null = printed([this](BufferedFileOutput& o) { PrintNull(o); });
+  const size_t at = zero.find('0');
+  printing.before = zero.substr(0, at);
+  printing.after = zero.substr(at + 1);
+  // Each byte of the alphabet printed as itself, within the same affixes, holds for every text.
+  return all == printing.before + alphabet + printing.after;
+}
+
 void TypeTraits::Print(BufferedFileOutput& output) const {
   if (IsNull()) {
     PrintNull(output);

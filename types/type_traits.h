@@ -10,6 +10,7 @@
 #include <unicode/uversion.h>
 
 #include <cstdint>
+#include <cstring>
 #include <locale>
 #include <memory>
 #include <optional>
@@ -231,6 +232,23 @@ class TypeTraits {
   // True when the current value, printed, would contain the field's separator or the record
   // separator outside quotes, so that the text could not be read back.
   virtual bool FindOutputErrors() const;
+  // How the field prints where every text over TextAlphabet() prints alike: `before`, the text,
+  // then `after`, none of them able to break the text stream; a null prints as `null`.
+  struct AffixedPrinting {
+    std::string before;
+    std::string after;
+    std::string null;
+  };
+  // False where the printed bytes depend on the text otherwise (quotes doubled, CSV quoting).
+  bool PrintsAffixed(AffixedPrinting& printing) const;
+  // Prints the values of n plain QVD symbols (see PlainQvdSymbolKind: the bytes after each kind
+  // byte, at values[r]) as the field prints them, each at out + r × width: a length byte, then
+  // `before`, the text and `after`. The text takes at most LongestPlainText() bytes, and `out`
+  // has 32 bytes to spare after the last entry. Only for types with plain symbols.
+  virtual void PrintPlainValues(const char* const* /*values*/, uint64_t /*n*/,
+                                const AffixedPrinting& /*printing*/, char* /*out*/,
+                                size_t /*width*/) const {}
+  virtual size_t LongestPlainText() const { return 0; }
   bool findOutputNullErrors() const;
 
   // --- Comparison -------------------------------------------------------------------------------
@@ -305,6 +323,20 @@ class TypeTraits {
   void setStatus(int status) { status_ = status; }
   void PrintText(BufferedFileOutput& output, std::string_view text) const;
   void PrintNull(BufferedFileOutput& output) const;
+  // PrintPlainValues with `format(value, to)` writing a value's text at `to` and returning its end.
+  template <typename Format>
+  static void PrintAffixedValues(const char* const* values, uint64_t n,
+                                 const AffixedPrinting& printing, char* out, size_t width,
+                                 Format format) {
+    const std::string_view before = printing.before;
+    const std::string_view after = printing.after;
+    for (uint64_t r = 0; r < n; ++r, out += width) {
+      memcpy(out + 1, before.data(), before.size());
+      char* end = format(values[r], out + 1 + before.size());
+      memcpy(end, after.data(), after.size());
+      out[0] = static_cast<char>(end + after.size() - (out + 1));
+    }
+  }
 
   const void* value_ = nullptr;
   size_t valueLength_ = 0;

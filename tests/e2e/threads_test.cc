@@ -224,8 +224,8 @@ TEST(Threads, DrawoffReportsTheFirstBadTableForEveryCount) {
 }
 
 // A large table of plain ints and one of plain doubles for a nullable field, read where the file
-// holds them: the records are those of the symbols (and nulls), and a row past the tables is
-// reported at its record for every count.
+// holds them: the records, and the lines of text and CSV, are those of the symbols (and nulls),
+// and a row past the tables is reported at its record for every count.
 TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
   constexpr uint32_t kSymbols = 70000;
   std::string ints;
@@ -237,10 +237,12 @@ TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
   ScratchDir dir;
   for (const std::optional<uint32_t> badRow : {std::optional<uint32_t>(), {60001u}}) {
     std::string rows;
-    std::string expected;
-    size_t written = std::string::npos;  // the output's bytes before the bad row
+    std::string expected[3] = {"", "", "n,d\n"};  // binary, text, CSV
+    size_t written[3] = {};                       // the output's bytes before the bad row
     for (uint32_t r = 0; r < 90000; ++r) {
-      written = r == badRow ? expected.size() : written;
+      for (int m = 0; m < 3 && r == badRow; ++m) {
+        written[m] = expected[m].size();
+      }
       const uint32_t n = r == badRow ? kSymbols : (r * 31) % kSymbols;
       const uint32_t d = r % kSymbols;
       const bool null = r % 7 == 3;
@@ -248,21 +250,29 @@ TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
       for (int b = 0; b < 5; ++b) {
         rows += static_cast<char>(bits >> (8 * b));
       }
-      expected += LittleEndian(static_cast<int32_t>(n * 7919)) +
-                  (null ? std::string(1, '\1') : std::string(1, '\0') + LittleEndian(d * 0.5));
+      expected[0] += LittleEndian(static_cast<int32_t>(n * 7919)) +
+                     (null ? std::string(1, '\1') : std::string(1, '\0') + LittleEndian(d * 0.5));
+      const std::string line = std::to_string(static_cast<int32_t>(n * 7919)) + "," +
+                               (null ? "" : std::to_string(d / 2) + (d % 2 ? ".5" : "")) + "\n";
+      expected[1] += line;
+      expected[2] += line;
     }
     WriteFileBytes(dir / "plain.qvd", QvdTable({QvdField("n", 0, 17, 0, ints, kSymbols),
                                                 QvdField("d", 17, 17, -2, doubles, kSymbols)},
                                                5, rows)
                                           .Bytes());
-    for (const char* threads : {"1", "3"}) {
-      SCOPED_TRACE(::testing::Message() << threads << " " << badRow.has_value());
-      const ProgramResult run = Shell(dir, std::string("$B/drawoff --threads=") + threads +
-                                               " -i plain.qvd -d 'n int; d double nullable'");
-      EXPECT_EQ(run.status, badRow ? 20 : 0) << run.err;
-      EXPECT_TRUE(run.out == expected.substr(0, written));
-      if (badRow) {
-        EXPECT_EQ(FailMessage(run.err), "Field reading failed: 'n' (record no. 60002).");
+    const char* modes[3] = {"", " -y", " --csv"};
+    for (int m = 0; m < 3; ++m) {
+      for (const char* threads : {"1", "3"}) {
+        SCOPED_TRACE(::testing::Message() << threads << modes[m] << " " << badRow.has_value());
+        const ProgramResult run =
+            Shell(dir, std::string("$B/drawoff --threads=") + threads + modes[m] +
+                           " -i plain.qvd -d 'n int; d double nullable'");
+        EXPECT_EQ(run.status, badRow ? 20 : 0) << run.err;
+        EXPECT_TRUE(run.out == expected[m].substr(0, badRow ? written[m] : std::string::npos));
+        if (badRow) {
+          EXPECT_EQ(FailMessage(run.err), "Field reading failed: 'n' (record no. 60002).");
+        }
       }
     }
   }

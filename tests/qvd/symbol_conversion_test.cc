@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/drawoff/qvd_builder.h"
+#include "types/csv_text.h"
 #include "types/type_traits_parser.h"
 
 namespace orv {
@@ -45,19 +47,28 @@ struct Table {
   SymbolTable<uint32_t> table;
 };
 
-// The binary outputs of the table of `symbols` for the one field of `definition`; `table` must
+// The outputs of the table for the first field of `definition`, made into `layout` (prepared
+// unless it already holds fields, whose settings then stand); the table and the layout must
 // outlive them.
-std::unique_ptr<SymbolOutputs> Convert(Table& t, const char* definition) {
+std::unique_ptr<SymbolOutputs> Convert(Table& t, const char* definition,
+                                       TypeTraitsCollection& layout,
+                                       const SymbolConversion& conversion) {
   SymbolTable<uint32_t>& table = t.table;
   MemoryInput input(t.bytes.data(), t.bytes.size());
   LargeBuffer spare;
-  TypeTraitsCollection layout;
   if (!table.LoadInMemory(input, false, spare).ok() ||
-      TypeTraitsParser::ParseInlineFields(definition, layout)) {
+      (layout.size() == 0 && TypeTraitsParser::ParseInlineFields(definition, layout))) {
     return nullptr;
   }
   layout.Prepare();
-  return MakeSymbolOutputs(table, layout[0], SymbolConversion());
+  return MakeSymbolOutputs(table, layout[0], conversion);
+}
+
+// The binary outputs of the table of `symbols` for the one field of `definition`; `table` must
+// outlive them.
+std::unique_ptr<SymbolOutputs> Convert(Table& t, const char* definition) {
+  TypeTraitsCollection layout;
+  return Convert(t, definition, layout, SymbolConversion());
 }
 
 std::unique_ptr<SymbolOutputs> Convert(const std::vector<std::string>& symbols,
@@ -214,6 +225,92 @@ TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
         ASSERT_EQ(std::string(entry, outputs->CopyEntry(e, entry)), expected) << s;
       }
     }
+  }
+}
+
+}  // namespace
+}  // namespace orv
+
+namespace orv {
+namespace {
+
+// Text outputs borrowed from a table of plain numbers print each entry, as a row names it, as
+// printing each symbol up front would; a field whose printing depends on the text (CSV quoting,
+// a quote or separator that a number may hold), a null that would break the text, or rows that
+// name each symbol many times take the table printed up front.
+TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
+  const double kNan = std::numeric_limits<double>::quiet_NaN();
+  const double kInf = std::numeric_limits<double>::infinity();
+  const std::vector<double> specials = {
+      -0.0, 5e-324, 1e16, 9999999999999998, 1e-5, 0.0001, -1.2345678901234567e-300, kInf, -kInf,
+      kNan, 0.1,    1e300};
+  struct Case {
+    const char* definition;
+    void (*setUp)(TypeTraitsCollection&);
+    uint64_t rows;
+    bool printed;
+  } cases[] = {
+      {"a int; b int", nullptr, 2000, true},
+      {"a double nullable", nullptr, 0, true},
+      {"a double; b int", [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ';'); }, 0, true},
+      {"a int nullable", [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ','); }, 0, true},
+      {"a double", [](TypeTraitsCollection& l) { l[0].SetQuote('\''); }, 0, true},
+      {"a int", nullptr, 2002, false},
+      {"a double; b int", [](TypeTraitsCollection& l) { ApplyCsvOutput(l, '.'); }, 0, false},
+      {"a int", [](TypeTraitsCollection& l) { l[0].SetQuote('1'); }, 0, false},
+      {"a int; b int", [](TypeTraitsCollection& l) { l[0].SetSeparator("-"); }, 0, false},
+      {"a double nullable", [](TypeTraitsCollection& l) { l[0].AddNullToken("x\ny"); }, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.definition + std::string(" ") + std::to_string(&c - cases));
+    const bool doubles = std::string(c.definition).starts_with("a double");
+    std::vector<std::string> symbols;
+    for (int i = 0; i < 1000; ++i) {
+      const int32_t integer = i == 7 ? INT32_MIN : i == 8 ? INT32_MAX : i * 30011 - 7;
+      symbols.push_back(!doubles                   ? IntSymbol(integer)
+                        : i < int(specials.size()) ? DoubleSymbol(specials[i])
+                                                   : DoubleSymbol(i * 0.1 - 30));
+    }
+    std::unique_ptr<Table> tables[2];
+    TypeTraitsCollection layout[2];
+    SymbolConversion conversion;
+    conversion.textOutput = conversion.checkOutput = true;
+    conversion.rows = c.rows;
+    std::unique_ptr<SymbolOutputs> outputs[2];
+    for (int lend = 0; lend < 2; ++lend) {
+      ASSERT_FALSE(TypeTraitsParser::ParseInlineFields(c.definition, layout[lend]));
+      layout[lend].Prepare();
+      if (c.setUp != nullptr) {
+        c.setUp(layout[lend]);
+      }
+      conversion.leastBorrowed = lend ? 1 : UINT64_MAX;
+      tables[lend] = std::make_unique<Table>(symbols, std::nullopt, 64);
+      outputs[lend] = Convert(*tables[lend], c.definition, layout[lend], conversion);
+      ASSERT_NE(outputs[lend], nullptr);
+    }
+    ASSERT_FALSE(outputs[0]->borrowed());
+    ASSERT_EQ(outputs[1]->borrowed(), c.printed);
+    if (!c.printed) {
+      continue;
+    }
+    // Every entry alone, then all of them staged in one go.
+    std::vector<const char*> entries;
+    std::string expected;
+    char entry[SymbolOutputs::kMaxWidth];
+    for (uint64_t e = layout[1][0].nullable() ? 0 : 1; e <= symbols.size(); ++e) {
+      EXPECT_EQ(outputs[1]->mark(e), SymbolOutputs::kClean);
+      ASSERT_EQ(std::string(entry, outputs[1]->CopyEntry(e, entry)), outputs[0]->bytes(e)) << e;
+      entries.push_back(outputs[1]->at(e));
+      expected += outputs[0]->bytes(e);
+    }
+    const size_t width = outputs[1]->width();
+    std::string stage(entries.size() * width + SymbolOutputs::kStageSlack, '\0');
+    outputs[1]->Stage(entries.data(), entries.size(), stage.data());
+    std::string staged;
+    for (size_t r = 0; r < entries.size(); ++r) {
+      staged.append(&stage[r * width + 1], static_cast<uint8_t>(stage[r * width]));
+    }
+    EXPECT_EQ(staged, expected);
   }
 }
 
