@@ -50,6 +50,31 @@ bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64
   return outputs.AppendValues(values.data(), read, width, field.nullable());
 }
 
+// Text outputs of a table of `symbols` symbols of `size` bytes at `bytes`, printed as the rows
+// name them: where the rows name each symbol about once, every symbol reads as a run would read
+// it, and the field prints every text of its type alike.
+std::unique_ptr<SymbolOutputs> LendToPrint(const char* bytes, uint64_t symbols, uint64_t size,
+                                           const QvdFieldMetadata& metadata,
+                                           const TypeTraits& field,
+                                           const SymbolConversion& conversion) {
+  constexpr uint64_t kRun = 4096;
+  TypeTraits::AffixedPrinting printing;
+  const size_t width = field.StreamValueWidth();
+  if (symbols < conversion.rows / 2 || field.LongestPlainText() == 0 ||
+      (width != 4 && width != 8) || !field.PrintsAffixed(printing) ||
+      (conversion.checkOutput && field.nullable() && field.findOutputNullErrors())) {
+    return nullptr;
+  }
+  std::vector<char> values(kRun * width);
+  for (uint64_t s = 0; s < symbols; s += kRun) {
+    const uint64_t n = std::min(kRun, symbols - s);
+    if (field.ReadQvdSymbolsAsStream(bytes + s * size, size, n, metadata, values.data()) != n) {
+      return nullptr;
+    }
+  }
+  return SymbolOutputs::BorrowPrinted(bytes, symbols, size, field, metadata, std::move(printing));
+}
+
 // Appends the outputs of entries [first, last) (entry e: symbol e - 1, 0: null) to `outputs`;
 // false when one can't be kept.
 template <typename Offset>
@@ -148,24 +173,23 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
   const uint64_t size = table.uniformSize();
   const uint64_t symbols = table.metadata().noOfSymbols;
   const char* bytes = table.uniformBytes();
+  if (bytes == nullptr || size == 0 || symbols < conversion.leastBorrowed ||
+      symbols > table.length() / size || table.length() != symbols * size ||
+      table.readableAfter() < SymbolOutputs::kSlack) {
+    return nullptr;
+  }
+  if (conversion.textOutput) {
+    return LendToPrint(bytes, symbols, size, table.metadata(), field, conversion);
+  }
   const uint8_t kind = field.PlainQvdSymbolKind(size);
-  TypeTraits::AffixedPrinting printing;
-  if (bytes == nullptr || kind == 0 || field.StreamValueWidth() + 1 != size ||
-      symbols < conversion.leastBorrowed || symbols > table.length() / size ||
-      table.length() != symbols * size || table.readableAfter() < SymbolOutputs::kSlack ||
-      (conversion.textOutput
-           ? symbols < conversion.rows / 2 || !field.PrintsAffixed(printing) ||
-                 (conversion.checkOutput && field.nullable() && field.findOutputNullErrors())
-           : conversion.checkOutput || conversion.nullText)) {
+  if (kind == 0 || field.StreamValueWidth() + 1 != size || conversion.checkOutput ||
+      conversion.nullText) {
     return nullptr;
   }
   for (uint64_t s = 0; s < symbols; ++s) {
     if (static_cast<uint8_t>(bytes[s * size]) != kind) {
       return nullptr;
     }
-  }
-  if (conversion.textOutput) {
-    return SymbolOutputs::BorrowPrinted(bytes, symbols, size, size - 1, field, std::move(printing));
   }
   return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
 }

@@ -46,19 +46,21 @@ std::unique_ptr<SymbolOutputs> SymbolOutputs::Borrow(const char* first, uint64_t
 }
 
 std::unique_ptr<SymbolOutputs> SymbolOutputs::BorrowPrinted(const char* first, uint64_t symbols,
-                                                            size_t stride, size_t valueWidth,
-                                                            const TypeTraits& field,
+                                                            size_t stride, const TypeTraits& type,
+                                                            const QvdFieldMetadata& field,
                                                             TypeTraits::AffixedPrinting printing) {
   const size_t width =
-      1 + std::max(printing.before.size() + field.LongestPlainText() + printing.after.size(),
+      1 + std::max(printing.before.size() + type.LongestPlainText() + printing.after.size(),
                    printing.null.size());
-  if (width > kMaxWidth || field.LongestPlainText() == 0) {
+  if (width > kMaxWidth || type.LongestPlainText() == 0) {
     return nullptr;
   }
-  auto outputs = Borrow(first, symbols, stride, valueWidth, true);
+  auto outputs = Borrow(first, symbols, stride, stride, true);
+  outputs->first_ = first;  // entries at the symbols' kind bytes
   outputs->null_[0] = static_cast<char>(printing.null.size());
   memcpy(outputs->null_ + 1, printing.null.data(), printing.null.size());
-  outputs->printer_ = &field;
+  outputs->printer_ = &type;
+  outputs->field_ = &field;
   outputs->printing_ = std::move(printing);
   outputs->printWidth_ = width;
   return outputs;
@@ -69,7 +71,7 @@ size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
     char printed[kMaxWidth + kStageSlack];
     const char* entry = at(e);
     if (e != 0) {
-      printer_->PrintPlainValues(&entry, 1, printing_, printed, printWidth_);
+      printer_->PrintPlainValues(&entry, 1, stride_, *field_, printing_, printed, printWidth_);
       entry = printed;
     }
     const auto size = static_cast<uint8_t>(entry[0]);
@@ -93,7 +95,7 @@ size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
 void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) const {
   const size_t w = width();
   if (printer_ != nullptr) {
-    printer_->PrintPlainValues(entries, n, printing_, stage, w);
+    printer_->PrintPlainValues(entries, n, stride_, *field_, printing_, stage, w);
     for (uint64_t r = 0; r < n; ++r) {
       if (entries[r] == null_) {
         memcpy(stage + r * w, null_, w);

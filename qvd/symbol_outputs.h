@@ -44,12 +44,14 @@ class SymbolOutputs {
   static std::unique_ptr<SymbolOutputs> Borrow(const char* first, uint64_t symbols, size_t stride,
                                                size_t valueWidth, bool flagged);
 
-  // As Borrow, for entries printed as `field` prints them (see TypeTraits::PrintPlainValues), with
-  // the null entry `printing.null`; null where an entry could be longer than kMaxWidth. The field
-  // must outlive the outputs too.
+  // Entries printed as `type` prints the symbols (see TypeTraits::PrintPlainValues) of a table
+  // of `symbols` symbols of `stride` bytes each, the first at `first`, with the null entry
+  // `printing.null`; at(s + 1) is symbol s. Null where an entry could be longer than kMaxWidth.
+  // The bytes, the type and `field` must outlive the outputs, and kSlack bytes after the table be
+  // readable.
   static std::unique_ptr<SymbolOutputs> BorrowPrinted(const char* first, uint64_t symbols,
-                                                      size_t stride, size_t valueWidth,
-                                                      const TypeTraits& field,
+                                                      size_t stride, const TypeTraits& type,
+                                                      const QvdFieldMetadata& field,
                                                       TypeTraits::AffixedPrinting printing);
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
@@ -124,6 +126,7 @@ class SymbolOutputs {
   ptrdiff_t step_ = 0;                   // stride_, signed
   char null_[kSlack] = {1, 1};           // a borrowed nullable field's null, as Stage makes it
   const TypeTraits* printer_ = nullptr;  // prints borrowed entries
+  const QvdFieldMetadata* field_ = nullptr;
   TypeTraits::AffixedPrinting printing_;
   size_t printWidth_ = 0;
   LargeBuffer buffer_;

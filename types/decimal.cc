@@ -178,6 +178,31 @@ uint64_t DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbolsAsStream(cons
   return i;
 }
 
+void DecimalTypeTraits<__int128, long, decimal>::PrintPlainValues(const char* const* symbols,
+                                                                  uint64_t n, size_t symbolSize,
+                                                                  const QvdFieldMetadata& field,
+                                                                  const AffixedPrinting& printing,
+                                                                  char* out, size_t width) const {
+  const DecimalTextSettings settings = TextSettings();
+  auto format = [&settings](int64_t value, char* to) {
+    char text[kDecimalTextCapacity];
+    const size_t length = FormatDecimalText(value, settings, text);
+    memcpy(to, text, length);
+    return to + length;
+  };
+  PrintAffixedValues<DecimalTypeTraits, int64_t>(*this, symbols, n, symbolSize, field, printing,
+                                                 out, width, format);
+}
+
+// Run values have 8 stream bytes, so none has more digits than the least of them.
+size_t DecimalTypeTraits<__int128, long, decimal>::LongestPlainText() const {
+  if (streamWidth_ != 8 || scale_ > 15) {
+    return 0;
+  }
+  char text[kDecimalTextCapacity];
+  return FormatDecimalText(INT64_MIN, TextSettings(), text);
+}
+
 bool DecimalTypeTraits<__int128, long, decimal>::AcceptStreamable(__int128 v, size_t& size) {
   if (streamWidth_ == 8 && (v < INT64_MIN || v > INT64_MAX)) {
     return false;  // its 8 stream bytes would hold another value

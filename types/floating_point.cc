@@ -28,16 +28,8 @@ const char* ReadDouble(const char* text, double& value) {
 }
 
 // Delimited text keeps 17 significant digits; CSV the shortest text that reads back as the value.
-char* FormatDelimitedDouble(const char* value, char* out) {
-  double v;
-  memcpy(&v, value, sizeof v);
-  return std::to_chars(out, out + 32, v, std::chars_format::general, 17).ptr;
-}
-
-char* FormatCsvDouble(const char* value, char* out) {
-  double v;
-  memcpy(&v, value, sizeof v);
-  return FormatShortestDouble(v, out);
+char* FormatDelimitedDouble(double value, char* out) {
+  return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
 }
 
 }  // namespace
@@ -61,18 +53,24 @@ int FloatingPointTypeTraits<double>::Parse(IFileInput& input, size_t& size, bool
 
 std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, size_t,
                                                              char* scratch) const {
-  const auto* bytes = static_cast<const char*>(value);
-  char* end = csvText() ? FormatCsvDouble(bytes, scratch) : FormatDelimitedDouble(bytes, scratch);
+  double v;
+  memcpy(&v, value, sizeof v);
+  char* end = csvText() ? FormatShortestDouble(v, scratch) : FormatDelimitedDouble(v, scratch);
   return {scratch, static_cast<size_t>(end - scratch)};
 }
 
-void FloatingPointTypeTraits<double>::PrintPlainValues(const char* const* values, uint64_t n,
+void FloatingPointTypeTraits<double>::PrintPlainValues(const char* const* symbols, uint64_t n,
+                                                       size_t symbolSize,
+                                                       const QvdFieldMetadata& field,
                                                        const AffixedPrinting& printing, char* out,
                                                        size_t width) const {
+  using Self = FloatingPointTypeTraits;
   if (csvText()) {
-    PrintAffixedValues(values, n, printing, out, width, FormatCsvDouble);
+    PrintAffixedValues<Self, double>(*this, symbols, n, symbolSize, field, printing, out, width,
+                                     FormatShortestDouble);
   } else {
-    PrintAffixedValues(values, n, printing, out, width, FormatDelimitedDouble);
+    PrintAffixedValues<Self, double>(*this, symbols, n, symbolSize, field, printing, out, width,
+                                     FormatDelimitedDouble);
   }
 }
 

@@ -33,8 +33,9 @@ class FloatingPointTypeTraits<double> : public PrimitiveTypeTraits<double, doubl
   uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
                                   const QvdFieldMetadata& field, char* values) const override;
   uint8_t PlainQvdSymbolKind(size_t symbolSize) const override;
-  void PrintPlainValues(const char* const* values, uint64_t n, const AffixedPrinting& printing,
-                        char* out, size_t width) const override;
+  void PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
+                        const QvdFieldMetadata& field, const AffixedPrinting& printing, char* out,
+                        size_t width) const override;
   size_t LongestPlainText() const override { return 24; }  // "-2.2250738585072014e-308"
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
   size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }

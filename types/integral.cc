@@ -42,24 +42,25 @@ int IntegralTypeTraits<int>::Parse(IFileInput& input, size_t& size, bool recordF
 
 namespace {
 
-char* FormatInt(const char* value, char* out) {
-  int32_t v;
-  memcpy(&v, value, sizeof v);
-  return std::to_chars(out, out + 16, v).ptr;
+char* FormatInt(int32_t value, char* out) {
+  return std::to_chars(out, out + 16, value).ptr;
 }
 
 }  // namespace
 
 std::string_view IntegralTypeTraits<int>::FormatText(const void* value, size_t,
                                                      char* scratch) const {
-  return {scratch,
-          static_cast<size_t>(FormatInt(static_cast<const char*>(value), scratch) - scratch)};
+  int32_t v;
+  memcpy(&v, value, sizeof v);
+  return {scratch, static_cast<size_t>(FormatInt(v, scratch) - scratch)};
 }
 
-void IntegralTypeTraits<int>::PrintPlainValues(const char* const* values, uint64_t n,
+void IntegralTypeTraits<int>::PrintPlainValues(const char* const* symbols, uint64_t n,
+                                               size_t symbolSize, const QvdFieldMetadata& field,
                                                const AffixedPrinting& printing, char* out,
                                                size_t width) const {
-  PrintAffixedValues(values, n, printing, out, width, FormatInt);
+  PrintAffixedValues<IntegralTypeTraits, int32_t>(*this, symbols, n, symbolSize, field, printing,
+                                                  out, width, FormatInt);
 }
 
 }  // namespace orv

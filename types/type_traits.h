@@ -241,13 +241,16 @@ class TypeTraits {
   };
   // False where the printed bytes depend on the text otherwise (quotes doubled, CSV quoting).
   bool PrintsAffixed(AffixedPrinting& printing) const;
-  // Prints the values of n plain QVD symbols (see PlainQvdSymbolKind: the bytes after each kind
-  // byte, at values[r]) as the field prints them, each at out + r × width: a length byte, then
-  // `before`, the text and `after`. The text takes at most LongestPlainText() bytes, and `out`
-  // has 32 bytes to spare after the last entry. Only for types with plain symbols.
-  virtual void PrintPlainValues(const char* const* /*values*/, uint64_t /*n*/,
+  // Prints the values of n QVD symbols of `symbolSize` bytes (at symbols[r], each one that
+  // ReadQvdSymbolsAsStream reads) as the field prints them, each at out + r × width: a length
+  // byte, then `before`, the text and `after`. The text takes at most LongestPlainText() bytes, and
+  // `out` has 32 bytes to spare after the last entry. Only for types with a longest plain text.
+  virtual void PrintPlainValues(const char* const* /*symbols*/, uint64_t /*n*/,
+                                size_t /*symbolSize*/, const QvdFieldMetadata& /*field*/,
                                 const AffixedPrinting& /*printing*/, char* /*out*/,
                                 size_t /*width*/) const {}
+  // The longest text of a value that ReadQvdSymbolsAsStream reads; 0 where its symbols can't be
+  // printed so.
   virtual size_t LongestPlainText() const { return 0; }
   bool findOutputNullErrors() const;
 
@@ -323,16 +326,21 @@ class TypeTraits {
   void setStatus(int status) { status_ = status; }
   void PrintText(BufferedFileOutput& output, std::string_view text) const;
   void PrintNull(BufferedFileOutput& output) const;
-  // PrintPlainValues with `format(value, to)` writing a value's text at `to` and returning its end.
-  template <typename Format>
-  static void PrintAffixedValues(const char* const* values, uint64_t n,
+  // PrintPlainValues for type T, whose stream values are V: each symbol read as its stream value,
+  // then `format(value, to)` writes its text at `to` and returns its end.
+  template <typename T, typename V, typename Format>
+  static void PrintAffixedValues(const T& type, const char* const* symbols, uint64_t n,
+                                 size_t symbolSize, const QvdFieldMetadata& field,
                                  const AffixedPrinting& printing, char* out, size_t width,
                                  Format format) {
     const std::string_view before = printing.before;
     const std::string_view after = printing.after;
     for (uint64_t r = 0; r < n; ++r, out += width) {
+      V value{};
+      type.T::ReadQvdSymbolsAsStream(symbols[r], symbolSize, 1, field,
+                                     reinterpret_cast<char*>(&value));
       memcpy(out + 1, before.data(), before.size());
-      char* end = format(values[r], out + 1 + before.size());
+      char* end = format(value, out + 1 + before.size());
       memcpy(end, after.data(), after.size());
       out[0] = static_cast<char>(end + after.size() - (out + 1));
     }

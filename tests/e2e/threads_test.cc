@@ -224,10 +224,11 @@ TEST(Threads, DrawoffReportsTheFirstBadTableForEveryCount) {
 }
 
 // A large table of plain ints and one of plain doubles for a nullable field, read where the file
-// holds them: the records, and the lines of text and CSV, are those of the symbols (and nulls),
-// and a row past the tables is reported at its record for every count.
+// holds them (with 3 workers, where parts would be made of such tables): the records, and the
+// lines of text and CSV, are those of the symbols (and nulls), and a row past the tables is
+// reported at its record for every count.
 TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
-  constexpr uint32_t kSymbols = 70000;
+  constexpr uint32_t kSymbols = 140000;
   std::string ints;
   std::string doubles;
   for (uint32_t i = 0; i < kSymbols; ++i) {
@@ -246,7 +247,7 @@ TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
       const uint32_t n = r == badRow ? kSymbols : (r * 31) % kSymbols;
       const uint32_t d = r % kSymbols;
       const bool null = r % 7 == 3;
-      const uint64_t bits = n | uint64_t{null ? 0 : d + 2} << 17;  // d's bias: -2, 0 is null
+      const uint64_t bits = n | uint64_t{null ? 0 : d + 2} << 18;  // d's bias: -2, 0 is null
       for (int b = 0; b < 5; ++b) {
         rows += static_cast<char>(bits >> (8 * b));
       }
@@ -257,8 +258,8 @@ TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
       expected[1] += line;
       expected[2] += line;
     }
-    WriteFileBytes(dir / "plain.qvd", QvdTable({QvdField("n", 0, 17, 0, ints, kSymbols),
-                                                QvdField("d", 17, 17, -2, doubles, kSymbols)},
+    WriteFileBytes(dir / "plain.qvd", QvdTable({QvdField("n", 0, 18, 0, ints, kSymbols),
+                                                QvdField("d", 18, 18, -2, doubles, kSymbols)},
                                                5, rows)
                                           .Bytes());
     const char* modes[3] = {"", " -y", " --csv"};

@@ -246,30 +246,41 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
       kNan, 0.1,    1e300};
   struct Case {
     const char* definition;
+    char values;  // i: ints, d: doubles, c: hundredths as doubles, o: those and 0.125
     void (*setUp)(TypeTraitsCollection&);
     uint64_t rows;
     bool printed;
   } cases[] = {
-      {"a int; b int", nullptr, 2000, true},
-      {"a double nullable", nullptr, 0, true},
-      {"a double; b int", [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ';'); }, 0, true},
-      {"a int nullable", [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ','); }, 0, true},
-      {"a double", [](TypeTraitsCollection& l) { l[0].SetQuote('\''); }, 0, true},
-      {"a int", nullptr, 2002, false},
-      {"a double; b int", [](TypeTraitsCollection& l) { ApplyCsvOutput(l, '.'); }, 0, false},
-      {"a int", [](TypeTraitsCollection& l) { l[0].SetQuote('1'); }, 0, false},
-      {"a int; b int", [](TypeTraitsCollection& l) { l[0].SetSeparator("-"); }, 0, false},
-      {"a double nullable", [](TypeTraitsCollection& l) { l[0].AddNullToken("x\ny"); }, 0, false},
+      {"a int; b int", 'i', nullptr, 2000, true},
+      {"a double nullable", 'd', nullptr, 0, true},
+      {"a double; b int", 'd', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ';'); }, 0, true},
+      {"a int nullable", 'i', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ','); }, 0, true},
+      {"a double", 'd', [](TypeTraitsCollection& l) { l[0].SetQuote('\''); }, 0, true},
+      {"a double", 'i', nullptr, 0, true},
+      {"a decimal(12,2); b int", 'c', nullptr, 0, true},
+      {"a decimal(12,2) nullable", 'c', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ';'); }, 0,
+       true},
+      {"a decimal(4,1)", 'i', nullptr, 0, true},
+      {"a int", 'i', nullptr, 2002, false},
+      {"a double; b int", 'd', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, '.'); }, 0, false},
+      {"a int", 'i', [](TypeTraitsCollection& l) { l[0].SetQuote('1'); }, 0, false},
+      {"a int; b int", 'i', [](TypeTraitsCollection& l) { l[0].SetSeparator("-"); }, 0, false},
+      {"a double nullable", 'd', [](TypeTraitsCollection& l) { l[0].AddNullToken("x\ny"); }, 0,
+       false},
+      {"a decimal(12,2)", 'o', nullptr, 0, false},
+      {"a decimal(38,2)", 'c', nullptr, 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.definition + std::string(" ") + std::to_string(&c - cases));
-    const bool doubles = std::string(c.definition).starts_with("a double");
     std::vector<std::string> symbols;
     for (int i = 0; i < 1000; ++i) {
       const int32_t integer = i == 7 ? INT32_MIN : i == 8 ? INT32_MAX : i * 30011 - 7;
-      symbols.push_back(!doubles                   ? IntSymbol(integer)
-                        : i < int(specials.size()) ? DoubleSymbol(specials[i])
-                                                   : DoubleSymbol(i * 0.1 - 30));
+      symbols.push_back(
+          c.values == 'i' ? IntSymbol(integer)
+          : c.values != 'd'
+              ? DoubleSymbol(i == 9 && c.values == 'o' ? 0.125 : (i * 7 - 3000) / 100.0)
+          : i < int(specials.size()) ? DoubleSymbol(specials[i])
+                                     : DoubleSymbol(i * 0.1 - 30));
     }
     std::unique_ptr<Table> tables[2];
     TypeTraitsCollection layout[2];
