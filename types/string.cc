@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "types/compare.h"
 #include "types/csv_text.h"
@@ -283,6 +282,14 @@ char* FormatFixNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& field
   return back == value ? end : nullptr;
 }
 
+// The `width` lowest decimal digits of `value`, leading zeros included.
+char* PutDigits(char* out, uint32_t value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) {
+    out[i] = static_cast<char>('0' + value % 10);
+  }
+  return out + width;
+}
+
 // In CSV, a plain number of a DATE or TIMESTAMP field (a day number, or days with a fraction of a
 // day, as packdown writes them) prints as the ISO text that CSV input reads back as that type;
 // null when it has none (another type, a year outside 0 to 9999, a timestamp off whole seconds).
@@ -308,13 +315,20 @@ char* FormatCalendarNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& 
   if (civil.year < 0 || civil.year > 9999) {
     return nullptr;
   }
-  const int n =
-      isDate ? snprintf(out, 32, "%04d-%02u-%02u", static_cast<int>(civil.year), civil.month,
-                        civil.day)
-             : snprintf(out, 32, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(civil.year),
-                        civil.month, civil.day, static_cast<int>(second / 3600),
-                        static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
-  return out + n;
+  out = PutDigits(out, static_cast<uint32_t>(civil.year), 4);
+  *out++ = '-';
+  out = PutDigits(out, civil.month, 2);
+  *out++ = '-';
+  out = PutDigits(out, civil.day, 2);
+  if (isDate) {
+    return out;
+  }
+  *out++ = ' ';
+  out = PutDigits(out, static_cast<uint32_t>(second / 3600), 2);
+  *out++ = ':';
+  out = PutDigits(out, static_cast<uint32_t>(second / 60 % 60), 2);
+  *out++ = ':';
+  return PutDigits(out, static_cast<uint32_t>(second % 60), 2);
 }
 
 }  // namespace

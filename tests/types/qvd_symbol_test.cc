@@ -189,6 +189,39 @@ TEST(QvdSymbolRead, AcceptedKindsAndConversions) {
   }
 }
 
+// CSV text of a string field reads a DATE field's day numbers and a TIMESTAMP field's days as ISO
+// dates and times, from year 0 to 9999; any other number keeps its own text.
+TEST(QvdSymbolRead, CsvStringsReadCalendarNumbersAsIsoText) {
+  constexpr QvdNumberType kDate = QvdNumberType::Date;
+  constexpr QvdNumberType kStamp = QvdNumberType::Timestamp;
+  const struct {
+    QvdNumberType type;
+    std::string symbol;
+    const char* printed;
+  } rows[] = {
+      {kDate, Bytes({1, 174, 142, 0, 0}), "2000-01-01"},
+      {kDate, Bytes({1, 57, 105, 245, 255}), "0000-01-01"},
+      {kDate, Bytes({1, 129, 36, 45, 0}), "9999-12-31"},
+      {kDate, Bytes({1, 130, 36, 45, 0}), "2958466"},
+      {kStamp, DoubleSymbol(25569.75), "1970-01-01 18:00:00"},
+      {kStamp, DoubleSymbol(36526 + 86399 / 86400.0), "2000-01-01 23:59:59"},
+      {kStamp, DoubleSymbol(-693959), "0000-01-01 00:00:00"},
+      {kStamp, DoubleSymbol(1.5), "1899-12-31 12:00:00"},
+      {kStamp, Bytes({1, 174, 142, 0, 0}), "2000-01-01 00:00:00"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.printed);
+    auto field = Field("v string");
+    field->SetCsvText(',');
+    QvdFieldMetadata metadata;
+    metadata.numberType = row.type;
+    size_t size = 0;
+    ASSERT_TRUE(field->ReadQvdSymbol(row.symbol.data(), row.symbol.size(), metadata, size));
+    EXPECT_EQ(Captured([&](BufferedFileOutput& out) { field->Print(out); }),
+              std::string(row.printed) + "\n");
+  }
+}
+
 TEST(QvdSymbolRead, UnknownKindBytesAreRefusedByEveryType) {
   for (const char* definition :
        {"v int", "v double", "v decimal(10,2)", "v date", "v datetime", "v string"}) {
