@@ -57,20 +57,12 @@ std::unique_ptr<SymbolOutputs> LendToPrint(const char* bytes, uint64_t symbols, 
                                            const QvdFieldMetadata& metadata,
                                            const TypeTraits& field,
                                            const SymbolConversion& conversion) {
-  constexpr uint64_t kRun = 4096;
   TypeTraits::AffixedPrinting printing;
-  const size_t width = field.StreamValueWidth();
   if (symbols < conversion.rows / 2 || field.LongestPlainText() == 0 ||
-      (width != 4 && width != 8) || !field.PrintsAffixed(printing) ||
-      (conversion.checkOutput && field.nullable() && field.findOutputNullErrors())) {
+      !field.PrintsAffixed(printing) ||
+      (conversion.checkOutput && field.nullable() && field.findOutputNullErrors()) ||
+      !field.PrintsPlainSymbols(bytes, size, symbols, metadata)) {
     return nullptr;
-  }
-  std::vector<char> values(kRun * width);
-  for (uint64_t s = 0; s < symbols; s += kRun) {
-    const uint64_t n = std::min(kRun, symbols - s);
-    if (field.ReadQvdSymbolsAsStream(bytes + s * size, size, n, metadata, values.data()) != n) {
-      return nullptr;
-    }
   }
   return SymbolOutputs::BorrowPrinted(bytes, symbols, size, field, metadata, std::move(printing));
 }

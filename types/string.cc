@@ -331,7 +331,57 @@ char* FormatCalendarNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& 
   return PutDigits(out, static_cast<uint32_t>(second % 60), 2);
 }
 
+// The text of a number symbol (room for 64 bytes at `out`), as `csv` text or not; null for a
+// symbol of another kind.
+char* FormatNumberSymbol(const qvd_symbol::Symbol& s, const QvdFieldMetadata& field, bool csv,
+                         char* out) {
+  if (char* calendar = csv ? FormatCalendarNumber(s, field, out) : nullptr) {
+    return calendar;
+  }
+  if (s.kind == qvd::kSymbolInt) {
+    return std::to_chars(out, out + 64, s.integer).ptr;
+  }
+  if (s.kind == qvd::kSymbolDouble) {
+    // As stored: %.17g in delimited text, the shortest round-trip form in CSV.
+    return csv ? FormatShortestDouble(s.number, out)
+               : std::to_chars(out, out + 64, s.number, std::chars_format::general, 17).ptr;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+bool StringTypeTraits::PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                                          const QvdFieldMetadata&) const {
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
+  for (uint64_t s = 0; s < n; ++s) {
+    if (kind == 0 || static_cast<uint8_t>(symbols[s * symbolSize]) != kind) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void StringTypeTraits::PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
+                                        const QvdFieldMetadata& field,
+                                        const AffixedPrinting& printing, char* out,
+                                        size_t width) const {
+  const std::string_view before = printing.before;
+  const std::string_view after = printing.after;
+  for (uint64_t r = 0; r < n; ++r, out += width) {
+    qvd_symbol::Symbol s;
+    char text[64];
+    char* end = qvd_symbol::Decode(symbols[r], symbolSize, s)
+                    ? FormatNumberSymbol(s, field, csvText(), text)
+                    : nullptr;
+    const size_t length = end != nullptr ? static_cast<size_t>(end - text) : 0;
+    char* at = out + 1;
+    memcpy(at, before.data(), before.size());
+    memcpy(at + before.size(), text, length);
+    memcpy(at + before.size() + length, after.data(), after.size());
+    out[0] = static_cast<char>(before.size() + length + after.size());
+  }
+}
 
 bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length,
                                      const QvdFieldMetadata& field, size_t& size) {
@@ -341,18 +391,7 @@ bool StringTypeTraits::ReadQvdSymbol(const char* symbol, size_t length,
   }
   std::string_view text = s.text;
   char number[64];
-  if (char* calendar = csvText() ? FormatCalendarNumber(s, field, number) : nullptr) {
-    text = std::string_view(number, static_cast<size_t>(calendar - number));
-  } else if (s.kind == qvd::kSymbolInt) {
-    text = std::string_view(
-        number,
-        static_cast<size_t>(std::to_chars(number, number + sizeof number, s.integer).ptr - number));
-  } else if (s.kind == qvd::kSymbolDouble) {
-    // As stored: %.17g in delimited text, the shortest round-trip form in CSV.
-    char* end = csvText() ? FormatShortestDouble(s.number, number)
-                          : std::to_chars(number, number + sizeof number, s.number,
-                                          std::chars_format::general, 17)
-                                .ptr;
+  if (char* end = FormatNumberSymbol(s, field, csvText(), number)) {
     text = std::string_view(number, static_cast<size_t>(end - number));
   }
   if (fixedSize_ != 0 && text.size() != fixedSize_) {

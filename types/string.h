@@ -67,6 +67,15 @@ class StringTypeTraits : public TypeTraits {
   // longer one.
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
+  // A table of numbers only (integers of 5 bytes, or floating point of 9), printed as read.
+  bool PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                          const QvdFieldMetadata& field) const override;
+  void PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
+                        const QvdFieldMetadata& field, const AffixedPrinting& printing, char* out,
+                        size_t width) const override;
+  std::string PlainTextAlphabet() const override { return "+-.0123456789eEinfatyINFATY :"; }
+  // "-999999999999999.000000000000000000": a FIX number of 18 decimals.
+  size_t LongestPlainText() const override { return fixedSize_ == 0 ? 35 : 0; }
   size_t GetQvdSymbolSize(const void*, size_t size) const override { return size + 2; }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
   void WriteQvdHeader(BufferedFileOutput& output) const override;

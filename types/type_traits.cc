@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <typeinfo>
 #include <unordered_set>
+#include <vector>
 
 #include "runtime/logger.h"
 #include "runtime/settings.h"
@@ -232,8 +233,26 @@ void TypeTraits::PrintNull(BufferedFileOutput& output) const {
   output.Write(separator_, separatorLength_);
 }
 
+bool TypeTraits::PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                                    const QvdFieldMetadata& field) const {
+  constexpr uint64_t kRun = 4096;
+  const size_t width = StreamValueWidth();
+  if (width != 4 && width != 8) {
+    return false;
+  }
+  std::vector<char> values(kRun * width);
+  for (uint64_t s = 0; s < n; s += kRun) {
+    const uint64_t run = std::min(kRun, n - s);
+    if (ReadQvdSymbolsAsStream(symbols + s * symbolSize, symbolSize, run, field, values.data()) !=
+        run) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool TypeTraits::PrintsAffixed(AffixedPrinting& printing) const {
-  const std::string alphabet = TextAlphabet();
+  const std::string alphabet = PlainTextAlphabet();
   if (alphabet.find('0') == std::string::npos || (textMayBreak_ && !csvOutputDelimiter_)) {
     return false;
   }

@@ -249,8 +249,13 @@ class TypeTraits {
                                 size_t /*symbolSize*/, const QvdFieldMetadata& /*field*/,
                                 const AffixedPrinting& /*printing*/, char* /*out*/,
                                 size_t /*width*/) const {}
-  // The longest text of a value that ReadQvdSymbolsAsStream reads; 0 where its symbols can't be
-  // printed so.
+  // Whether PrintPlainValues prints each of n symbols of `symbolSize` bytes at `symbols`: where
+  // ReadQvdSymbolsAsStream reads them all.
+  virtual bool PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                                  const QvdFieldMetadata& field) const;
+  // The bytes that PrintPlainValues's texts may contain.
+  virtual std::string PlainTextAlphabet() const { return TextAlphabet(); }
+  // The longest text PrintPlainValues prints; 0 where the type's symbols can't be printed so.
   virtual size_t LongestPlainText() const { return 0; }
   bool findOutputNullErrors() const;
 

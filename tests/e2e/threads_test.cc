@@ -2,6 +2,7 @@
 // refused with one FAIL line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <regex>
 #include <string>
@@ -262,15 +263,17 @@ TEST(Threads, DrawoffReadsPlainNumberTablesWhereTheFileHoldsThem) {
                                                 QvdField("d", 18, 18, -2, doubles, kSymbols)},
                                                5, rows)
                                           .Bytes());
-    const char* modes[3] = {"", " -y", " --csv"};
-    for (int m = 0; m < 3; ++m) {
+    // CSV without a layout reads both fields as strings, which print alike.
+    const char* modes[4] = {"", " -y", " --csv", " --csv"};
+    for (int m = 0; m < 4; ++m) {
       for (const char* threads : {"1", "3"}) {
-        SCOPED_TRACE(::testing::Message() << threads << modes[m] << " " << badRow.has_value());
+        SCOPED_TRACE(::testing::Message() << threads << modes[m] << m << badRow.has_value());
         const ProgramResult run =
-            Shell(dir, std::string("$B/drawoff --threads=") + threads + modes[m] +
-                           " -i plain.qvd -d 'n int; d double nullable'");
+            Shell(dir, std::string("$B/drawoff --threads=") + threads + modes[m] + " -i plain.qvd" +
+                           (m < 3 ? " -d 'n int; d double nullable'" : ""));
         EXPECT_EQ(run.status, badRow ? 20 : 0) << run.err;
-        EXPECT_TRUE(run.out == expected[m].substr(0, badRow ? written[m] : std::string::npos));
+        const int e = std::min(m, 2);
+        EXPECT_TRUE(run.out == expected[e].substr(0, badRow ? written[e] : std::string::npos));
         if (badRow) {
           EXPECT_EQ(FailMessage(run.err), "Field reading failed: 'n' (record no. 60002).");
         }

@@ -246,7 +246,7 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
       kNan, 0.1,    1e300};
   struct Case {
     const char* definition;
-    char values;  // i: ints, d: doubles, c: hundredths as doubles, o: those and 0.125
+    char values;  // i: ints, d: doubles, c: hundredths as doubles, o: those and 0.125, t: times
     void (*setUp)(TypeTraitsCollection&);
     uint64_t rows;
     bool printed;
@@ -261,6 +261,11 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
       {"a decimal(12,2) nullable", 'c', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ';'); }, 0,
        true},
       {"a decimal(4,1)", 'i', nullptr, 0, true},
+      {"a string; b int", 'd', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ','); }, 0, true},
+      {"a string", 'i', [](TypeTraitsCollection& l) { l[0].SetQuote('\''); }, 0, true},
+      {"a string nullable", 't', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ','); }, 0, true},
+      {"a string", 'd', nullptr, 0, false},
+      {"a string(20)", 'i', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ','); }, 0, false},
       {"a int", 'i', nullptr, 2002, false},
       {"a double; b int", 'd', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, '.'); }, 0, false},
       {"a int", 'i', [](TypeTraitsCollection& l) { l[0].SetQuote('1'); }, 0, false},
@@ -276,7 +281,8 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
     for (int i = 0; i < 1000; ++i) {
       const int32_t integer = i == 7 ? INT32_MIN : i == 8 ? INT32_MAX : i * 30011 - 7;
       symbols.push_back(
-          c.values == 'i' ? IntSymbol(integer)
+          c.values == 'i'   ? IntSymbol(integer)
+          : c.values == 't' ? DoubleSymbol(36526 + i * (i % 2 ? 0.25 : 0.30001))
           : c.values != 'd'
               ? DoubleSymbol(i == 9 && c.values == 'o' ? 0.125 : (i * 7 - 3000) / 100.0)
           : i < int(specials.size()) ? DoubleSymbol(specials[i])
@@ -295,7 +301,8 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
         c.setUp(layout[lend]);
       }
       conversion.leastBorrowed = lend ? 1 : UINT64_MAX;
-      tables[lend] = std::make_unique<Table>(symbols, std::nullopt, 64);
+      tables[lend] = std::make_unique<Table>(
+          symbols, c.values == 't' ? std::optional(QvdNumberType::Timestamp) : std::nullopt, 64);
       outputs[lend] = Convert(*tables[lend], c.definition, layout[lend], conversion);
       ASSERT_NE(outputs[lend], nullptr);
     }
