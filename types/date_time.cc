@@ -35,6 +35,17 @@ std::string_view DateTimeTypeTraits<datetime>::FormatText(const void* value, siz
   return {scratch, FormatDateTimeText(seconds, EffectiveFormat().c_str(), scratch)};
 }
 
+void DateTimeTypeTraits<datetime>::PrintPlainValues(const char* const* symbols, uint64_t n,
+                                                    size_t symbolSize,
+                                                    const QvdFieldMetadata& field,
+                                                    const AffixedPrinting& printing, char* out,
+                                                    size_t width) const {
+  const char* format = EffectiveFormat().c_str();
+  PrintAffixedTexts<DateTimeTypeTraits, int64_t, kTimeTextCapacity>(
+      *this, symbols, n, symbolSize, field, printing, out, width,
+      [format](int64_t seconds, char* text) { return FormatDateTimeText(seconds, format, text); });
+}
+
 }  // namespace orv
 
 namespace orv {

@@ -54,6 +54,13 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
                      size_t& size) override;
   uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
                                   const QvdFieldMetadata& field, char* values) const override;
+  // Printed as rows read them in the ISO form only, whose texts hold digits, '-', ' ' and ':'.
+  void PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
+                        const QvdFieldMetadata& field, const AffixedPrinting& printing, char* out,
+                        size_t width) const override;
+  std::string PlainTextAlphabet() const override { return IsoForm() ? "-0123456789 :" : ""; }
+  // "65535-12-31 23:59:59", with room to spare.
+  size_t LongestPlainText() const override { return IsoForm() ? 24 : 0; }
   size_t GetQvdSymbolSize(const void* data, size_t size) const override;
   size_t UniformQvdSymbolSize() const override { return GetQvdSymbolSize(nullptr, 0); }
   void WriteQvdSymbol(BufferedFileOutput& output, const void* data, size_t size) const override;
@@ -63,6 +70,7 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
   std::unique_ptr<Generator> MakeGenerator() const override;
 
  private:
+  bool IsoForm() const { return EffectiveFormat() == "%Y-%m-%d %H:%M:%S"; }
   // Makes an instant read from a symbol current when it is within datetime::InRange.
   bool AcceptInstant(int64_t seconds, size_t& size);
 

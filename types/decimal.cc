@@ -184,14 +184,9 @@ void DecimalTypeTraits<__int128, long, decimal>::PrintPlainValues(const char* co
                                                                   const AffixedPrinting& printing,
                                                                   char* out, size_t width) const {
   const DecimalTextSettings settings = TextSettings();
-  auto format = [&settings](int64_t value, char* to) {
-    char text[kDecimalTextCapacity];
-    const size_t length = FormatDecimalText(value, settings, text);
-    memcpy(to, text, length);
-    return to + length;
-  };
-  PrintAffixedValues<DecimalTypeTraits, int64_t>(*this, symbols, n, symbolSize, field, printing,
-                                                 out, width, format);
+  PrintAffixedTexts<DecimalTypeTraits, int64_t, kDecimalTextCapacity>(
+      *this, symbols, n, symbolSize, field, printing, out, width,
+      [&settings](int64_t value, char* text) { return FormatDecimalText(value, settings, text); });
 }
 
 // Run values have 8 stream bytes, so none has more digits than the least of them.

@@ -253,7 +253,12 @@ bool TypeTraits::PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint
 
 bool TypeTraits::PrintsAffixed(AffixedPrinting& printing) const {
   const std::string alphabet = PlainTextAlphabet();
-  if (alphabet.find('0') == std::string::npos || (textMayBreak_ && !csvOutputDelimiter_)) {
+  auto inAlphabet = [&alphabet](char c) { return alphabet.find(c) != std::string::npos; };
+  // Unquoted delimited text breaks where a printed byte is one of a separator's.
+  if (alphabet.find('0') == std::string::npos ||
+      (!quoting_ && !csvOutputDelimiter_ &&
+       (std::any_of(separator_, separator_ + separatorLength_, inAlphabet) ||
+        std::any_of(recordSeparator_, recordSeparator_ + recordSeparatorLength_, inAlphabet)))) {
     return false;
   }
   auto printed = [](const auto& print) {

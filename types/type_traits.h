@@ -351,6 +351,22 @@ class TypeTraits {
     }
   }
 
+  // As PrintAffixedValues, for `text(value, scratch)` writing a value's text into Capacity bytes
+  // at `scratch` and returning its length.
+  template <typename T, typename V, size_t Capacity, typename Text>
+  static void PrintAffixedTexts(const T& type, const char* const* symbols, uint64_t n,
+                                size_t symbolSize, const QvdFieldMetadata& field,
+                                const AffixedPrinting& printing, char* out, size_t width,
+                                Text text) {
+    PrintAffixedValues<T, V>(type, symbols, n, symbolSize, field, printing, out, width,
+                             [&text](V value, char* to) {
+                               char scratch[Capacity];
+                               const size_t length = text(value, scratch);
+                               memcpy(to, scratch, length);
+                               return to + length;
+                             });
+  }
+
   const void* value_ = nullptr;
   size_t valueLength_ = 0;
   size_t fixedSize_ = 0;
