@@ -66,11 +66,11 @@ template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
                                                  const SymbolConversion& conversion);
 
-// The outputs of a large table whose every symbol's payload is a plain value (an int table's
-// 5-byte integers for an int field, say), borrowed from the table's bytes: binary outputs are the
-// payloads themselves (a nullable field's flag byte added as the rows read them), text outputs the
-// payloads printed as the rows name them. Null where the table isn't such a one. `field` must
-// outlive the outputs.
+// The outputs of a large table of same-size symbols, borrowed from the table's bytes: binary
+// outputs where every symbol's payload is its value's output (an int table's 5-byte integers for
+// an int field, say; a nullable field's flag byte added as the rows read them), text outputs where
+// the field prints every symbol as the rows name it (see TypeTraits::PrintPlainValues). Null where
+// the table isn't such a one. `field` must outlive the outputs.
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,
                                                  const TypeTraits& field,

@@ -232,8 +232,8 @@ class TypeTraits {
   // True when the current value, printed, would contain the field's separator or the record
   // separator outside quotes, so that the text could not be read back.
   virtual bool FindOutputErrors() const;
-  // How the field prints where every text over TextAlphabet() prints alike: `before`, the text,
-  // then `after`, none of them able to break the text stream; a null prints as `null`.
+  // How the field prints where every text over PlainTextAlphabet() prints alike: `before`, the
+  // text, then `after`, none of them able to break the text stream; a null prints as `null`.
   struct AffixedPrinting {
     std::string before;
     std::string after;
