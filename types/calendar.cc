@@ -77,14 +77,6 @@ bool IsIsoDateTime(const char* format) {
   return strcmp(format, "%Y-%m-%d %H:%M:%S") == 0;
 }
 
-char* IsoDate(char* out, unsigned year, unsigned month, unsigned day) {
-  out = Digits(out, year, 4);
-  *out++ = '-';
-  out = Digits(out, month, 2);
-  *out++ = '-';
-  return Digits(out, day, 2);
-}
-
 // strftime writes the %Y of a year below 1000 with fewer than four digits: for those years, the
 // format with each %Y replaced by the year's four digits (which need no escaping), in `copy`.
 const char* FourDigitYears(const char* format, int64_t year, std::string& copy) {
@@ -108,6 +100,24 @@ const char* FourDigitYears(const char* format, int64_t year, std::string& copy) 
 }
 
 }  // namespace
+
+char* IsoDate(char* out, unsigned year, unsigned month, unsigned day) {
+  out = Digits(out, year, 4);
+  *out++ = '-';
+  out = Digits(out, month, 2);
+  *out++ = '-';
+  return Digits(out, day, 2);
+}
+
+char* IsoDateTime(char* out, const CivilDate& day, int64_t secondOfDay) {
+  out = IsoDate(out, static_cast<unsigned>(day.year), day.month, day.day);
+  *out++ = ' ';
+  out = Digits(out, static_cast<unsigned>(secondOfDay / 3600), 2);
+  *out++ = ':';
+  out = Digits(out, static_cast<unsigned>(secondOfDay / 60 % 60), 2);
+  *out++ = ':';
+  return Digits(out, static_cast<unsigned>(secondOfDay % 60), 2);
+}
 
 size_t FormatDateText(date value, const char* format, char* out) {
   if (value.year() <= 9999 && value.month() <= 99 && value.day() <= 99 && IsIsoDate(format)) {
@@ -137,14 +147,7 @@ size_t FormatDateTimeText(int64_t seconds, const char* format, char* out) {
   }
   CivilDate civil = CivilFromDays(days);
   if (civil.year >= 0 && civil.year <= 9999 && IsIsoDateTime(format)) {
-    char* end = IsoDate(out, static_cast<unsigned>(civil.year), civil.month, civil.day);
-    *end++ = ' ';
-    end = Digits(end, static_cast<unsigned>(secondOfDay / 3600), 2);
-    *end++ = ':';
-    end = Digits(end, static_cast<unsigned>(secondOfDay / 60 % 60), 2);
-    *end++ = ':';
-    end = Digits(end, static_cast<unsigned>(secondOfDay % 60), 2);
-    return static_cast<size_t>(end - out);
+    return static_cast<size_t>(IsoDateTime(out, civil, secondOfDay) - out);
   }
   if (civil.year - 1900 > INT_MAX || civil.year - 1900 < INT_MIN) {
     return static_cast<size_t>(std::to_chars(out, out + kTimeTextCapacity, seconds).ptr - out);

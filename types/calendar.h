@@ -19,6 +19,11 @@ std::optional<date> ParseDateText(std::string_view text, const char* format);
 // of its month, a leap second and an instant outside datetime::InRange.
 std::optional<int64_t> ParseDateTimeText(std::string_view text, const char* format);
 
+// The ISO text of a day of years 0 to 9999 ("2024-02-29"), and of a second of that day after it
+// ("2024-02-29 23:59:59"), written at `out`; returns the end.
+char* IsoDate(char* out, unsigned year, unsigned month, unsigned day);
+char* IsoDateTime(char* out, const CivilDate& day, int64_t secondOfDay);
+
 // Write into `out` (kTimeTextCapacity bytes) and return the length.
 size_t FormatDateText(date value, const char* format, char* out);
 size_t FormatDateTimeText(int64_t seconds, const char* format, char* out);

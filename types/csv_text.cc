@@ -40,6 +40,10 @@ char* FormatShortestDouble(double value, char* out) {
       .ptr;
 }
 
+char* FormatFullDouble(double value, char* out) {
+  return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
+}
+
 bool IsCsvDelimiter(char delimiter) {
   return delimiter != kCsvQuote && delimiter != '\n' && delimiter != '\r';
 }

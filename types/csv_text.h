@@ -23,6 +23,9 @@ void WriteCsvValue(BufferedFileOutput& output, std::string_view text, char delim
 // end: plain digits for magnitudes from 1e-4 to below 1e16 (`3106.33`, `100000`, `0.0001`), else
 // the exponent form (`1e+16`, `2.5e-05`).
 char* FormatShortestDouble(double value, char* out);
+// Writes the 17 significant digits of `value` that delimited text keeps (%.17g) to `out` (room
+// for 32 bytes) and returns its end.
+char* FormatFullDouble(double value, char* out);
 
 // Whether `delimiter` can separate CSV values: any byte but the quote, CR and LF.
 bool IsCsvDelimiter(char delimiter);

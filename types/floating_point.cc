@@ -27,11 +27,6 @@ const char* ReadDouble(const char* text, double& value) {
   return end;
 }
 
-// Delimited text keeps 17 significant digits; CSV the shortest text that reads back as the value.
-char* FormatDelimitedDouble(double value, char* out) {
-  return std::to_chars(out, out + 32, value, std::chars_format::general, 17).ptr;
-}
-
 }  // namespace
 
 bool ParseDoubleText(const char* text, double& value) {
@@ -55,7 +50,8 @@ std::string_view FloatingPointTypeTraits<double>::FormatText(const void* value, 
                                                              char* scratch) const {
   double v;
   memcpy(&v, value, sizeof v);
-  char* end = csvText() ? FormatShortestDouble(v, scratch) : FormatDelimitedDouble(v, scratch);
+  // Delimited text keeps 17 significant digits; CSV the shortest text that reads back as v.
+  char* end = csvText() ? FormatShortestDouble(v, scratch) : FormatFullDouble(v, scratch);
   return {scratch, static_cast<size_t>(end - scratch)};
 }
 
@@ -70,7 +66,7 @@ void FloatingPointTypeTraits<double>::PrintPlainValues(const char* const* symbol
                                      FormatShortestDouble);
   } else {
     PrintAffixedValues<Self, double>(*this, symbols, n, symbolSize, field, printing, out, width,
-                                     FormatDelimitedDouble);
+                                     FormatFullDouble);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "types/calendar.h"
 #include "types/compare.h"
 #include "types/csv_text.h"
 #include "types/generators.h"
@@ -282,14 +283,6 @@ char* FormatFixNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& field
   return back == value ? end : nullptr;
 }
 
-// The `width` lowest decimal digits of `value`, leading zeros included.
-char* PutDigits(char* out, uint32_t value, int width) {
-  for (int i = width - 1; i >= 0; --i, value /= 10) {
-    out[i] = static_cast<char>('0' + value % 10);
-  }
-  return out + width;
-}
-
 // In CSV, a plain number of a DATE or TIMESTAMP field (a day number, or days with a fraction of a
 // day, as packdown writes them) prints as the ISO text that CSV input reads back as that type;
 // null when it has none (another type, a year outside 0 to 9999, a timestamp off whole seconds).
@@ -315,20 +308,8 @@ char* FormatCalendarNumber(const qvd_symbol::Symbol& s, const QvdFieldMetadata& 
   if (civil.year < 0 || civil.year > 9999) {
     return nullptr;
   }
-  out = PutDigits(out, static_cast<uint32_t>(civil.year), 4);
-  *out++ = '-';
-  out = PutDigits(out, civil.month, 2);
-  *out++ = '-';
-  out = PutDigits(out, civil.day, 2);
-  if (isDate) {
-    return out;
-  }
-  *out++ = ' ';
-  out = PutDigits(out, static_cast<uint32_t>(second / 3600), 2);
-  *out++ = ':';
-  out = PutDigits(out, static_cast<uint32_t>(second / 60 % 60), 2);
-  *out++ = ':';
-  return PutDigits(out, static_cast<uint32_t>(second % 60), 2);
+  return isDate ? IsoDate(out, static_cast<unsigned>(civil.year), civil.month, civil.day)
+                : IsoDateTime(out, civil, second);
 }
 
 // The text of a number symbol (room for 64 bytes at `out`), as `csv` text or not; null for a
@@ -343,8 +324,7 @@ char* FormatNumberSymbol(const qvd_symbol::Symbol& s, const QvdFieldMetadata& fi
   }
   if (s.kind == qvd::kSymbolDouble) {
     // As stored: %.17g in delimited text, the shortest round-trip form in CSV.
-    return csv ? FormatShortestDouble(s.number, out)
-               : std::to_chars(out, out + 64, s.number, std::chars_format::general, 17).ptr;
+    return csv ? FormatShortestDouble(s.number, out) : FormatFullDouble(s.number, out);
   }
   return nullptr;
 }
