@@ -224,6 +224,8 @@ class RowDecoder final : public RowDecoderBase {
   std::vector<std::unique_ptr<SymbolTable<Offset>>> tables_;  // per QVD field
   std::vector<std::unique_ptr<SymbolOutputs>> outputs_;       // per QVD field
   std::vector<Status> settled_;  // per QVD field: its table's scan and outputs on a worker
+  // Per QVD field: its table's text may be printed as the rows read it, which takes no worker.
+  std::vector<bool> printedAsRead_;
   // Debug lines per QVD field (key, value), logged in field order.
   std::vector<std::vector<std::pair<std::string, std::string>>> notes_;
   std::vector<Slot> slots_;              // bound fields in row order

@@ -18,6 +18,11 @@ namespace orv {
 template <typename Offset>
 Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
   watchLost_ = options_.lowMemory || input.Pinned();
+  printedAsRead_.assign(fields_.size(), false);
+  for (size_t j = 0; j < fields_.size(); ++j) {
+    const std::optional<size_t> bound = (*setup_.binding)[j];
+    printedAsRead_[j] = bound && MayPrintAsRowsRead(fields_[j], layout_[*bound], conversion_);
+  }
   TaskPool pool(options_.threads);
   NumberedTasks settling(pool, fields_.size());
   const bool alone = pool.threads() <= 1;
@@ -144,8 +149,9 @@ void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks
 
 // The parts to make table j's outputs in. Tables of many symbols share the workers: as many parts
 // to each as leaves no worker idle, each part of 64 Ki symbols at least. With as many such tables
-// as workers, each is one part (a table a worker, and no parts to put together). Binary outputs
-// are copies of the symbols' values, which cost about what putting parts together does: one part.
+// as workers, each is one part (a table a worker, and no parts to put together). Other tables
+// that will likely print as the rows read them take no share. Binary outputs are copies of the
+// symbols' values, which cost about what putting parts together does: one part.
 template <typename Offset>
 uint64_t RowDecoder<Offset>::PartsOf(size_t j, unsigned threads) const {
   constexpr uint64_t kPartSymbols = 65536;
@@ -160,7 +166,7 @@ uint64_t RowDecoder<Offset>::PartsOf(size_t j, unsigned threads) const {
   }
   uint64_t tables = 0;
   for (size_t k = 0; k < fields_.size(); ++k) {
-    tables += large(k) ? 1 : 0;
+    tables += large(k) && (k == j || !printedAsRead_[k]) ? 1 : 0;
   }
   return std::min((threads + tables - 1) / tables, fields_[j].noOfSymbols / kPartSymbols);
 }

@@ -19,6 +19,23 @@ uint64_t OutputsBudget(uint64_t tableLength) {
   return tableLength > (UINT64_MAX - kRoom) / 3 ? UINT64_MAX : 3 * tableLength + kRoom;
 }
 
+constexpr uint64_t kRun = 4096;  // symbols converted at once
+constexpr uint64_t kRetry = 32;  // after a run that converted none, symbols converted one by one
+
+// The first of the n symbols of entries [e, e + n), where they lie back to back in the table's
+// uniform size; else null.
+template <typename Offset>
+const char* RunAt(SymbolTable<Offset>& table, uint64_t e, uint64_t n) {
+  const char* from = nullptr;
+  const char* to = nullptr;
+  size_t size = 0;
+  if (!table.Fetch(e - 1, from, size) || !table.Fetch(e - 2 + n, to, size) ||
+      size != table.uniformSize() || to != from + (n - 1) * table.uniformSize()) {
+    return nullptr;
+  }
+  return from;
+}
+
 // Appends the binary outputs of a run of entries from e on (below `last`) that the field reads as
 // plain numbers, all at once, and moves e past them. `retryAt` is the entry the next run may start
 // at: some entries on when this one read none, never for types and tables that don't read symbols
@@ -27,19 +44,14 @@ template <typename Offset>
 bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64_t& e,
                      uint64_t last, std::vector<char>& values, uint64_t& retryAt,
                      SymbolOutputs& outputs) {
-  constexpr uint64_t kRun = 4096;
-  constexpr uint64_t kRetry = 32;
   const size_t width = field.StreamValueWidth();
   const uint64_t n = std::min(kRun, last - e);
-  const char* from = nullptr;
-  const char* to = nullptr;
-  size_t size = 0;
-  if ((width != 4 && width != 8) || !table.Fetch(e - 1, from, size) ||
-      !table.Fetch(e - 2 + n, to, size) || size != table.uniformSize() ||
-      to != from + (n - 1) * table.uniformSize()) {
+  const char* from = width == 4 || width == 8 ? RunAt(table, e, n) : nullptr;
+  if (from == nullptr) {
     retryAt = UINT64_MAX;
     return true;
   }
+  const size_t size = table.uniformSize();
   values.resize(kRun * width);
   const uint64_t read =
       field.ReadQvdSymbolsAsStream(from, size, n, table.metadata(), values.data());
@@ -50,6 +62,58 @@ bool AppendStreamRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64
   return outputs.AppendValues(values.data(), read, width, field.nullable());
 }
 
+// Text runs of a field that prints every text of its type alike: the printing, and room to print
+// a run in.
+struct PrintedRuns {
+  TypeTraits::AffixedPrinting printing;
+  size_t width = 0;
+  std::vector<const char*> symbols;
+  std::vector<char> printed;
+
+  // False where the field doesn't print so.
+  bool Prepare(const TypeTraits& field) {
+    if (field.LongestPlainText() == 0 || !field.PrintsAffixed(printing)) {
+      return false;
+    }
+    width = 1 + printing.before.size() + field.LongestPlainText() + printing.after.size();
+    symbols.resize(kRun);
+    printed.resize(kRun * width + SymbolOutputs::kStageSlack);
+    return width <= SymbolOutputs::kMaxWidth + 1;
+  }
+};
+
+// As AppendStreamRun, for text: the entries from e on that the field prints plainly, printed a run
+// at a time. None of them breaks the text, so all are clean.
+template <typename Offset>
+bool AppendPrintedRun(SymbolTable<Offset>& table, const TypeTraits& field, uint64_t& e,
+                      uint64_t last, PrintedRuns& runs, uint64_t& retryAt, SymbolOutputs& outputs) {
+  const uint64_t n = std::min(kRun, last - e);
+  const char* from = RunAt(table, e, n);
+  if (from == nullptr) {
+    retryAt = UINT64_MAX;
+    return true;
+  }
+  const size_t size = table.uniformSize();
+  const uint64_t read = field.CountPlainSymbols(from, size, n, table.metadata());
+  if (read == 0) {
+    retryAt = e + kRetry;
+  }
+  for (uint64_t r = 0; r < read; ++r) {
+    runs.symbols[r] = from + r * size;
+  }
+  field.PrintPlainValues(runs.symbols.data(), read, size, table.metadata(), runs.printing,
+                         runs.printed.data(), runs.width);
+  for (uint64_t r = 0; r < read; ++r) {
+    const char* entry = runs.printed.data() + r * runs.width;
+    if (!outputs.Append(std::string_view(entry + 1, static_cast<uint8_t>(entry[0])),
+                        SymbolOutputs::kClean)) {
+      return false;
+    }
+  }
+  e += read;
+  return true;
+}
+
 // Text outputs of a table of `symbols` symbols of `size` bytes at `bytes`, printed as the rows
 // name them: where the rows name each symbol about once, every symbol reads as a run would read
 // it, and the field prints every text of its type alike.
@@ -58,10 +122,8 @@ std::unique_ptr<SymbolOutputs> LendToPrint(const char* bytes, uint64_t symbols, 
                                            const TypeTraits& field,
                                            const SymbolConversion& conversion) {
   TypeTraits::AffixedPrinting printing;
-  if (symbols < conversion.rows / 2 || field.LongestPlainText() == 0 ||
-      !field.PrintsAffixed(printing) ||
-      (conversion.checkOutput && field.nullable() && field.findOutputNullErrors()) ||
-      !field.PrintsPlainSymbols(bytes, size, symbols, metadata)) {
+  if (!MayPrintAsRowsRead(metadata, field, conversion) || !field.PrintsAffixed(printing) ||
+      field.CountPlainSymbols(bytes, size, symbols, metadata) != symbols) {
     return nullptr;
   }
   return SymbolOutputs::BorrowPrinted(bytes, symbols, size, field, metadata, std::move(printing));
@@ -75,14 +137,18 @@ bool ConvertEntries(SymbolTable<Offset>& table, TypeTraits& field,
                     SymbolOutputs& outputs) {
   std::string spilled;  // only a piece longer than the capture's buffer ends up here
   BufferedFileOutput capture(&spilled);
-  // Binary outputs of an in-memory table of same-size symbols may go a run at a time.
-  const bool quick = !conversion.textOutput && !conversion.checkOutput && !conversion.nullText &&
-                     !table.onDisk() && table.uniformSize() != 0;
+  // Outputs of an in-memory table of same-size symbols may go a run at a time: binary ones, and
+  // text where the field prints every text alike.
+  const bool text = conversion.textOutput;
+  PrintedRuns runs;
+  const bool quick = !table.onDisk() && table.uniformSize() != 0 &&
+                     (text ? runs.Prepare(field) : !conversion.checkOutput && !conversion.nullText);
   uint64_t retryAt = quick ? 1 : UINT64_MAX;  // entry 0 is the null
   std::vector<char> values;
   for (uint64_t e = first; e < last; ++e) {
     if (e >= retryAt) {
-      if (!AppendStreamRun(table, field, e, last, values, retryAt, outputs)) {
+      if (text ? !AppendPrintedRun(table, field, e, last, runs, retryAt, outputs)
+               : !AppendStreamRun(table, field, e, last, values, retryAt, outputs)) {
         return false;
       }
       if (e == last) {
@@ -157,6 +223,16 @@ struct PartedOutputs {
 };
 
 }  // namespace
+
+bool MayPrintAsRowsRead(const QvdFieldMetadata& metadata, const TypeTraits& field,
+                        const SymbolConversion& conversion) {
+  TypeTraits::AffixedPrinting printing;
+  const uint64_t symbols = metadata.noOfSymbols;
+  return conversion.textOutput && symbols >= conversion.leastBorrowed &&
+         symbols >= conversion.rows / 2 && field.LongestPlainText() != 0 &&
+         field.PrintsAffixed(printing) &&
+         !(conversion.checkOutput && field.nullable() && field.findOutputNullErrors());
+}
 
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,

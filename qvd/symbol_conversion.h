@@ -76,6 +76,11 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
                                                  const TypeTraits& field,
                                                  const SymbolConversion& conversion);
 
+// Whether LendSymbolOutputs may lend a table of `metadata` text outputs for `field`, as far as the
+// header and the field tell: the table's bytes decide.
+bool MayPrintAsRowsRead(const QvdFieldMetadata& metadata, const TypeTraits& field,
+                        const SymbolConversion& conversion);
+
 // As MakeSymbolOutputs for field `fieldIndex` of `layout`, in `parts` runs of symbols: this
 // thread makes the first, `pool`'s workers the others, each with a copy of the layout of its own.
 // Whichever finishes last appends the runs in order and calls `done` with the outputs that

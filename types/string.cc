@@ -331,15 +331,14 @@ char* FormatNumberSymbol(const qvd_symbol::Symbol& s, const QvdFieldMetadata& fi
 
 }  // namespace
 
-bool StringTypeTraits::PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
-                                          const QvdFieldMetadata&) const {
+uint64_t StringTypeTraits::CountPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                                             const QvdFieldMetadata&) const {
   const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
-  for (uint64_t s = 0; s < n; ++s) {
-    if (kind == 0 || static_cast<uint8_t>(symbols[s * symbolSize]) != kind) {
-      return false;
-    }
+  uint64_t s = 0;
+  while (kind != 0 && s < n && static_cast<uint8_t>(symbols[s * symbolSize]) == kind) {
+    ++s;
   }
-  return true;
+  return s;
 }
 
 void StringTypeTraits::PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,

@@ -67,9 +67,9 @@ class StringTypeTraits : public TypeTraits {
   // longer one.
   bool ReadQvdSymbol(const char* symbol, size_t length, const QvdFieldMetadata& field,
                      size_t& size) override;
-  // A table of numbers only (integers of 5 bytes, or floating point of 9), printed as read.
-  bool PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
-                          const QvdFieldMetadata& field) const override;
+  // Numbers (integers of 5 bytes, or floating point of 9) print as read.
+  uint64_t CountPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                             const QvdFieldMetadata& field) const override;
   void PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
                         const QvdFieldMetadata& field, const AffixedPrinting& printing, char* out,
                         size_t width) const override;

@@ -233,22 +233,25 @@ void TypeTraits::PrintNull(BufferedFileOutput& output) const {
   output.Write(separator_, separatorLength_);
 }
 
-bool TypeTraits::PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
-                                    const QvdFieldMetadata& field) const {
+uint64_t TypeTraits::CountPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                                       const QvdFieldMetadata& field) const {
   constexpr uint64_t kRun = 4096;
   const size_t width = StreamValueWidth();
   if (width != 4 && width != 8) {
-    return false;
+    return 0;
   }
-  std::vector<char> values(kRun * width);
-  for (uint64_t s = 0; s < n; s += kRun) {
+  std::vector<char> values(static_cast<size_t>(std::min(kRun, n) * width));
+  uint64_t s = 0;
+  while (s < n) {
     const uint64_t run = std::min(kRun, n - s);
-    if (ReadQvdSymbolsAsStream(symbols + s * symbolSize, symbolSize, run, field, values.data()) !=
-        run) {
-      return false;
+    const uint64_t read =
+        ReadQvdSymbolsAsStream(symbols + s * symbolSize, symbolSize, run, field, values.data());
+    s += read;
+    if (read != run) {
+      break;
     }
   }
-  return true;
+  return s;
 }
 
 bool TypeTraits::PrintsAffixed(AffixedPrinting& printing) const {

@@ -249,10 +249,10 @@ class TypeTraits {
                                 size_t /*symbolSize*/, const QvdFieldMetadata& /*field*/,
                                 const AffixedPrinting& /*printing*/, char* /*out*/,
                                 size_t /*width*/) const {}
-  // Whether PrintPlainValues prints each of n symbols of `symbolSize` bytes at `symbols`: where
-  // ReadQvdSymbolsAsStream reads them all.
-  virtual bool PrintsPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
-                                  const QvdFieldMetadata& field) const;
+  // How many of n symbols of `symbolSize` bytes at `symbols`, from the first on, PrintPlainValues
+  // prints: those that ReadQvdSymbolsAsStream reads.
+  virtual uint64_t CountPlainSymbols(const char* symbols, size_t symbolSize, uint64_t n,
+                                     const QvdFieldMetadata& field) const;
   // The bytes that PrintPlainValues's texts may contain.
   virtual std::string PlainTextAlphabet() const { return TextAlphabet(); }
   // The longest text PrintPlainValues prints; 0 where the type's symbols can't be printed so.

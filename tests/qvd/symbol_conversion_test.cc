@@ -47,21 +47,37 @@ struct Table {
   SymbolTable<uint32_t> table;
 };
 
-// The outputs of the table for the first field of `definition`, made into `layout` (prepared
-// unless it already holds fields, whose settings then stand); the table and the layout must
-// outlive them.
-std::unique_ptr<SymbolOutputs> Convert(Table& t, const char* definition,
-                                       TypeTraitsCollection& layout,
-                                       const SymbolConversion& conversion) {
-  SymbolTable<uint32_t>& table = t.table;
+// Loads the table and the layout for `definition` (prepared unless it already holds fields, whose
+// settings then stand).
+bool Load(Table& t, const char* definition, TypeTraitsCollection& layout) {
   MemoryInput input(t.bytes.data(), t.bytes.size());
   LargeBuffer spare;
-  if (!table.LoadInMemory(input, false, spare).ok() ||
+  if (!t.table.LoadInMemory(input, false, spare).ok() ||
       (layout.size() == 0 && TypeTraitsParser::ParseInlineFields(definition, layout))) {
-    return nullptr;
+    return false;
   }
   layout.Prepare();
-  return MakeSymbolOutputs(table, layout[0], conversion);
+  return true;
+}
+
+// The outputs of the table for the first field of `definition`, made into `layout` (see Load), in
+// one pass or in `parts` parts on as many workers; the table and the layout must outlive them.
+std::unique_ptr<SymbolOutputs> Convert(Table& t, const char* definition,
+                                       TypeTraitsCollection& layout,
+                                       const SymbolConversion& conversion, size_t parts = 1) {
+  if (!Load(t, definition, layout)) {
+    return nullptr;
+  }
+  if (parts == 1) {
+    return MakeSymbolOutputs(t.table, layout[0], conversion);
+  }
+  std::unique_ptr<SymbolOutputs> made;
+  TaskPool pool(static_cast<unsigned>(parts));
+  MakeSymbolOutputsInParts(
+      pool, parts, t.table, layout, 0, conversion,
+      [&made](std::unique_ptr<SymbolOutputs> outputs) { made = std::move(outputs); });
+  pool.Wait();
+  return made;
 }
 
 // The binary outputs of the table of `symbols` for the one field of `definition`; `table` must
@@ -234,10 +250,11 @@ TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
 namespace orv {
 namespace {
 
-// Text outputs borrowed from a table of plain numbers print each entry, as a row names it, as
-// printing each symbol up front would; a field whose printing depends on the text (CSV quoting,
-// a quote or separator that a number may hold), a null that would break the text, or rows that
-// name each symbol many times take the table printed up front.
+// Text outputs of a table of plain numbers, printed up front a run at a time (in one pass or in
+// parts) or borrowed and printed as a row names each entry, are those of printing each symbol on
+// its own; a field whose printing
+// depends on the text (CSV quoting, a quote or separator that a number may hold), a null that
+// would break the text, or rows that name each symbol many times take the table printed up front.
 TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
   const double kNan = std::numeric_limits<double>::quiet_NaN();
   const double kInf = std::numeric_limits<double>::infinity();
@@ -295,26 +312,38 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
           : i < int(specials.size()) ? DoubleSymbol(specials[i])
                                      : DoubleSymbol(i * 0.1 - 30));
     }
-    std::unique_ptr<Table> tables[2];
-    TypeTraitsCollection layout[2];
+    // One symbol at a time (a symbol of another size ends the table), up front, lent, in parts.
+    std::unique_ptr<Table> tables[4];
+    TypeTraitsCollection layout[4];
     SymbolConversion conversion;
     conversion.textOutput = conversion.checkOutput = true;
     conversion.rows = c.rows;
-    std::unique_ptr<SymbolOutputs> outputs[2];
-    for (int lend = 0; lend < 2; ++lend) {
-      ASSERT_FALSE(TypeTraitsParser::ParseInlineFields(c.definition, layout[lend]));
-      layout[lend].Prepare();
+    std::unique_ptr<SymbolOutputs> outputs[4];
+    for (int way = 0; way < 4; ++way) {
+      ASSERT_FALSE(TypeTraitsParser::ParseInlineFields(c.definition, layout[way]));
+      layout[way].Prepare();
       if (c.setUp != nullptr) {
-        c.setUp(layout[lend]);
+        c.setUp(layout[way]);
       }
-      conversion.leastBorrowed = lend ? 1 : UINT64_MAX;
-      tables[lend] = std::make_unique<Table>(
-          symbols, c.values == 't' ? std::optional(QvdNumberType::Timestamp) : std::nullopt, 64);
-      outputs[lend] = Convert(*tables[lend], c.definition, layout[lend], conversion);
-      ASSERT_NE(outputs[lend], nullptr);
+      conversion.leastBorrowed = way == 2 ? 1 : UINT64_MAX;
+      std::vector<std::string> table = symbols;
+      if (way == 0) {
+        table.push_back(TextSymbol("another size"));
+      }
+      tables[way] = std::make_unique<Table>(
+          table, c.values == 't' ? std::optional(QvdNumberType::Timestamp) : std::nullopt, 64);
+      outputs[way] = Convert(*tables[way], c.definition, layout[way], conversion, way == 3 ? 3 : 1);
+      ASSERT_NE(outputs[way], nullptr);
     }
-    ASSERT_FALSE(outputs[0]->borrowed());
-    ASSERT_EQ(outputs[1]->borrowed(), c.printed);
+    const uint64_t first = layout[0][0].nullable() ? 0 : 1;
+    for (int way : {1, 3}) {
+      ASSERT_FALSE(outputs[way]->borrowed());
+      for (uint64_t e = first; e <= symbols.size(); ++e) {
+        ASSERT_EQ(outputs[way]->mark(e), outputs[0]->mark(e)) << way << " " << e;
+        ASSERT_EQ(outputs[way]->bytes(e), outputs[0]->bytes(e)) << way << " " << e;
+      }
+    }
+    ASSERT_EQ(outputs[2]->borrowed(), c.printed);
     if (!c.printed) {
       continue;
     }
@@ -322,15 +351,15 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
     std::vector<const char*> entries;
     std::string expected;
     char entry[SymbolOutputs::kMaxWidth];
-    for (uint64_t e = layout[1][0].nullable() ? 0 : 1; e <= symbols.size(); ++e) {
-      EXPECT_EQ(outputs[1]->mark(e), SymbolOutputs::kClean);
-      ASSERT_EQ(std::string(entry, outputs[1]->CopyEntry(e, entry)), outputs[0]->bytes(e)) << e;
-      entries.push_back(outputs[1]->at(e));
+    for (uint64_t e = first; e <= symbols.size(); ++e) {
+      EXPECT_EQ(outputs[2]->mark(e), SymbolOutputs::kClean);
+      ASSERT_EQ(std::string(entry, outputs[2]->CopyEntry(e, entry)), outputs[0]->bytes(e)) << e;
+      entries.push_back(outputs[2]->at(e));
       expected += outputs[0]->bytes(e);
     }
-    const size_t width = outputs[1]->width();
+    const size_t width = outputs[2]->width();
     std::string stage(entries.size() * width + SymbolOutputs::kStageSlack, '\0');
-    outputs[1]->Stage(entries.data(), entries.size(), stage.data());
+    outputs[2]->Stage(entries.data(), entries.size(), stage.data());
     std::string staged;
     for (size_t r = 0; r < entries.size(); ++r) {
       staged.append(&stage[r * width + 1], static_cast<uint8_t>(stage[r * width]));
