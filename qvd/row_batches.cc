@@ -174,8 +174,10 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
     PrepareWorkers();
   }
   Status status;
+  const char* kept = input.BufferPos();
   RunOrdered<RowChunk>(
-      pool, 2 * size_t{pool.threads()}, [&](RowChunk& chunk) { return FillChunk(input, i, chunk); },
+      pool, 2 * size_t{pool.threads()},
+      [&](RowChunk& chunk) { return FillChunk(input, i, kept, chunk); },
       [this](RowChunk& chunk) { DecodeChunk(chunk); },
       [&](RowChunk& chunk) {
         status = DrainChunk(chunk, output, stats);
@@ -186,8 +188,11 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
 
 // The next whole chunk, copied with 8 zero bytes after it; false once fewer rows are left than a
 // chunk holds, or the input holds fewer bytes than they need (the sequential path says where).
+// The input's bytes consumed since `kept` are handed back a few MiB at a time: each hand-back
+// interrupts the workers on the other cores.
 template <typename Offset>
-bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
+bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, const char*& kept,
+                                   RowChunk& chunk) const {
   const uint64_t batches = std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1,
                                                 std::max<uint64_t>(options_.chunkBatches, 1));
   const uint64_t count = kBatch * batches;
@@ -201,8 +206,8 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
   chunk.rows.resize(bytes + 8);
   std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
   std::fill_n(chunk.rows.begin() + static_cast<std::ptrdiff_t>(bytes), 8, 0);
-  input.Discard(input.BufferPos(), input.BufferPos() + bytes);
   input.Advance(bytes);
+  input.DiscardConsumed(kept);
   chunk.first = i;
   chunk.count = count;
   i += count;
@@ -279,7 +284,8 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
   template void RowDecoder<Offset>::WriteBatch(uint64_t, const Batch&, BufferedFileOutput&) const; \
   template Status RowDecoder<Offset>::ReadChunks(IFileInput&, BufferedFileOutput&, IntervalStats&, \
                                                  uint64_t&);                                       \
-  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, RowChunk&) const;            \
+  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, const char*&, RowChunk&)     \
+      const;                                                                                       \
   template void RowDecoder<Offset>::DecodeChunk(RowChunk&) const;                                  \
   template void RowDecoder<Offset>::DecodeBatches(RowChunk&) const;                                \
   template Status RowDecoder<Offset>::DrainChunk(RowChunk&, BufferedFileOutput&, IntervalStats&);
