@@ -218,12 +218,12 @@ template <typename Offset>
 void RowDecoder<Offset>::DecodeChunk(RowChunk& chunk) const {
   chunk.decoded = 0;
   chunk.passed = 0;
+  chunk.out.Discard();
   if (AllOutputs()) {
     DecodeBatches(chunk);
   } else {
     DecodeRowsOf(chunk);
   }
-  chunk.writer.flush();
 }
 
 template <typename Offset>
@@ -246,7 +246,7 @@ void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
     if (!FindEntries(base, n, chunk.batch)) {
       break;
     }
-    WriteBatch(n, chunk.batch, chunk.writer);
+    WriteBatch(n, chunk.batch, chunk.out);
     chunk.decoded += kBatch;
     chunk.passed += n;
   }
@@ -258,8 +258,8 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
   if (watchLost_ && FileMapping::AnyLost()) {
     return LostTable();  // the chunk's rows may have been read as zeros
   }
-  output.Write(chunk.out);
-  chunk.out.clear();
+  output.Write(chunk.out.buffered());
+  chunk.out.Discard();
   written_ += chunk.passed;
   record_ = chunk.first + chunk.decoded;
   stats.Tick(chunk.decoded);

@@ -143,8 +143,7 @@ class RowDecoder final : public RowDecoderBase {
     uint64_t decoded = 0;       // rows done; the rest need the row-by-row path
     uint64_t passed = 0;        // rows of those in `out`: all of them, or those the filters passed
     std::vector<char> passing;  // a batch's rows that passed the filters, then 8 zero bytes
-    std::string out;
-    BufferedFileOutput writer{&out};
+    BufferedFileOutput out{BufferedFileOutput::InMemory{}};
     Batch batch;
   };
 

@@ -70,7 +70,7 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     if (!DecodeWorkerRow(row, *state)) {
       break;
     }
-    WriteWorkerRow(*state, chunk.writer);
+    WriteWorkerRow(*state, chunk.out);
     ++chunk.passed;
   }
   std::lock_guard<std::mutex> lock(statesMutex_);

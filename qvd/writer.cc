@@ -125,7 +125,7 @@ struct SymbolRun {
 // A run, written into `bytes` on a worker.
 struct SymbolChunk {
   SymbolRun run;
-  std::string bytes;
+  BufferedFileOutput bytes{BufferedFileOutput::InMemory{}};
 };
 
 // Symbol area: each field's null symbol, then its value symbols in ascending order; written in
@@ -160,13 +160,11 @@ void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>
         return true;
       },
       [&](SymbolChunk& chunk) {
-        chunk.bytes.clear();
-        BufferedFileOutput bytes(&chunk.bytes);
-        WriteSymbolRun(fields[chunk.run.field], chunk.run.begin, chunk.run.end, bytes);
-        bytes.flush();
+        chunk.bytes.Discard();
+        WriteSymbolRun(fields[chunk.run.field], chunk.run.begin, chunk.run.end, chunk.bytes);
       },
       [&](SymbolChunk& chunk) {
-        output.Write(chunk.bytes.data(), chunk.bytes.size());
+        output.Write(chunk.bytes.buffered());
         return true;
       });
 }

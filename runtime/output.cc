@@ -1,6 +1,9 @@
 #include "runtime/output.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace orv {
 
@@ -10,11 +13,17 @@ BufferedFileOutput::BufferedFileOutput(FILE* file, bool unbuffered)
 BufferedFileOutput::BufferedFileOutput(std::string* sink)
     : file_(nullptr), sink_(sink), unbuffered_(false), buffer_(new char[kBufferSize]) {}
 
+BufferedFileOutput::BufferedFileOutput(InMemory)
+    : file_(nullptr), unbuffered_(false), inMemory_(true), buffer_(new char[kBufferSize]) {}
+
 BufferedFileOutput::~BufferedFileOutput() {
   flush();
 }
 
 bool BufferedFileOutput::flush() {
+  if (inMemory_) {
+    return true;
+  }
   if (sink_ != nullptr) {
     sink_->append(buffer_.get(), used_);
     written_ += used_;
@@ -42,6 +51,16 @@ void BufferedFileOutput::Fail() {
 }
 
 void BufferedFileOutput::WriteSlow(const char* data, size_t n) {
+  if (inMemory_) {
+    const size_t capacity = std::max(2 * capacity_, used_ + n);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    memcpy(grown.get(), buffer_.get(), used_);
+    memcpy(grown.get() + used_, data, n);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+    used_ += n;
+    return;
+  }
   flush();
   if (sink_ != nullptr) {
     sink_->append(data, n);

@@ -18,13 +18,18 @@ class BufferedFileOutput {
   BufferedFileOutput(FILE* file, bool unbuffered);
   // Appends to `sink` instead of a file (at each flush).
   explicit BufferedFileOutput(std::string* sink);
+  // Keeps every byte in a buffer that grows as they come, written nowhere: buffered() holds them
+  // until Discard, which keeps the room for the next bytes. For bytes that another thread writes
+  // out later, without a copy.
+  struct InMemory {};
+  explicit BufferedFileOutput(InMemory);
   // Writes out what the buffer holds.
   ~BufferedFileOutput();
   BufferedFileOutput(const BufferedFileOutput&) = delete;
   BufferedFileOutput& operator=(const BufferedFileOutput&) = delete;
 
   void Write(const void* data, size_t n) {
-    if (n <= kBufferSize - used_) {
+    if (n <= capacity_ - used_) {
       memcpy(buffer_.get() + used_, data, n);
       used_ += n;
       if (unbuffered_) {
@@ -40,7 +45,7 @@ class BufferedFileOutput {
   // As Write, for short pieces whose source has kSlack readable bytes after its end: copies a
   // fixed 16 or 32 bytes instead of calling memcpy for a few.
   [[gnu::always_inline]] void WriteSmall(const char* data, size_t n) {
-    if (n <= kSlack && kBufferSize - used_ >= kSlack && !unbuffered_) {
+    if (n <= kSlack && capacity_ - used_ >= kSlack && !unbuffered_) {
       if (n <= 16) {
         memcpy(buffer_.get() + used_, data, 16);
       } else {
@@ -54,7 +59,7 @@ class BufferedFileOutput {
   // As Write, for pieces of up to 64 bytes: two overlapping loads and stores of the largest
   // power of two that fits, reading nothing outside the piece (which may end a cache line).
   [[gnu::always_inline]] void WriteShort(const char* data, size_t n) {
-    if (n > 64 || kBufferSize - used_ < 64 || unbuffered_) {
+    if (n > 64 || capacity_ - used_ < 64 || unbuffered_) {
       Write(data, n);
       return;
     }
@@ -72,10 +77,11 @@ class BufferedFileOutput {
       out[n - 1] = data[n - 1];
     }
   }
-  // A full buffer is written out before the byte is appended.
+  // A full buffer is written out (or grows) before the byte is appended.
   void WriteByte(char c) {
-    if (used_ == kBufferSize) {
-      flush();
+    if (used_ == capacity_) {
+      WriteSlow(&c, 1);
+      return;
     }
     buffer_[used_++] = c;
     if (unbuffered_) {
@@ -114,7 +120,9 @@ class BufferedFileOutput {
   bool unbuffered_;
   bool failed_ = false;
   int error_ = 0;
+  bool inMemory_ = false;
   std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = kBufferSize;
   size_t used_ = 0;
   uint64_t written_ = 0;
 };

@@ -70,23 +70,22 @@ struct QvxPart {
   QvxPart(const RecordInputOptions& records, BufferedFileOutput& out)
       : layout(CopyLayout(records.layout)), text(records.textInput), target(out) {}
 
-  void Reset() { bytes.clear(); }
+  void Reset() { output.Discard(); }
   int ReadValue(size_t i, IFileInput& input) { return ReadFieldValue(layout[i], input, text); }
   void TakeRecord() {
     for (const auto& field : layout) {
       field->WriteQvx(output);
     }
   }
-  void Finish(uint64_t /*number*/, bool /*clean*/) { output.flush(); }
+  void Finish(uint64_t /*number*/, bool /*clean*/) {}
   bool Drain() {
-    target.Write(bytes.data(), bytes.size());
+    target.Write(output.buffered());
     return !target.failed();
   }
 
   TypeTraitsCollection layout;
   bool text;
-  std::string bytes;
-  BufferedFileOutput output{&bytes};
+  BufferedFileOutput output{BufferedFileOutput::InMemory{}};
   BufferedFileOutput& target;
 };
 

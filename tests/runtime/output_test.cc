@@ -1,5 +1,6 @@
 // The buffered writer's copies of short pieces: every length gives exactly its bytes, also when
-// the piece ends a page that nothing follows.
+// the piece ends a page that nothing follows. An in-memory writer keeps every byte, however it
+// came.
 #include "runtime/output.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,31 @@ TEST(BufferedFileOutput, WriteShortReadsNothingPastThePiece) {
   }
   EXPECT_TRUE(sink == expected);
   munmap(p, 2 * page);
+}
+
+// Each round writes pieces of every kind across the growing buffer's ends (bytes one at a time up
+// to a full buffer, a piece larger than the room left, flushes between), then starts over.
+TEST(BufferedFileOutput, InMemoryKeepsEveryByteUntilDiscarded) {
+  const std::string source(200000, 'q');
+  BufferedFileOutput output{BufferedFileOutput::InMemory{}};
+  for (int round = 0; round < 3; ++round) {
+    std::string expected;
+    for (size_t i = 0; i < BufferedFileOutput::kBufferSize + 3; ++i) {
+      const char c = static_cast<char>('a' + (i + round) % 26);
+      output.WriteByte(c);
+      expected += c;
+    }
+    output.flush();
+    output.WriteShort(source.data(), 40);
+    output.WriteSmall(source.data(), 9);
+    output.Write(source.data(), source.size());
+    output.Write("end", 3);
+    expected += source.substr(0, 40) + source.substr(0, 9) + source + "end";
+    output.flush();
+    ASSERT_TRUE(output.buffered() == expected) << round;
+    ASSERT_EQ(output.BytesWritten(), expected.size()) << round;
+    output.Discard();
+  }
 }
 
 }  // namespace
