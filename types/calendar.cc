@@ -10,8 +10,60 @@ namespace orv {
 
 namespace {
 
-// Whether `format` matches the whole of `text`; a text with a 0x00 inside ends early.
+// The number of the `width` digits at `text`; -1 where one isn't a digit.
+int DigitsAt(const char* text, int width) {
+  int value = 0;
+  for (int k = 0; k < width; ++k) {
+    const unsigned digit = static_cast<unsigned char>(text[k]) - unsigned{'0'};
+    if (digit > 9) {
+      return -1;
+    }
+    value = value * 10 + static_cast<int>(digit);
+  }
+  return value;
+}
+
+// The parts of an ISO day ("2024-02-29") or time ("2024-02-29 23:59:59") that `text` is exactly,
+// each field within what strptime takes for it; false for any other text, which strptime reads.
+bool MatchIso(std::string_view text, bool withTime, tm& parts) {
+  const char* t = text.data();
+  if (text.size() != (withTime ? 19u : 10u) || t[4] != '-' || t[7] != '-' ||
+      (withTime && (t[10] != ' ' || t[13] != ':' || t[16] != ':'))) {
+    return false;
+  }
+  const int year = DigitsAt(t, 4);
+  const int month = DigitsAt(t + 5, 2);
+  const int day = DigitsAt(t + 8, 2);
+  const int hour = withTime ? DigitsAt(t + 11, 2) : 0;
+  const int minute = withTime ? DigitsAt(t + 14, 2) : 0;
+  const int second = withTime ? DigitsAt(t + 17, 2) : 0;
+  if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 59) {
+    return false;
+  }
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  return true;
+}
+
+bool IsIsoDate(const char* format) {
+  return strcmp(format, "%Y-%m-%d") == 0;
+}
+bool IsIsoDateTime(const char* format) {
+  return strcmp(format, "%Y-%m-%d %H:%M:%S") == 0;
+}
+
+// Whether `format` matches the whole of `text`; a text with a 0x00 inside ends early. The ISO
+// forms of exactly their length are read without strptime, as strptime reads them.
 bool MatchWhole(std::string_view text, const char* format, tm& parts) {
+  if ((text.size() == 10 && IsIsoDate(format) && MatchIso(text, false, parts)) ||
+      (text.size() == 19 && IsIsoDateTime(format) && MatchIso(text, true, parts))) {
+    return true;
+  }
   return strptime(text.data(), format, &parts) == text.data() + text.size();
 }
 
@@ -68,14 +120,8 @@ char* Digits(char* out, unsigned value, int width) {
   return out + width;
 }
 
-// The ISO forms "%Y-%m-%d" and "%Y-%m-%d %H:%M:%S" without strftime, for years 0 to 9999 (other
-// years take the general path).
-bool IsIsoDate(const char* format) {
-  return strcmp(format, "%Y-%m-%d") == 0;
-}
-bool IsIsoDateTime(const char* format) {
-  return strcmp(format, "%Y-%m-%d %H:%M:%S") == 0;
-}
+// The ISO forms "%Y-%m-%d" and "%Y-%m-%d %H:%M:%S" are written without strftime for years 0 to
+// 9999 (other years take the general path).
 
 // strftime writes the %Y of a year below 1000 with fewer than four digits: for those years, the
 // format with each %Y replaced by the year's four digits (which need no escaping), in `copy`.

@@ -1,13 +1,21 @@
 // Delimited text: token conversion per type, printing, quoting, null tokens and separators.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "runtime/input.h"
 #include "runtime/settings.h"
 #include "tests/types/test_support.h"
 #include "types/calendar.h"
 #include "types/decimal_text.h"
+#include "types/floating_point.h"
 
 namespace orv {
 namespace {
@@ -164,6 +172,105 @@ TEST(DateTimeText, PrintAndParseRoundTripFrom1600To2400) {
     char text[kTimeTextCapacity];
     text[FormatDateTimeText(seconds, format, text)] = 0;
     ASSERT_EQ(ParseDateTimeText(text, format), seconds) << text;
+  }
+}
+
+// ISO days and times are read without strptime where they have exactly their form; every text
+// must read as strptime reads it, through the same format with %e (which strptime reads as %d).
+TEST(DateTimeText, IsoFormsReadAsStrptimeReadsThem) {
+  std::vector<std::string> days = {"2024-1-05",  " 2024-01-05", "2024-01-05 ", "2024/01/05",
+                                   "2024-01-5x", "+024-01-05",  "2024-01-0",   "99999-01-01"};
+  for (const char* year : {"0000", "0001", "1969", "2023", "2024", "9999"}) {
+    for (int month = 0; month <= 13; ++month) {
+      for (int day = 0; day <= 32; ++day) {
+        char text[16];
+        snprintf(text, sizeof text, "%s-%02d-%02d", year, month, day);
+        days.push_back(text);
+      }
+    }
+  }
+  for (const std::string& day : days) {
+    EXPECT_EQ(ParseDateText(day, "%Y-%m-%d"), ParseDateText(day, "%Y-%m-%e")) << day;
+  }
+  std::vector<std::string> times = {"2024-02-29T00:00:00", "2024-02-29  0:00:00",
+                                    "2024-02-29 1:02:03", "2024-02-29 01:02:03 "};
+  for (const char* day : {"0000-01-01", "1969-12-31", "2024-02-29", "2023-02-29", "9999-12-31"}) {
+    for (const char* clock : {"00:00:00", "23:59:59", "24:00:00", "12:60:00", "12:00:60",
+                              "12:00:61", "7:00:00x", "1a:00:00"}) {
+      times.push_back(std::string(day) + " " + clock);
+    }
+  }
+  for (const std::string& time : times) {
+    EXPECT_EQ(ParseDateTimeText(time, "%Y-%m-%d %H:%M:%S"),
+              ParseDateTimeText(time, "%Y-%m-%e %H:%M:%S"))
+        << time;
+  }
+}
+
+// Plain decimal numbers read through from_chars; every token must read as strtod reads it whole
+// (an overflow refused, an underflow taken as the nearest small value), to the same bits.
+TEST(DoubleText, TokensReadAsStrtodReadsThem) {
+  auto reference = [](const std::string& token, double& value) {
+    errno = 0;
+    char* end = nullptr;
+    value = strtod(token.c_str(), &end);
+    return end != token.c_str() && end == token.c_str() + token.size() &&
+           !(errno == ERANGE && std::isinf(value));
+  };
+  std::vector<std::string> tokens = {"0",
+                                     "-0",
+                                     "0.0",
+                                     "1",
+                                     "-1",
+                                     "1.5",
+                                     "1e308",
+                                     "1.8e308",
+                                     "-1e309",
+                                     "1e-308",
+                                     "4.9e-324",
+                                     "2.4e-324",
+                                     "1e-400",
+                                     "-1e-400",
+                                     "0.1",
+                                     "123456789012345678901234567890",
+                                     "9007199254740993",
+                                     "+1",
+                                     " 1",
+                                     "1 ",
+                                     "0x1p3",
+                                     "inf",
+                                     "-inf",
+                                     "nan",
+                                     "-nan",
+                                     ".5",
+                                     "-.5",
+                                     "5.",
+                                     "1e",
+                                     "1e+",
+                                     "--1",
+                                     "",
+                                     "-",
+                                     "1,5",
+                                     "1.5.5",
+                                     "1E5",
+                                     "-0.000"};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    uint64_t bits = random();
+    double v;
+    memcpy(&v, &bits, sizeof v);
+    char text[40];
+    snprintf(text, sizeof text, i % 2 ? "%.17g" : "%.6g", v);
+    tokens.push_back(text);
+  }
+  for (const std::string& token : tokens) {
+    double expected = 0;
+    double read = 0;
+    const bool ok = reference(token, expected);
+    ASSERT_EQ(ParseDoubleToken(token, read), ok) << token;
+    if (ok) {
+      ASSERT_EQ(memcmp(&read, &expected, sizeof read), 0) << token;
+    }
   }
 }
 
