@@ -1,15 +1,17 @@
 // Small open-addressing hash tables for symbol collection: power-of-two slot arrays probed
-// linearly, each hash computed once per value. Slots are zeroed memory from calloc, so the pages of
-// a table sized for the worst case cost nothing until an entry lands on them.
+// linearly, each hash computed once per value. Slots are zeroed memory whose pages cost nothing
+// until an entry lands on them, so a table sized for the worst case costs what its entries touch.
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
+
+#include "runtime/large_allocator.h"
+#include "runtime/prefetch.h"
 
 namespace orv {
 
@@ -40,18 +42,19 @@ inline uint64_t HashBytes(const char* p, size_t n) {
   return MixHash(h ^ w, 0x9E3779B97F4A7C15ull);
 }
 
-// An array of `n` zeroed slots.
+// An array of `n` zeroed slots. One of a huge page or more is a mapping of its own backed by huge
+// pages where the kernel has them: a large table is probed at random, and with small pages nearly
+// every probe would also miss the address translation cache.
 template <typename Slot>
 struct ZeroedSlots {
-  struct Free {
-    void operator()(Slot* p) const { std::free(p); }
-  };
-  explicit ZeroedSlots(size_t n) : slots(static_cast<Slot*>(std::calloc(n, sizeof(Slot)))) {
-    if (!slots) {
+  static_assert(std::is_trivially_copyable_v<Slot> && alignof(Slot) <= 16);
+  explicit ZeroedSlots(size_t n) {
+    if (n > SIZE_MAX / sizeof(Slot) || !memory.Allocate(n * sizeof(Slot))) {
       throw std::bad_alloc();
     }
   }
-  std::unique_ptr<Slot, Free> slots;
+  Slot* get() const { return reinterpret_cast<Slot*>(memory.data()); }
+  LargeBuffer memory;
 };
 
 // Distinct keys of a fixed-width column, each with a 64-bit value; grows to stay at most half
@@ -78,8 +81,8 @@ class FixedKeyTable {
   template <typename F>
   void ForEach(F f) const {
     for (size_t i = 0; i < capacity_; ++i) {
-      if (slots_.slots.get()[i].used) {
-        f(slots_.slots.get()[i].key, slots_.slots.get()[i].value);
+      if (slots_.get()[i].used) {
+        f(slots_.get()[i].key, slots_.get()[i].value);
       }
     }
   }
@@ -91,7 +94,7 @@ class FixedKeyTable {
     bool used;
   };
   Slot* Probe(Key key) {
-    Slot* slots = slots_.slots.get();
+    Slot* slots = slots_.get();
     for (size_t i = HashKey(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
       if (!slots[i].used || slots[i].key == key) {
         return &slots[i];
@@ -104,8 +107,8 @@ class FixedKeyTable {
     capacity_ *= 2;
     slots_ = ZeroedSlots<Slot>(capacity_);
     for (size_t i = 0; i < oldCapacity; ++i) {
-      if (old.slots.get()[i].used) {
-        *Probe(old.slots.get()[i].key) = old.slots.get()[i];
+      if (old.get()[i].used) {
+        *Probe(old.get()[i].key) = old.get()[i];
       }
     }
   }
@@ -127,14 +130,14 @@ class StringIdTable {
 
   // Starts loading the slot where a search for hash `h` begins.
   void Prefetch(uint64_t h) const {
-    __builtin_prefetch(slots_.slots.get() + (static_cast<Tag>(h) & (capacity_ - 1)));
+    PrefetchLine(slots_.get() + (static_cast<Tag>(h) & (capacity_ - 1)));
   }
   // The id of the bytes `value` (size `size`) of hash `h`, or `next` if they are new (then *added
   // is set); `bytesOf(id)` gives an entry's bytes.
   template <typename BytesOf>
   Id Find(uint64_t h, const char* value, size_t size, Id next, bool* added, BytesOf bytesOf) {
     const auto tag = static_cast<Tag>(h);
-    Slot* slots = slots_.slots.get();
+    Slot* slots = slots_.get();
     for (size_t i = tag & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
       Slot& slot = slots[i];
       if (slot.idPlus1 == 0) {
@@ -169,9 +172,9 @@ class StringIdTable {
       capacity_ *= 2;
     }
     slots_ = ZeroedSlots<Slot>(capacity_);
-    Slot* slots = slots_.slots.get();
+    Slot* slots = slots_.get();
     for (size_t j = 0; j < oldCapacity; ++j) {
-      const Slot& slot = old.slots.get()[j];
+      const Slot& slot = old.get()[j];
       if (slot.idPlus1 != 0) {
         size_t i = slot.tag & (capacity_ - 1);
         while (slots[i].idPlus1 != 0) {

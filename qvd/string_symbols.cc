@@ -9,6 +9,7 @@
 #include "qvd/key_sort.h"
 #include "qvd/symbol_groups.h"
 #include "runtime/large_allocator.h"
+#include "runtime/prefetch.h"
 
 namespace orv {
 
@@ -176,7 +177,13 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
       representatives.reserve(first.size());  // a symbol each: no second block while growing
     }
     std::pair<const char*, size_t> representative{nullptr, 0};
-    for (R id : byValue) {
+    constexpr size_t kAhead = 16;  // ids in value order read `first` and `symbolOf` at random
+    for (size_t i = 0; i < byValue.size(); ++i) {
+      if (i + kAhead < byValue.size()) {
+        PrefetchLine(&first[byValue[i + kAhead]]);
+        PrefetchLine(&symbolOf[byValue[i + kAhead]]);
+      }
+      const R id = byValue[i];
       // Ordered by bytes, every distinct string is a symbol: its bytes aren't read again here.
       if (byBytes) {
         representatives.push_back(first[id]);
@@ -205,7 +212,7 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
     constexpr uint64_t kAhead = 16;
     for (uint64_t r = 0; r < records; ++r) {
       if (r + kAhead < records) {
-        __builtin_prefetch(&symbolOf[ids[r + kAhead]]);
+        PrefetchLine(&symbolOf[ids[r + kAhead]]);
       }
       if (dataSet.ValueAt(r).first != nullptr) {
         stored[r] = static_cast<S>(symbolOf[ids[r]]);
