@@ -9,6 +9,7 @@
 #include "qvd/key_sort.h"
 #include "qvd/symbol_groups.h"
 #include "runtime/large_allocator.h"
+#include "runtime/prefetch.h"
 #include "runtime/values.h"
 #include "runtime/workers.h"
 #include "types/decimal.h"
@@ -416,8 +417,8 @@ std::vector<R> FixedGrouping<T, R, KeyFn, kRestorable>::OrderFromStored(
   symbols_.stored.Visit([&](const auto* stored) {
     for (uint64_t r = 0; r < records_; ++r) {
       if (r + kAhead < records_) {
-        __builtin_prefetch(&order[stored[r + kAhead] - std::min<uint64_t>(f, stored[r + kAhead])],
-                           1);
+        PrefetchLineForWrite(
+            &order[stored[r + kAhead] - std::min<uint64_t>(f, stored[r + kAhead])]);
       }
       const uint64_t s = stored[r];
       if (s >= f && s - f < distinct) {

@@ -6,6 +6,7 @@
 
 #include "qvd/row_decoder.h"
 #include "qvd/symbol_conversion.h"
+#include "runtime/prefetch.h"
 #include "runtime/workers.h"
 
 namespace orv {
@@ -76,9 +77,9 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
         return false;
       }
       column[r] = outputs.at(e);
-      __builtin_prefetch(column[r]);
+      PrefetchLine(column[r]);
       if (straddles) {
-        __builtin_prefetch(column[r] + last);
+        PrefetchLine(column[r] + last);
       }
     }
     if (batch.stagedAt[k] != SIZE_MAX) {

@@ -4,6 +4,7 @@
 
 #include "qvd/symbol_conversion.h"
 #include "runtime/logger.h"
+#include "runtime/prefetch.h"
 #include "runtime/workers.h"
 
 namespace orv {
@@ -230,11 +231,11 @@ void RowDecoder<Offset>::PrefetchRow(const char* row) const {
     const auto n = static_cast<uint64_t>(s);
     if (slot.outputs != nullptr) {
       if (n + 1 < slot.outputs->entries()) {
-        __builtin_prefetch(slot.outputs->at(n + 1));
+        PrefetchLine(slot.outputs->at(n + 1));
       }
     } else if (slot.cached) {
       if (n + 1 < encoded_[k].symbols.size()) {
-        __builtin_prefetch(&encoded_[k].symbols[n + 1]);
+        PrefetchLine(&encoded_[k].symbols[n + 1]);
       }
     } else {
       slot.table->Prefetch(n);

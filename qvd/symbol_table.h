@@ -16,6 +16,7 @@
 #include "qvd/symbol_outputs.h"
 #include "runtime/file_mapping.h"
 #include "runtime/input.h"
+#include "runtime/prefetch.h"
 #include "runtime/status.h"
 
 namespace orv {
@@ -193,10 +194,10 @@ template <typename Offset>
 inline void SymbolTable<Offset>::Prefetch(uint64_t s) const {
   if (disk_ == nullptr && uniformSize_ != 0) {
     if (s < metadata_->noOfSymbols && s * uniformSize_ < bytes_.size()) {
-      __builtin_prefetch(bytes_.data() + s * uniformSize_);
+      PrefetchLine(bytes_.data() + s * uniformSize_);
     }
   } else if (s < offsets_.size()) {
-    __builtin_prefetch(&offsets_[s]);
+    PrefetchLine(&offsets_[s]);
   }
 }
 

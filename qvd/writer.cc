@@ -105,15 +105,15 @@ void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
     output.Write(*f.nullSymbol);
     output.WriteByte('\0');
   }
-  // Symbols are in value order, their records in any: a record's place (a string's offsets) is
-  // fetched 2 × kAhead symbols before it is written, its bytes kAhead before.
+  // Symbols are in value order, their records in any: a record's value (a string's offsets) is
+  // fetched 2 × kAhead symbols before it is written, a string's bytes kAhead before.
   constexpr uint64_t kAhead = 16;
   for (uint64_t k = begin; k < end; ++k) {
     if (k + 2 * kAhead < end) {
       f.dataSet->Prefetch(f.RecordOf(k + 2 * kAhead));
     }
     if (k + kAhead < end) {
-      f.dataSet->PrefetchBytes(f.RecordOf(k + kAhead));
+      f.dataSet->PrefetchStringBytes(f.RecordOf(k + kAhead));
     }
     auto [value, size] = f.dataSet->ValueAt(f.RecordOf(k));
     field.WriteQvdSymbol(output, value, size);

@@ -14,4 +14,13 @@ inline void PrefetchLine(const void* address) {
 #endif
 }
 
+// As PrefetchLine, for a line that is about to be written.
+inline void PrefetchLineForWrite(const void* address) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("prefetchw %0" : : "m"(*static_cast<const char*>(address)));
+#else
+  __builtin_prefetch(address, 1);
+#endif
+}
+
 }  // namespace orv

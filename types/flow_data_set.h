@@ -114,7 +114,8 @@ class FlowDataSet {
     const char* base = values_.empty() ? &kEmpty : values_.data();
     return {base + begin, static_cast<size_t>(ends_[i] - begin)};
   }
-  // Starts loading record i's value, for loops that visit records out of order.
+  // Starts loading record i's value (a variable string's end offsets), for loops that visit
+  // records out of order.
   void Prefetch(size_t i) const {
     if (width_ != 0) {
       PrefetchLine(values_.data() + i * width_);
@@ -122,12 +123,10 @@ class FlowDataSet {
       PrefetchLine(ends_.At(i));
     }
   }
-  // As Prefetch, then for a variable string its bytes too, read from where its offsets lie: best
-  // called a while after Prefetch(i), once those are in cache.
-  void PrefetchBytes(size_t i) const {
-    if (width_ != 0) {
-      PrefetchLine(values_.data() + i * width_);
-    } else if (i < ends_.size()) {
+  // Then, a while later, a variable string's bytes, found through the offsets Prefetch(i) loaded;
+  // nothing for a fixed width, whose value Prefetch loaded.
+  void PrefetchStringBytes(size_t i) const {
+    if (width_ == 0 && i < ends_.size()) {
       const uint64_t begin = i == 0 ? 0 : ends_[i - 1];
       if (begin < values_.size()) {
         PrefetchLine(values_.data() + begin);
