@@ -30,35 +30,60 @@ else
   echo "GNU time not found: no peak memory" >&2
 fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-declare -A secs mem
+declare -A secs mem speedup
 run_or_fail() {  # run_or_fail INPUT COMMAND...: stdin from INPUT, stdout discarded
   local input=$1
   shift
   "$@" < "$input" > /dev/null 2> "$log" || { cat "$log" >&2; exit 1; }
 }
-measure() {  # measure KEY RUNS INPUT COMMAND...: sets secs[KEY] (median) and mem[KEY] (KB or -)
-  local key=$1 runs=$2 input=$3 i start times=
-  shift 3
-  for ((i = 0; i < runs; i++)); do
-    start=$EPOCHREALTIME
-    run_or_fail "$input" "$@"
-    times+="$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }') "
-  done
-  secs[$key]=$(tr ' ' '\n' <<< "${times% }" | median)
+elapsed() {  # elapsed INPUT COMMAND...: sets took, the command's wall seconds
+  local start=$EPOCHREALTIME
+  run_or_fail "$@"
+  took=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')
+}
+peak() {  # peak KEY INPUT COMMAND...: sets mem[KEY], the max RSS in KB (or -) of one run
+  local key=$1
+  shift
   mem[$key]=-
   if [[ -n $gnu_time ]]; then
-    run_or_fail "$input" "$gnu_time" -f %M -o "$data/mem" "$@"
+    run_or_fail "$1" "$gnu_time" -f %M -o "$data/mem" "${@:2}"
     mem[$key]=$(tail -n 1 "$data/mem")
   fi
-  printf '%-70s %9.4f s %8s KB\n' "$key" "${secs[$key]}" "${mem[$key]}" >&2
+}
+report() { printf '%-70s %9.4f s %8s KB\n' "$1" "${secs[$1]}" "${mem[$1]}" >&2; }
+measure() {  # measure KEY RUNS INPUT COMMAND...: sets secs[KEY] (median) and mem[KEY] (KB or -)
+  local key=$1 runs=$2 input=$3 i times=
+  shift 3
+  for ((i = 0; i < runs; i++)); do
+    elapsed "$input" "$@"
+    times+="$took "
+  done
+  secs[$key]=$(tr ' ' '\n' <<< "${times% }" | median)
+  peak "$key" "$input" "$@"
+  report "$key"
 }
 # measure_threads KEY RUNS INPUT COMMAND...: measure at --threads=1 (KEY|1) and at the default
-# thread count, the cores this process may use (KEY|d).
+# thread count, the cores this process may use (KEY|d), in alternating runs, so that a machine
+# that slows down or speeds up meanwhile bears on both alike; speedup[KEY] is the median of each
+# pair's ratio (one thread's seconds over the default's).
 measure_threads() {
-  local key=$1 runs=$2 input=$3
+  local key=$1 runs=$2 input=$3 i one all ones= alls= ratios=
   shift 3
-  measure "$key|1" "$runs" "$input" "$@" --threads=1
-  measure "$key|d" "$runs" "$input" "$@"
+  for ((i = 0; i < runs; i++)); do
+    elapsed "$input" "$@" --threads=1
+    one=$took
+    elapsed "$input" "$@"
+    all=$took
+    ones+="$one " alls+="$all "
+    ratios+="$(awk -v a="$one" -v b="$all" 'BEGIN { print a / b }') "
+  done
+  secs[$key|1]=$(tr ' ' '\n' <<< "${ones% }" | median)
+  secs[$key|d]=$(tr ' ' '\n' <<< "${alls% }" | median)
+  speedup[$key]=$(tr ' ' '\n' <<< "${ratios% }" | median)
+  peak "$key|1" "$input" "$@" --threads=1
+  peak "$key|d" "$input" "$@"
+  report "$key|1"
+  report "$key|d"
 }
 
 # Number formats of the tables: seconds (ms below 0.1 s), a rate in millions, KB as MB (10^6 B).

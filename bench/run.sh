@@ -16,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cache=$rows
 # shellcheck source=bench/lib.sh
 source "$here/lib.sh"
-runs=${BENCH_RUNS:-5}  # timed runs a figure (the median is kept), each thread count
+runs=${BENCH_RUNS:-7}  # timed runs a figure (the median is kept), each thread count
 
 # --- Data, made once ---------------------------------------------------------------------------
 # The random file: six fields of random values, as binary and text records, CSV and a QVD.
@@ -171,6 +171,7 @@ order+=("$peek") nfields[$peek]=- base[$peek]='`cat` random QVD' memory_floor[$p
 program_row() {  # program_row LABEL: the label, then each figure at --threads=1 and the default
   local l=$1 t cells=()
   for t in 1 d; do cells+=("$(fmt_secs "${secs[$l|$t]}")"); done
+  if [[ -n ${speedup[$l]-} ]]; then cells+=("$(fmt_ratio "${speedup[$l]}" 1)"); else cells+=(–); fi
   for t in 1 d; do
     if [[ ${nfields[$l]} == - ]]; then cells+=(–); else cells+=("$(fmt_rate "$rows" "${secs[$l|$t]}")"); fi
   done
@@ -203,8 +204,8 @@ same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
   echo "- few-symbol (gen_qvd): \`$few_layout\`, at most 20,000 symbols a field but Id; QVD" \
     "$(stat -c %s "$data/few.qvd")"
   echo
-  echo '| program and mode | seconds, 1 thread | seconds, default | rows/s, 1 thread | rows/s, default | values/s, 1 thread | values/s, default | peak memory MB, 1 thread | peak memory MB, default | ratio to `cat`, 1 thread | ratio to `cat`, default |'
-  echo '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|'
+  echo '| program and mode | seconds, 1 thread | seconds, default | speed-up | rows/s, 1 thread | rows/s, default | values/s, 1 thread | values/s, default | peak memory MB, 1 thread | peak memory MB, default | ratio to `cat`, 1 thread | ratio to `cat`, default |'
+  echo '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|'
   for key in "${order[@]}"; do program_row "$key"; done
   echo
   echo '| floor | seconds | MB/s | peak memory MB |'
@@ -215,7 +216,8 @@ same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
   done
   echo
   echo "1 thread: \`--threads=1\`; default: no \`--threads\`, as many threads as cores. Seconds:"
-  echo "median of $runs runs, wall time of the bare command; peak memory: max RSS from one more run"
+  echo "median of $runs runs, wall time of the bare command, the two thread counts in turn; speed-up:"
+  echo "the median of each pair's ratio, one thread's seconds over the default's; peak memory: max RSS from one more run"
   echo "under GNU time; MB = 10^6 bytes; MB/s: input bytes per second (output bytes for random"
   echo "reads). Ratio to \`cat\`: seconds over \`cat\` of the same input (for \`drawoff\` to binary:"
   echo "of its output). drawoff binary output identical to the generated records: random"
