@@ -17,6 +17,58 @@ namespace {
 // for a batch are copied out while that table alone is being read.
 constexpr uint64_t kStagedOutputs = uint64_t{512} << 10;
 
+// Row r's entry in a batch column: staged, or where it lies.
+template <typename Column>
+const char* EntryAt(const Column& column, uint64_t r) {
+  return column.staged != nullptr ? column.staged + r * column.width : column.entries[r];
+}
+
+// A column's entries of n rows put in their records: each row's at `out + at[r]`, which moves past
+// them. Entries of W bytes each.
+template <size_t W, typename Column>
+void PlaceFixed(const Column& column, uint64_t n, uint32_t* at, char* out) {
+  if (column.staged != nullptr) {
+    for (uint64_t r = 0; r < n; ++r) {
+      memcpy(out + at[r], column.staged + r * W, W);
+      at[r] += W;
+    }
+    return;
+  }
+  for (uint64_t r = 0; r < n; ++r) {
+    memcpy(out + at[r], column.entries[r], W);
+    at[r] += W;
+  }
+}
+
+// Entries of another fixed width.
+template <typename Column>
+void PlaceWidth(const Column& column, uint64_t n, uint32_t* at, char* out) {
+  const size_t width = column.width;
+  for (uint64_t r = 0; r < n; ++r) {
+    if (width <= 64) {
+      BufferedFileOutput::CopyShort(out + at[r], EntryAt(column, r), width);
+    } else {
+      memcpy(out + at[r], EntryAt(column, r), width);
+    }
+    at[r] += static_cast<uint32_t>(width);
+  }
+}
+
+// Entries of a length byte and that many bytes.
+template <typename Column>
+void PlaceSized(const Column& column, uint64_t n, uint32_t* at, char* out) {
+  for (uint64_t r = 0; r < n; ++r) {
+    const char* entry = EntryAt(column, r);
+    const auto size = static_cast<uint8_t>(entry[0]);
+    if (size <= 64) {
+      BufferedFileOutput::CopyShort(out + at[r], entry + 1, size);
+    } else {
+      memcpy(out + at[r], entry + 1, size);
+    }
+    at[r] += size;
+  }
+}
+
 }  // namespace
 
 // --- Batches -------------------------------------------------------------------------------------
@@ -45,12 +97,15 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
     total += staged ? kBatch * outputs.width() + SymbolOutputs::kStageSlack : 0;
   }
   batch.staging.assign(total, 0);
+  batch.at.assign(kBatch, 0);
+  batch.fixedBytes = 0;
   for (size_t l = 0; l < layout_.size(); ++l) {
     const size_t k = slotOfLayout_[l];
     const char* staged =
         batch.stagedAt[k] == SIZE_MAX ? nullptr : &batch.staging[batch.stagedAt[k]];
     batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->width(),
                              slots_[k].outputs->fixed()});
+    batch.fixedBytes += slots_[k].outputs->fixed() ? slots_[k].outputs->width() : 0;
   }
 }
 
@@ -90,12 +145,56 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
 }
 
 template <typename Offset>
-void RowDecoder<Offset>::WriteBatch(uint64_t n, const Batch& batch,
-                                    BufferedFileOutput& output) const {
+void RowDecoder<Offset>::WriteBatch(uint64_t n, Batch& batch, BufferedFileOutput& output) const {
+  uint32_t* at = batch.at.data();
+  std::fill_n(at, n, batch.fixedBytes);
+  for (const Column& column : batch.columns) {
+    if (!column.fixed) {
+      for (uint64_t r = 0; r < n; ++r) {
+        at[r] += static_cast<uint8_t>(EntryAt(column, r)[0]);
+      }
+    }
+  }
+  uint64_t total = 0;
+  for (uint64_t r = 0; r < n; ++r) {
+    const uint32_t size = at[r];
+    at[r] = static_cast<uint32_t>(total);
+    total += size;
+  }
+  char* out = output.Reserve(total);
+  if (out == nullptr) {
+    WriteRecords(n, batch, output);
+    return;
+  }
+  for (const Column& column : batch.columns) {
+    if (!column.fixed) {
+      PlaceSized(column, n, at, out);
+      continue;
+    }
+    switch (column.width) {
+      case 4:
+        PlaceFixed<4>(column, n, at, out);
+        break;
+      case 8:
+        PlaceFixed<8>(column, n, at, out);
+        break;
+      case 16:
+        PlaceFixed<16>(column, n, at, out);
+        break;
+      default:
+        PlaceWidth(column, n, at, out);
+        break;
+    }
+  }
+  output.Commit(total);
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::WriteRecords(uint64_t n, const Batch& batch,
+                                      BufferedFileOutput& output) const {
   for (uint64_t r = 0; r < n; ++r) {
     for (const Column& column : batch.columns) {
-      const char* at =
-          column.staged != nullptr ? column.staged + r * column.width : column.entries[r];
+      const char* at = EntryAt(column, r);
       if (column.fixed) {
         output.WriteShort(at, column.width);
       } else {
@@ -282,7 +381,9 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
                                                 uint64_t&) const;                                  \
   template void RowDecoder<Offset>::SetUpBatch(Batch&) const;                                      \
   template bool RowDecoder<Offset>::FindEntries(const char*, uint64_t, Batch&) const;              \
-  template void RowDecoder<Offset>::WriteBatch(uint64_t, const Batch&, BufferedFileOutput&) const; \
+  template void RowDecoder<Offset>::WriteBatch(uint64_t, Batch&, BufferedFileOutput&) const;       \
+  template void RowDecoder<Offset>::WriteRecords(uint64_t, const Batch&, BufferedFileOutput&)      \
+      const;                                                                                       \
   template Status RowDecoder<Offset>::ReadChunks(IFileInput&, BufferedFileOutput&, IntervalStats&, \
                                                  uint64_t&);                                       \
   template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, const char*&, RowChunk&)     \

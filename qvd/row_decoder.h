@@ -134,6 +134,8 @@ class RowDecoder final : public RowDecoderBase {
     std::vector<char> staging;     // per staged slot: its entries' bytes, then some to spare
     std::vector<size_t> stagedAt;  // per slot: where in `staging`, or SIZE_MAX: not staged
     std::vector<Column> columns;   // per layout field
+    std::vector<uint32_t> at;      // per row: where its next bytes go in the batch's records
+    uint32_t fixedBytes = 0;       // a record's bytes in columns of a fixed width
   };
   // Rows copied from the input, decoded by a worker into their output bytes.
   struct RowChunk {
@@ -170,7 +172,10 @@ class RowDecoder final : public RowDecoderBase {
                    uint64_t& passed) const;
   void SetUpBatch(Batch& batch) const;
   bool FindEntries(const char* base, uint64_t n, Batch& batch) const;
-  void WriteBatch(uint64_t n, const Batch& batch, BufferedFileOutput& output) const;
+  // Writes the records of a batch, a column at a time into room for them all.
+  void WriteBatch(uint64_t n, Batch& batch, BufferedFileOutput& output) const;
+  // As WriteBatch, a record at a time: where the room for them all can't be had.
+  void WriteRecords(uint64_t n, const Batch& batch, BufferedFileOutput& output) const;
 
   // Rows [i, end) front to back, batched where `batched` allows; `i` ends past the last row read.
   Status ReadSequential(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,

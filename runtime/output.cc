@@ -50,14 +50,29 @@ void BufferedFileOutput::Fail() {
   failed_ = true;
 }
 
+void BufferedFileOutput::Grow(size_t capacity) {
+  std::unique_ptr<char[]> grown(new char[capacity]);
+  memcpy(grown.get(), buffer_.get(), used_);
+  buffer_ = std::move(grown);
+  capacity_ = capacity;
+}
+
+char* BufferedFileOutput::ReserveSlow(size_t n) {
+  if (unbuffered_) {
+    return nullptr;
+  }
+  if (inMemory_) {
+    Grow(std::max(2 * capacity_, used_ + n));
+  } else {
+    flush();
+  }
+  return n <= capacity_ - used_ ? buffer_.get() + used_ : nullptr;
+}
+
 void BufferedFileOutput::WriteSlow(const char* data, size_t n) {
   if (inMemory_) {
-    const size_t capacity = std::max(2 * capacity_, used_ + n);
-    std::unique_ptr<char[]> grown(new char[capacity]);
-    memcpy(grown.get(), buffer_.get(), used_);
-    memcpy(grown.get() + used_, data, n);
-    buffer_ = std::move(grown);
-    capacity_ = capacity;
+    Grow(std::max(2 * capacity_, used_ + n));
+    memcpy(buffer_.get() + used_, data, n);
     used_ += n;
     return;
   }

@@ -63,8 +63,12 @@ class BufferedFileOutput {
       Write(data, n);
       return;
     }
-    char* out = buffer_.get() + used_;
+    CopyShort(buffer_.get() + used_, data, n);
     used_ += n;
+  }
+  // Copies n bytes (at most 64) as WriteShort does: exactly those, read and written as two
+  // overlapping blocks.
+  [[gnu::always_inline]] static void CopyShort(char* out, const char* data, size_t n) {
     if (n >= 16) {
       CopyPair<16>(out, data, n, n > 32 ? 32 : 16);
     } else if (n >= 8) {
@@ -77,6 +81,16 @@ class BufferedFileOutput {
       out[n - 1] = data[n - 1];
     }
   }
+  // Room for the next n bytes, to be written there and then counted by Commit(n); what the buffer
+  // held is written out (or the buffer grows) first where the room is short. Null when unbuffered
+  // or when n bytes can't fit the buffer: Write them instead.
+  char* Reserve(size_t n) {
+    if (n <= capacity_ - used_ && !unbuffered_) {
+      return buffer_.get() + used_;
+    }
+    return ReserveSlow(n);
+  }
+  void Commit(size_t n) { used_ += n; }
   // A full buffer is written out (or grows) before the byte is appended.
   void WriteByte(char c) {
     if (used_ == capacity_) {
@@ -102,6 +116,8 @@ class BufferedFileOutput {
  private:
   void Fail();
   void WriteSlow(const char* data, size_t n);
+  char* ReserveSlow(size_t n);
+  void Grow(size_t capacity);
   // Copies n bytes (half <= n <= 2 × half, half a multiple of W) as blocks of W from both ends.
   template <size_t W>
   [[gnu::always_inline]] static void CopyPair(char* out, const char* data, size_t n, size_t half) {

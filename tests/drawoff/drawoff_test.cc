@@ -14,7 +14,9 @@ using testing::FailLines;
 using testing::FailMessage;
 using testing::HexBytes;
 using testing::IntSymbol;
+using testing::LittleEndian;
 using testing::ProgramResult;
+using testing::QvdField;
 using testing::QvdTable;
 using testing::TextSymbol;
 
@@ -444,6 +446,42 @@ TEST_F(DrawoffTest, LongSymbolTablesGiveTheSameRecords) {
       EXPECT_EQ(result.status, 0) << result.err;
       EXPECT_EQ(result.out, expected);
     }
+  }
+}
+
+// Rows whose batch of records is larger than the output's buffer (twelve 50-byte texts a row),
+// on the calling thread and on a worker.
+TEST_F(DrawoffTest, WritesRecordsWiderThanItsBuffer) {
+  std::vector<QvdField> fields;
+  std::string layout;
+  for (int f = 0; f < 12; ++f) {
+    std::string symbols;
+    for (int k = 0; k < 4; ++k) {
+      symbols += TextSymbol(std::string(49, static_cast<char>('a' + f)) + std::to_string(k));
+    }
+    fields.emplace_back("f" + std::to_string(f), 2 * f, 2, 0, symbols, 4);
+    layout += "f" + std::to_string(f) + " string; ";
+  }
+  std::string rows, text, binary;
+  for (uint32_t r = 0; r < 8500; ++r) {  // a chunk of rows for a worker, and more
+    uint32_t bits = 0;
+    for (uint32_t f = 0; f < 12; ++f) {
+      const uint32_t k = (r + f * f) % 4;
+      bits |= k << (2 * f);
+      const std::string value = std::string(49, static_cast<char>('a' + f)) + std::to_string(k);
+      text += value + (f == 11 ? "\n" : ",");
+      binary += LittleEndian(uint32_t{50}) + value;
+    }
+    rows += LittleEndian(bits).substr(0, 3);
+  }
+  const QvdTable table(fields, 3, rows);
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    auto result = Run(table, std::string("--threads=") + threads + " -i {qvd} -d '" + layout + "'");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out == binary);
+    result = Run(table, std::string("--threads=") + threads + " -y -i {qvd} -d '" + layout + "'");
+    EXPECT_TRUE(result.out == text);
   }
 }
 

@@ -86,5 +86,34 @@ TEST(BufferedFileOutput, InMemoryKeepsEveryByteUntilDiscarded) {
   }
 }
 
+// Room reserved in the buffer takes what is written there once committed; what can't fit the
+// buffer, or goes unbuffered, gets no room (and an in-memory writer grows to give it).
+TEST(BufferedFileOutput, ReservedRoomKeepsTheBytesCommitted) {
+  std::string sink;
+  {
+    BufferedFileOutput output(&sink);
+    output.Write("head", 4);
+    char* room = output.Reserve(3);
+    ASSERT_NE(room, nullptr);
+    memcpy(room, "abcXYZ", 6);  // bytes past the committed ones are dropped
+    output.Commit(3);
+    room = output.Reserve(BufferedFileOutput::kBufferSize);
+    ASSERT_NE(room, nullptr);  // after writing out what it held
+    EXPECT_EQ(sink, "headabc");
+    EXPECT_EQ(output.Reserve(BufferedFileOutput::kBufferSize + 1), nullptr);
+    output.Write("tail", 4);
+  }
+  EXPECT_EQ(sink, "headabctail");
+  BufferedFileOutput unbuffered(stdout, true);
+  EXPECT_EQ(unbuffered.Reserve(1), nullptr);
+  BufferedFileOutput memory{BufferedFileOutput::InMemory{}};
+  memory.Write("kept", 4);
+  char* room = memory.Reserve(200000);
+  ASSERT_NE(room, nullptr);
+  memset(room, 'z', 200000);
+  memory.Commit(200000);
+  EXPECT_TRUE(memory.buffered() == "kept" + std::string(200000, 'z'));
+}
+
 }  // namespace
 }  // namespace orv
