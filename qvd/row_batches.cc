@@ -276,23 +276,21 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
   Status status;
   const char* kept = input.BufferPos();
   RunOrdered<RowChunk>(
-      pool, 2 * size_t{pool.threads()},
-      [&](RowChunk& chunk) { return FillChunk(input, i, kept, chunk); },
+      pool, 2 * size_t{pool.threads()}, [&](RowChunk& chunk) { return FillChunk(input, i, chunk); },
       [this](RowChunk& chunk) { DecodeChunk(chunk); },
       [&](RowChunk& chunk) {
-        status = DrainChunk(chunk, output, stats);
+        status = DrainChunk(chunk, input, kept, output, stats);
         return status.ok() && !output.failed();
       });
   return status;
 }
 
-// The next whole chunk, copied with 8 zero bytes after it; false once fewer rows are left than a
-// chunk holds, or the input holds fewer bytes than they need (the sequential path says where).
-// The input's bytes consumed since `kept` are handed back a few MiB at a time: each hand-back
-// interrupts the workers on the other cores.
+// The next whole chunk; false once fewer rows are left than a chunk holds, or the input holds
+// fewer bytes than they need (the sequential path says where). The workers read the rows where a
+// pinned input holds them, with 8 more bytes readable after them; other rows are copied, with 8
+// zero bytes after them.
 template <typename Offset>
-bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, const char*& kept,
-                                   RowChunk& chunk) const {
+bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
   const uint64_t batches = std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1,
                                                 std::max<uint64_t>(options_.chunkBatches, 1));
   const uint64_t count = kBatch * batches;
@@ -300,14 +298,18 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, const char*& 
     return false;
   }
   const auto bytes = static_cast<size_t>(count * recordByteSize_);
-  if (!input.Ensure(bytes)) {
+  if (input.Pinned() && input.Ensure(bytes + 8)) {
+    chunk.at = input.BufferPos();
+  } else if (input.Ensure(bytes)) {
+    chunk.rows.resize(bytes + 8);
+    std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
+    std::fill_n(chunk.rows.begin() + static_cast<std::ptrdiff_t>(bytes), 8, 0);
+    chunk.at = chunk.rows.data();
+  } else {
     return false;
   }
-  chunk.rows.resize(bytes + 8);
-  std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
-  std::fill_n(chunk.rows.begin() + static_cast<std::ptrdiff_t>(bytes), 8, 0);
   input.Advance(bytes);
-  input.DiscardConsumed(kept);
+  chunk.inputEnd = input.BufferPos();
   chunk.first = i;
   chunk.count = count;
   i += count;
@@ -335,7 +337,7 @@ void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
     chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);
   }
   while (chunk.decoded < chunk.count) {
-    const char* base = chunk.rows.data() + chunk.decoded * recordByteSize_;
+    const char* base = chunk.at + chunk.decoded * recordByteSize_;
     uint64_t n = kBatch;
     if (!filterSlots_.empty()) {
       if (!FilterBatch(base, kBatch, chunk.passing, n)) {
@@ -353,8 +355,8 @@ void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
 }
 
 template <typename Offset>
-Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& output,
-                                      IntervalStats& stats) {
+Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, IFileInput& input, const char*& kept,
+                                      BufferedFileOutput& output, IntervalStats& stats) {
   if (watchLost_ && FileMapping::AnyLost()) {
     return LostTable();  // the chunk's rows may have been read as zeros
   }
@@ -363,11 +365,14 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
   written_ += chunk.passed;
   record_ = chunk.first + chunk.decoded;
   stats.Tick(chunk.decoded);
+  if (chunk.decoded == chunk.count) {
+    input.DiscardBefore(kept, chunk.inputEnd);  // no worker reads these rows any more
+  }
   if (chunk.decoded == chunk.count || output.failed()) {
     return Status::Ok();
   }
   const uint64_t from = chunk.decoded * recordByteSize_;
-  MemoryInput rest(chunk.rows.data() + from, (chunk.count - chunk.decoded) * recordByteSize_);
+  MemoryInput rest(chunk.at + from, (chunk.count - chunk.decoded) * recordByteSize_);
   uint64_t i = chunk.first + chunk.decoded;
   return ReadSequential(rest, output, stats, i, chunk.first + chunk.count, false);
 }
@@ -386,11 +391,11 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, BufferedFileOutput& outpu
       const;                                                                                       \
   template Status RowDecoder<Offset>::ReadChunks(IFileInput&, BufferedFileOutput&, IntervalStats&, \
                                                  uint64_t&);                                       \
-  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, const char*&, RowChunk&)     \
-      const;                                                                                       \
+  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, RowChunk&) const;            \
   template void RowDecoder<Offset>::DecodeChunk(RowChunk&) const;                                  \
   template void RowDecoder<Offset>::DecodeBatches(RowChunk&) const;                                \
-  template Status RowDecoder<Offset>::DrainChunk(RowChunk&, BufferedFileOutput&, IntervalStats&);
+  template Status RowDecoder<Offset>::DrainChunk(RowChunk&, IFileInput&, const char*&,             \
+                                                 BufferedFileOutput&, IntervalStats&);
 ORV_ROW_BATCHES(uint8_t)
 ORV_ROW_BATCHES(uint16_t)
 ORV_ROW_BATCHES(uint32_t)

@@ -139,8 +139,10 @@ class RowDecoder final : public RowDecoderBase {
   };
   // Rows copied from the input, decoded by a worker into their output bytes.
   struct RowChunk {
-    std::vector<char> rows;  // count rows, then 8 zero bytes
-    uint64_t first = 0;      // the index of the first row
+    std::vector<char> rows;          // count rows, then 8 zero bytes, where they are copied
+    const char* at = nullptr;        // the rows: in `rows`, or where a pinned input holds them
+    const char* inputEnd = nullptr;  // the input past the rows
+    uint64_t first = 0;              // the index of the first row
     uint64_t count = 0;
     uint64_t decoded = 0;       // rows done; the rest need the row-by-row path
     uint64_t passed = 0;        // rows of those in `out`: all of them, or those the filters passed
@@ -184,7 +186,7 @@ class RowDecoder final : public RowDecoderBase {
   // left to the sequential path (the input's last rows, or all of them once the output failed).
   Status ReadChunks(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,
                     uint64_t& i);
-  bool FillChunk(IFileInput& input, uint64_t& i, const char*& kept, RowChunk& chunk) const;
+  bool FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const;
   void DecodeChunk(RowChunk& chunk) const;
   void DecodeBatches(RowChunk& chunk) const;
 
@@ -195,7 +197,8 @@ class RowDecoder final : public RowDecoderBase {
   bool DecodeWorkerRow(const char* row, WorkerState& state) const;
   bool WorkerPiece(size_t k, int64_t s, WorkerState& state) const;
   void WriteWorkerRow(WorkerState& state, BufferedFileOutput& output) const;
-  Status DrainChunk(RowChunk& chunk, BufferedFileOutput& output, IntervalStats& stats);
+  Status DrainChunk(RowChunk& chunk, IFileInput& input, const char*& kept,
+                    BufferedFileOutput& output, IntervalStats& stats);
 
   Status NextRow(IFileInput& input, const char*& row);
   Status NextGatheredRow(IFileInput& input, const char*& row);

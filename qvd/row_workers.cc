@@ -56,7 +56,7 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     state = freeStates_.back();
     freeStates_.pop_back();
   }
-  const char* row = chunk.rows.data();
+  const char* row = chunk.at;
   for (; chunk.decoded < chunk.count; ++chunk.decoded, row += recordByteSize_) {
     bool pass = true;
     if (!KnownPass(row, pass)) {

@@ -89,10 +89,12 @@ class IFileInput {
   // memory back.
   virtual void Discard(const char* /*begin*/, const char* /*end*/) {}
   // Discards what was consumed since `kept` once that is 4 MiB or more, and moves `kept` on.
-  void DiscardConsumed(const char*& kept) {
-    if (pinned_ && pos_ - kept >= (std::ptrdiff_t{1} << 22)) {
-      Discard(kept, pos_);
-      kept = pos_;
+  void DiscardConsumed(const char*& kept) { DiscardBefore(kept, pos_); }
+  // As DiscardConsumed, for the bytes from `kept` to `upTo` (at or before BufferPos()).
+  void DiscardBefore(const char*& kept, const char* upTo) {
+    if (pinned_ && upTo - kept >= (std::ptrdiff_t{1} << 22)) {
+      Discard(kept, upTo);
+      kept = upTo;
     }
   }
   // The system's error number of the read that failed (status() kInputError); else 0.
