@@ -2,6 +2,7 @@
 // is read, and the INFO lines that name the options in effect.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "tests/packdown/packdown_support.h"
@@ -17,13 +18,29 @@ std::string Place(std::string text, const std::string& dir) {
   return text;
 }
 
+struct Refusal {
+  const char* arguments;
+  std::string input, message;
+};
+
+// Each run fails with its one FAIL line, exit status 20 and no output file.
+void ExpectEachRefused(const std::vector<Refusal>& cases) {
+  ScratchDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    auto result =
+        Packdown(dir, Place(std::string("-o @/out.qvd ") + c.arguments, dir.path), c.input);
+    EXPECT_EQ(result.status, 20);
+    EXPECT_EQ(FailLines(result.err), 1u) << result.err;
+    EXPECT_EQ(testing::FailMessage(result.err), Place(c.message, dir.path));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.qvd"));
+  }
+}
+
 TEST(PackdownOptions, RefusalsWriteOneFailLineAndNoOutput) {
   const std::string token65 = std::string(30, '9') + std::string(35, 'z'), token64(64, 'q');
   const std::string zeroByte = "Field 'a' holds a 0x00 byte, which a QVD text symbol can't store";
-  const struct {
-    const char* arguments;
-    std::string input, message;
-  } cases[] = {
+  ExpectEachRefused({
       {"-d 'a int' --input", "", "Option '--input' requires an argument."},
       {"-d 'a int' --bogus", "", "Unrecognized option: '--bogus'."},
       {"-a -d 'a int' -b", "",
@@ -60,6 +77,11 @@ TEST(PackdownOptions, RefusalsWriteOneFailLineAndNoOutput) {
        zeroByte + " (record no. 2)."},
       {"-d 'a string(3) nullable'", Hex("01  00 610062"), zeroByte + " (record no. 2)."},
       {"-x -d 'a string'", std::string("ok\nb\0d\n", 7), zeroByte + " (record no. 2)."},
+  });
+}
+
+TEST(PackdownOptions, ValuesNoneOfTheirTypeWriteOneFailLineAndNoOutput) {
+  ExpectEachRefused({
       // Text tokens are taken whole, a token is read only as far as its type can use, and a
       // calendar value must name a real day and second.
       {"-x -a -d 'a int'", "1\n2\r\n",
@@ -92,17 +114,7 @@ TEST(PackdownOptions, RefusalsWriteOneFailLineAndNoOutput) {
       {"-d 'a int nullable'", Hex("02 01000000"), "Field reading failed: 'a' (record no. 1)."},
       {"-d 'a int; b string nullable'", Hex("01000000 00 01000000 61  02000000 ff 01000000 62"),
        "Field reading failed: 'b' (record no. 2)."},
-  };
-  ScratchDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.arguments);
-    auto result =
-        Packdown(dir, Place(std::string("-o @/out.qvd ") + c.arguments, dir.path), c.input);
-    EXPECT_EQ(result.status, 20);
-    EXPECT_EQ(FailLines(result.err), 1u) << result.err;
-    EXPECT_EQ(testing::FailMessage(result.err), Place(c.message, dir.path));
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.qvd"));
-  }
+  });
 }
 
 TEST(PackdownOptions, DebugFileHoldsTheFailingRecordOnly) {

@@ -249,6 +249,46 @@ TEST(SymbolCollector, ByteOrderWithoutCollation) {
   EXPECT_EQ(symbols.symbolBytes, 5u + 3 * 3);
 }
 
+// 12,000 values of `definition` from `next`: each record's symbol prints as its value, symbols
+// follow the field's direction strictly (as numbers where `numeric`, else as text), and equal
+// values share one symbol.
+void ExpectGroupedLikeValues(const char* definition,
+                             const std::function<std::string(std::mt19937_64&)>& next, bool numeric,
+                             std::mt19937_64& random) {
+  std::string text;
+  for (int i = 0; i < 12000; ++i) {
+    text += next(random) + "\n";
+  }
+  const bool descending = std::string(definition).find("descending") != std::string::npos;
+  auto column = ColumnOf(definition, text);
+  ASSERT_EQ(column->records, 12000u);
+  // Each record's own value, before collection may make the store the symbols' values.
+  char scratch[512];
+  std::vector<std::string> owns;
+  for (uint64_t r = 0; r < column->records; ++r) {
+    auto [value, size] = column->data->ValueAt(r);
+    owns.emplace_back(column->layout[0].FormatText(value, size, scratch));
+  }
+  auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
+  std::vector<std::string> texts;
+  for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
+    auto [value, size] = column->data->ValueAt(symbols.RecordOf(k));
+    texts.emplace_back(column->layout[0].FormatText(value, size, scratch));
+  }
+  const std::set<std::string> distinct(owns.begin(), owns.end());
+  for (uint64_t r = 0; r < column->records; ++r) {
+    ASSERT_LT(symbols.stored[r], texts.size());
+    EXPECT_EQ(texts[symbols.stored[r]], owns[r]) << r;
+  }
+  EXPECT_EQ(texts.size(), distinct.size());
+  for (size_t k = 1; k < texts.size(); ++k) {
+    const bool ascending =
+        numeric ? strtod(texts[k - 1].c_str(), nullptr) < strtod(texts[k].c_str(), nullptr)
+                : texts[k - 1] < texts[k];
+    EXPECT_EQ(ascending, !descending) << texts[k - 1] << " then " << texts[k];
+  }
+}
+
 // Random columns of every fixed-width type: keys in a narrow range (marked in an array), few
 // distinct values (hashed) and many (sorted), with keys of 32 bits, of 64 and wider, and dates,
 // whose keys don't give their values back. Each record's symbol prints as its value, symbols follow
@@ -303,38 +343,7 @@ TEST(SymbolCollector, RandomColumnsGroupAndOrderLikeTheirValues) {
   std::mt19937_64 random(7);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.definition);
-    std::string text;
-    for (int i = 0; i < 12000; ++i) {
-      text += c.value(random) + "\n";
-    }
-    const bool descending = std::string(c.definition).find("descending") != std::string::npos;
-    auto column = ColumnOf(c.definition, text);
-    ASSERT_EQ(column->records, 12000u);
-    // Each record's own value, before collection may make the store the symbols' values.
-    char scratch[512];
-    std::vector<std::string> owns;
-    for (uint64_t r = 0; r < column->records; ++r) {
-      auto [value, size] = column->data->ValueAt(r);
-      owns.emplace_back(column->layout[0].FormatText(value, size, scratch));
-    }
-    auto symbols = CollectSymbols<uint16_t>(*column->data, column->records, std::nullopt);
-    std::vector<std::string> texts;
-    for (uint64_t k = 0; k < symbols.symbolCount; ++k) {
-      auto [value, size] = column->data->ValueAt(symbols.RecordOf(k));
-      texts.emplace_back(column->layout[0].FormatText(value, size, scratch));
-    }
-    const std::set<std::string> distinct(owns.begin(), owns.end());
-    for (uint64_t r = 0; r < column->records; ++r) {
-      ASSERT_LT(symbols.stored[r], texts.size());
-      EXPECT_EQ(texts[symbols.stored[r]], owns[r]) << r;
-    }
-    EXPECT_EQ(texts.size(), distinct.size());
-    for (size_t k = 1; k < texts.size(); ++k) {
-      const bool ascending =
-          c.numeric ? strtod(texts[k - 1].c_str(), nullptr) < strtod(texts[k].c_str(), nullptr)
-                    : texts[k - 1] < texts[k];
-      EXPECT_EQ(ascending, !descending) << texts[k - 1] << " then " << texts[k];
-    }
+    ExpectGroupedLikeValues(c.definition, c.value, c.numeric, random);
   }
 }
 

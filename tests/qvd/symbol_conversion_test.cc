@@ -250,24 +250,101 @@ TEST(SymbolConversion, LargePlainTablesLendTheirBytes) {
 namespace orv {
 namespace {
 
-// Text outputs of a table of plain numbers, printed up front a run at a time (in one pass or in
-// parts) or borrowed and printed as a row names each entry, are those of printing each symbol on
-// its own; a field whose printing
-// depends on the text (CSV quoting, a quote or separator that a number may hold), a null that
-// would break the text, or rows that name each symbol many times take the table printed up front.
-TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
+struct PlainCase {
+  const char* definition;
+  char values;  // i: ints, d: doubles, c: hundredths as doubles, o: those and 0.125, t: times
+  void (*setUp)(TypeTraitsCollection&);
+  uint64_t rows;
+  bool printed;
+};
+
+// 1,000 symbols of plain numbers: i: ints, d: doubles (special ones first), c: hundredths as
+// doubles, o: those and 0.125, t: times.
+std::vector<std::string> PlainSymbols(char values) {
   const double kNan = std::numeric_limits<double>::quiet_NaN();
   const double kInf = std::numeric_limits<double>::infinity();
   const std::vector<double> specials = {
       -0.0, 5e-324, 1e16, 9999999999999998, 1e-5, 0.0001, -1.2345678901234567e-300, kInf, -kInf,
       kNan, 0.1,    1e300};
-  struct Case {
-    const char* definition;
-    char values;  // i: ints, d: doubles, c: hundredths as doubles, o: those and 0.125, t: times
-    void (*setUp)(TypeTraitsCollection&);
-    uint64_t rows;
-    bool printed;
-  } cases[] = {
+  std::vector<std::string> symbols;
+  for (int i = 0; i < 1000; ++i) {
+    const int32_t integer = i == 7 ? INT32_MIN : i == 8 ? INT32_MAX : i * 30011 - 7;
+    symbols.push_back(values == 'i'   ? IntSymbol(integer)
+                      : values == 't' ? DoubleSymbol(36526 + i * (i % 2 ? 0.25 : 0.30001))
+                      : values != 'd'
+                          ? DoubleSymbol(i == 9 && values == 'o' ? 0.125 : (i * 7 - 3000) / 100.0)
+                      : i < int(specials.size()) ? DoubleSymbol(specials[i])
+                                                 : DoubleSymbol(i * 0.1 - 30));
+  }
+  return symbols;
+}
+
+// The case's table converted four ways: one symbol at a time (a symbol of another size ends the
+// table), up front, lent and in parts; all but the lent outputs alike, and the lent ones, where
+// the case prints as rows name the symbols, alike when copied or staged.
+void ExpectPrintedAlike(const PlainCase& c) {
+  const std::vector<std::string> symbols = PlainSymbols(c.values);
+  std::unique_ptr<Table> tables[4];
+  TypeTraitsCollection layout[4];
+  SymbolConversion conversion;
+  conversion.textOutput = conversion.checkOutput = true;
+  conversion.rows = c.rows;
+  std::unique_ptr<SymbolOutputs> outputs[4];
+  for (int way = 0; way < 4; ++way) {
+    ASSERT_FALSE(TypeTraitsParser::ParseInlineFields(c.definition, layout[way]));
+    layout[way].Prepare();
+    if (c.setUp != nullptr) {
+      c.setUp(layout[way]);
+    }
+    conversion.leastBorrowed = way == 2 ? 1 : UINT64_MAX;
+    std::vector<std::string> table = symbols;
+    if (way == 0) {
+      table.push_back(TextSymbol("another size"));
+    }
+    tables[way] = std::make_unique<Table>(
+        table, c.values == 't' ? std::optional(QvdNumberType::Timestamp) : std::nullopt, 64);
+    outputs[way] = Convert(*tables[way], c.definition, layout[way], conversion, way == 3 ? 3 : 1);
+    ASSERT_NE(outputs[way], nullptr);
+  }
+  const uint64_t first = layout[0][0].nullable() ? 0 : 1;
+  for (int way : {1, 3}) {
+    ASSERT_FALSE(outputs[way]->borrowed());
+    for (uint64_t e = first; e <= symbols.size(); ++e) {
+      ASSERT_EQ(outputs[way]->mark(e), outputs[0]->mark(e)) << way << " " << e;
+      ASSERT_EQ(outputs[way]->bytes(e), outputs[0]->bytes(e)) << way << " " << e;
+    }
+  }
+  ASSERT_EQ(outputs[2]->borrowed(), c.printed);
+  if (!c.printed) {
+    return;
+  }
+  // Every entry alone, then all of them staged in one go.
+  std::vector<const char*> entries;
+  std::string expected;
+  char entry[SymbolOutputs::kMaxWidth];
+  for (uint64_t e = first; e <= symbols.size(); ++e) {
+    EXPECT_EQ(outputs[2]->mark(e), SymbolOutputs::kClean);
+    ASSERT_EQ(std::string(entry, outputs[2]->CopyEntry(e, entry)), outputs[0]->bytes(e)) << e;
+    entries.push_back(outputs[2]->at(e));
+    expected += outputs[0]->bytes(e);
+  }
+  const size_t width = outputs[2]->width();
+  std::string stage(entries.size() * width + SymbolOutputs::kStageSlack, '\0');
+  outputs[2]->Stage(entries.data(), entries.size(), stage.data());
+  std::string staged;
+  for (size_t r = 0; r < entries.size(); ++r) {
+    staged.append(&stage[r * width + 1], static_cast<uint8_t>(stage[r * width]));
+  }
+  EXPECT_EQ(staged, expected);
+}
+
+// Text outputs of a table of plain numbers, printed up front a run at a time (in one pass or in
+// parts) or borrowed and printed as a row names each entry, are those of printing each symbol on
+// its own; a field whose printing depends on the text (CSV quoting, a quote or separator that a
+// number may hold), a null that would break the text, or rows that name each symbol many times take
+// the table printed up front.
+TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
+  const PlainCase cases[] = {
       {"a int; b int", 'i', nullptr, 2000, true},
       {"a double nullable", 'd', nullptr, 0, true},
       {"a double; b int", 'd', [](TypeTraitsCollection& l) { ApplyCsvOutput(l, ';'); }, 0, true},
@@ -299,72 +376,9 @@ TEST(SymbolConversion, PlainTablesPrintedAsRowsNameThemMatchPrintingUpFront) {
       {"a decimal(12,2)", 'o', nullptr, 0, false},
       {"a decimal(38,2)", 'c', nullptr, 0, false},
   };
-  for (const Case& c : cases) {
+  for (const PlainCase& c : cases) {
     SCOPED_TRACE(c.definition + std::string(" ") + std::to_string(&c - cases));
-    std::vector<std::string> symbols;
-    for (int i = 0; i < 1000; ++i) {
-      const int32_t integer = i == 7 ? INT32_MIN : i == 8 ? INT32_MAX : i * 30011 - 7;
-      symbols.push_back(
-          c.values == 'i'   ? IntSymbol(integer)
-          : c.values == 't' ? DoubleSymbol(36526 + i * (i % 2 ? 0.25 : 0.30001))
-          : c.values != 'd'
-              ? DoubleSymbol(i == 9 && c.values == 'o' ? 0.125 : (i * 7 - 3000) / 100.0)
-          : i < int(specials.size()) ? DoubleSymbol(specials[i])
-                                     : DoubleSymbol(i * 0.1 - 30));
-    }
-    // One symbol at a time (a symbol of another size ends the table), up front, lent, in parts.
-    std::unique_ptr<Table> tables[4];
-    TypeTraitsCollection layout[4];
-    SymbolConversion conversion;
-    conversion.textOutput = conversion.checkOutput = true;
-    conversion.rows = c.rows;
-    std::unique_ptr<SymbolOutputs> outputs[4];
-    for (int way = 0; way < 4; ++way) {
-      ASSERT_FALSE(TypeTraitsParser::ParseInlineFields(c.definition, layout[way]));
-      layout[way].Prepare();
-      if (c.setUp != nullptr) {
-        c.setUp(layout[way]);
-      }
-      conversion.leastBorrowed = way == 2 ? 1 : UINT64_MAX;
-      std::vector<std::string> table = symbols;
-      if (way == 0) {
-        table.push_back(TextSymbol("another size"));
-      }
-      tables[way] = std::make_unique<Table>(
-          table, c.values == 't' ? std::optional(QvdNumberType::Timestamp) : std::nullopt, 64);
-      outputs[way] = Convert(*tables[way], c.definition, layout[way], conversion, way == 3 ? 3 : 1);
-      ASSERT_NE(outputs[way], nullptr);
-    }
-    const uint64_t first = layout[0][0].nullable() ? 0 : 1;
-    for (int way : {1, 3}) {
-      ASSERT_FALSE(outputs[way]->borrowed());
-      for (uint64_t e = first; e <= symbols.size(); ++e) {
-        ASSERT_EQ(outputs[way]->mark(e), outputs[0]->mark(e)) << way << " " << e;
-        ASSERT_EQ(outputs[way]->bytes(e), outputs[0]->bytes(e)) << way << " " << e;
-      }
-    }
-    ASSERT_EQ(outputs[2]->borrowed(), c.printed);
-    if (!c.printed) {
-      continue;
-    }
-    // Every entry alone, then all of them staged in one go.
-    std::vector<const char*> entries;
-    std::string expected;
-    char entry[SymbolOutputs::kMaxWidth];
-    for (uint64_t e = first; e <= symbols.size(); ++e) {
-      EXPECT_EQ(outputs[2]->mark(e), SymbolOutputs::kClean);
-      ASSERT_EQ(std::string(entry, outputs[2]->CopyEntry(e, entry)), outputs[0]->bytes(e)) << e;
-      entries.push_back(outputs[2]->at(e));
-      expected += outputs[0]->bytes(e);
-    }
-    const size_t width = outputs[2]->width();
-    std::string stage(entries.size() * width + SymbolOutputs::kStageSlack, '\0');
-    outputs[2]->Stage(entries.data(), entries.size(), stage.data());
-    std::string staged;
-    for (size_t r = 0; r < entries.size(); ++r) {
-      staged.append(&stage[r * width + 1], static_cast<uint8_t>(stage[r * width]));
-    }
-    EXPECT_EQ(staged, expected);
+    ExpectPrintedAlike(c);
   }
 }
 
