@@ -40,16 +40,15 @@ void PlaceFixed(const Column& column, uint64_t n, uint32_t* at, char* out) {
   }
 }
 
+// Every entry, a length byte included, fits the exact copy of a short piece.
+static_assert(SymbolOutputs::kMaxWidth + 1 <= 64);
+
 // Entries of another fixed width.
 template <typename Column>
 void PlaceWidth(const Column& column, uint64_t n, uint32_t* at, char* out) {
   const size_t width = column.width;
   for (uint64_t r = 0; r < n; ++r) {
-    if (width <= 64) {
-      BufferedFileOutput::CopyShort(out + at[r], EntryAt(column, r), width);
-    } else {
-      memcpy(out + at[r], EntryAt(column, r), width);
-    }
+    BufferedFileOutput::CopyShort(out + at[r], EntryAt(column, r), width);
     at[r] += static_cast<uint32_t>(width);
   }
 }
@@ -60,11 +59,7 @@ void PlaceSized(const Column& column, uint64_t n, uint32_t* at, char* out) {
   for (uint64_t r = 0; r < n; ++r) {
     const char* entry = EntryAt(column, r);
     const auto size = static_cast<uint8_t>(entry[0]);
-    if (size <= 64) {
-      BufferedFileOutput::CopyShort(out + at[r], entry + 1, size);
-    } else {
-      memcpy(out + at[r], entry + 1, size);
-    }
+    BufferedFileOutput::CopyShort(out + at[r], entry + 1, size);
     at[r] += size;
   }
 }
@@ -299,12 +294,12 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
   }
   const auto bytes = static_cast<size_t>(count * recordByteSize_);
   if (input.Pinned() && input.Ensure(bytes + 8)) {
-    chunk.at = input.BufferPos();
+    chunk.rowsAt = input.BufferPos();
   } else if (input.Ensure(bytes)) {
     chunk.rows.resize(bytes + 8);
     std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
     std::fill_n(chunk.rows.begin() + static_cast<std::ptrdiff_t>(bytes), 8, 0);
-    chunk.at = chunk.rows.data();
+    chunk.rowsAt = chunk.rows.data();
   } else {
     return false;
   }
@@ -337,7 +332,7 @@ void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
     chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);
   }
   while (chunk.decoded < chunk.count) {
-    const char* base = chunk.at + chunk.decoded * recordByteSize_;
+    const char* base = chunk.rowsAt + chunk.decoded * recordByteSize_;
     uint64_t n = kBatch;
     if (!filterSlots_.empty()) {
       if (!FilterBatch(base, kBatch, chunk.passing, n)) {
@@ -372,7 +367,7 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, IFileInput& input, const 
     return Status::Ok();
   }
   const uint64_t from = chunk.decoded * recordByteSize_;
-  MemoryInput rest(chunk.at + from, (chunk.count - chunk.decoded) * recordByteSize_);
+  MemoryInput rest(chunk.rowsAt + from, (chunk.count - chunk.decoded) * recordByteSize_);
   uint64_t i = chunk.first + chunk.decoded;
   return ReadSequential(rest, output, stats, i, chunk.first + chunk.count, false);
 }

@@ -140,7 +140,7 @@ class RowDecoder final : public RowDecoderBase {
   // Rows copied from the input, decoded by a worker into their output bytes.
   struct RowChunk {
     std::vector<char> rows;          // count rows, then 8 zero bytes, where they are copied
-    const char* at = nullptr;        // the rows: in `rows`, or where a pinned input holds them
+    const char* rowsAt = nullptr;    // the rows: in `rows`, or where a pinned input holds them
     const char* inputEnd = nullptr;  // the input past the rows
     uint64_t first = 0;              // the index of the first row
     uint64_t count = 0;

@@ -56,7 +56,7 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     state = freeStates_.back();
     freeStates_.pop_back();
   }
-  const char* row = chunk.at;
+  const char* row = chunk.rowsAt;
   for (; chunk.decoded < chunk.count; ++chunk.decoded, row += recordByteSize_) {
     bool pass = true;
     if (!KnownPass(row, pass)) {
