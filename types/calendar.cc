@@ -50,11 +50,21 @@ bool MatchIso(std::string_view text, bool withTime, tm& parts) {
   return true;
 }
 
+// Whether `format` is `form`: compared a byte at a time up to the first difference, as a format
+// is checked for each value read or printed.
+bool IsFormat(const char* format, std::string_view form) {
+  for (const char c : form) {
+    if (*format++ != c) {
+      return false;
+    }
+  }
+  return *format == '\0';
+}
 bool IsIsoDate(const char* format) {
-  return strcmp(format, "%Y-%m-%d") == 0;
+  return IsFormat(format, "%Y-%m-%d");
 }
 bool IsIsoDateTime(const char* format) {
-  return strcmp(format, "%Y-%m-%d %H:%M:%S") == 0;
+  return IsFormat(format, "%Y-%m-%d %H:%M:%S");
 }
 
 // Whether `format` matches the whole of `text`; a text with a 0x00 inside ends early. The ISO

@@ -310,7 +310,12 @@ class TypeTraits {
   // --- Base helpers for the derived classes -----------------------------------------------------
   // Reads the next text token into the scratch string; returns a status word.
   int readParseToken(IFileInput& input);
-  bool isParseTokenNull() const;
+  bool isParseTokenNull() const {
+    if (!nullable_ || (csv_ && csvQuoted_)) {
+      return false;
+    }
+    return nullTokens_.empty() ? scratch_.empty() : IsNullToken();
+  }
   // Reads the flag byte of a nullable field from a binary stream: 0 present, 1 null; any other
   // byte is a bad value (a stream read out of step with its records).
   static int readNullFlag(IFileInput& input, bool& isNull) {
@@ -375,6 +380,7 @@ class TypeTraits {
 
  private:
   int ReadFixedToken(IFileInput& input);
+  bool IsNullToken() const;  // the token is one of nullTokens_
   void UpdateRecordEndsToken() {
     recordEndsToken_ = !lastField_ && recordSeparatorLength_ > 0 &&
                        std::string_view(recordSeparator_, recordSeparatorLength_) != separator();

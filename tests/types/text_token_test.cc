@@ -1,6 +1,8 @@
 // Text tokens: each type converts a token only when it takes all of it, refuses calendar values
 // that name no real day or second, and stops reading a token that grows past what the type can
 // hold, however much input follows.
+#include "types/text_token.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -176,6 +178,38 @@ TEST(TextTokens, LimitsLeaveRoomForEveryValidText) {
       {"v string(3) quote=\"'\"", "'a''b'\n'a''bc'\n", "'a''b'\n!@0"},
       {"v int null=\"" + nullToken + "\"", nullToken + "\n", nullToken + "\n"},
   });
+}
+
+// The end of a token is found wherever it lies: every token length up to past two 16-byte
+// blocks, ending in the separator, a line end or the input's end, in delimited text and in CSV.
+TEST(TextTokens, EndIsFoundAtEveryPlace) {
+  for (size_t length = 0; length <= 40; ++length) {
+    std::string token;
+    for (size_t i = 0; i < length; ++i) {
+      token.push_back("a\x80q\xff \""[i % 6]);  // high bytes and quotes inside the token
+    }
+    SCOPED_TRACE(length);
+    for (const char delimiter : {',', ';', '\0'}) {
+      const std::string text = token + delimiter + token + "\n" + token;
+      MemoryInput input(text.data(), text.size());
+      std::string read;
+      bool quoted = false;
+      text_token::CsvEnd end = text_token::CsvEnd::kNone;
+      const text_token::CsvEnd ends[] = {text_token::CsvEnd::kValue, text_token::CsvEnd::kLine,
+                                         text_token::CsvEnd::kInput};
+      for (const text_token::CsvEnd want : ends) {
+        read.clear();
+        if (token.empty() || token[0] != '"') {
+          ASSERT_EQ(text_token::ReadCsv(input, delimiter, 100, read, quoted, end), kStatusOk);
+          EXPECT_EQ(read, token);
+          EXPECT_EQ(end, want);
+        }
+      }
+    }
+    const std::string unquoted = token + "\n";
+    EXPECT_EQ(Transcript("s string; t string", token + "," + unquoted), token + "," + unquoted);
+    EXPECT_EQ(Transcript("s string; t string", unquoted), "!@0");  // the line ends first
+  }
 }
 
 }  // namespace
