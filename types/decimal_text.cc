@@ -1,5 +1,7 @@
 #include "types/decimal_text.h"
 
+#include <cstring>
+
 #include "runtime/settings.h"
 #include "runtime/values.h"
 
@@ -171,6 +173,30 @@ std::optional<__int128> ParseDecimalText(std::string_view text, const DecimalTex
   return value;
 }
 
+namespace {
+
+// The digits of `integer`, least significant first, at `digits`; returns how many.
+template <typename U>
+int IntegerDigits(U integer, char* digits) {
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + static_cast<int>(integer % 10));
+    integer /= 10;
+  } while (integer != 0);
+  return count;
+}
+
+// The `scale` lowest digits of `fraction`, most significant first, at `out`.
+template <typename U>
+void FractionDigits(U fraction, int scale, char* out) {
+  for (int k = scale - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + static_cast<int>(fraction % 10));
+    fraction /= 10;
+  }
+}
+
+}  // namespace
+
 size_t FormatDecimalText(__int128 value, const DecimalTextSettings& s, char* out) {
   const Resolved r = Resolve(s);
   size_t n = 0;
@@ -179,18 +205,22 @@ size_t FormatDecimalText(__int128 value, const DecimalTextSettings& s, char* out
     out[n++] = '-';
     magnitude = -magnitude;
   }
-  const auto scalePower = static_cast<unsigned __int128>(decimalPow10[s.scale]);
-  unsigned __int128 integer = magnitude / scalePower;
-  unsigned __int128 fraction = magnitude % scalePower;
-
-  // Integer digits, least significant first. A value wider than its precision (possible only from
-  // a binary stream) keeps all of its digits rather than losing the top ones.
+  // Integer digits, least significant first, and the fraction's. A value wider than its precision
+  // (possible only from a binary stream) keeps all of its digits rather than losing the top ones.
+  // Values of 64 bits are worked out in 64 bits, which divide by constants without a library call.
   char digits[40];
+  char fraction[40];
   int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + static_cast<int>(integer % 10));
-    integer /= 10;
-  } while (integer != 0);
+  if (magnitude <= UINT64_MAX && s.scale <= 19) {
+    const auto narrow = static_cast<uint64_t>(magnitude);
+    const auto scalePower = static_cast<uint64_t>(decimalPow10[s.scale]);
+    count = IntegerDigits(narrow / scalePower, digits);
+    FractionDigits(narrow % scalePower, s.scale, fraction);
+  } else {
+    const auto scalePower = static_cast<unsigned __int128>(decimalPow10[s.scale]);
+    count = IntegerDigits(magnitude / scalePower, digits);
+    FractionDigits(magnitude % scalePower, s.scale, fraction);
+  }
   if (count == 1 && digits[0] == '0') {
     out[n++] = '0';
   } else {
@@ -203,10 +233,7 @@ size_t FormatDecimalText(__int128 value, const DecimalTextSettings& s, char* out
   }
   if (s.scale > 0) {
     out[n++] = r.decimalSeparator;
-    for (int k = s.scale - 1; k >= 0; --k) {
-      out[n + static_cast<size_t>(k)] = static_cast<char>('0' + static_cast<int>(fraction % 10));
-      fraction /= 10;
-    }
+    memcpy(out + n, fraction, static_cast<size_t>(s.scale));
     n += s.scale;
   }
   return n;

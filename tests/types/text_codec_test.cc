@@ -160,6 +160,47 @@ TEST(DecimalText, GroupingAndSeparatorsBothWays) {
   EXPECT_FALSE((ParseDecimalText("1,234.50", {10, 2, 0, 0, false}).has_value()));
 }
 
+// Magnitudes on both sides of 64 bits print the same digits, at every scale: the plain digits of
+// the magnitude with the point `scale` digits from the right.
+TEST(DecimalText, DigitsAcrossSixtyFourBits) {
+  auto plain = [](unsigned __int128 m, int scale, bool negative) {
+    std::string digits;
+    do {
+      digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(m % 10)));
+      m /= 10;
+    } while (m != 0);
+    if (digits.size() <= static_cast<size_t>(scale)) {
+      digits.insert(0, static_cast<size_t>(scale) + 1 - digits.size(), '0');
+    }
+    if (scale > 0) {
+      digits.insert(digits.size() - static_cast<size_t>(scale), ".");
+    }
+    return (negative ? "-" : "") + digits;
+  };
+  const unsigned __int128 top = UINT64_MAX;
+  const unsigned __int128 magnitudes[] = {0,
+                                          1,
+                                          5,
+                                          123456789,
+                                          top - 1,
+                                          top,
+                                          top + 1,
+                                          10'000'000'000'000'000'000u - 1,
+                                          static_cast<unsigned __int128>(decimalPow10[19]),
+                                          static_cast<unsigned __int128>(decimalPow10[38] - 1)};
+  for (const unsigned __int128 m : magnitudes) {
+    for (const int scale : {0, 2, 18, 19, 20, 38}) {
+      for (const bool negative : {false, true}) {
+        const __int128 value = negative ? -static_cast<__int128>(m) : static_cast<__int128>(m);
+        char out[kDecimalTextCapacity];
+        const DecimalTextSettings settings{38, static_cast<uint8_t>(scale)};
+        const std::string want = plain(m, scale, negative && m != 0);
+        EXPECT_EQ(std::string(out, FormatDecimalText(value, settings, out)), want) << scale;
+      }
+    }
+  }
+}
+
 TEST(DateTimeText, PrintAndParseRoundTripFrom1600To2400) {
   const unsigned seed = 1969;
   SCOPED_TRACE("seed " + std::to_string(seed));
