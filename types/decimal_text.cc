@@ -1,5 +1,6 @@
 #include "types/decimal_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/settings.h"
@@ -140,10 +141,56 @@ std::optional<__int128> Scale(const DecimalDigits& d, const DecimalTextSettings&
   return value;
 }
 
+// The common text, an optional sign, then digits with a fraction, at most 18 digits in all for a
+// precision of at most 18, read in 64 bits: true with `value` what the general reading makes of
+// the text (a failure for a value beyond the precision); false for any other text (blanks,
+// grouping, an exponent, more digits), which the general reading then takes.
+bool ReadPlainDecimal(std::string_view text, const Resolved& r, const DecimalTextSettings& s,
+                      std::optional<__int128>& value) {
+  constexpr size_t kMostDigits = 18;
+  if (s.precision > kMostDigits || s.scale > s.precision) {
+    return false;
+  }
+  size_t i = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  const bool negative = i == 1 && text[0] == '-';
+  uint64_t v = 0;
+  size_t digits = 0;
+  int fraction = -1;  // fraction digits taken; -1 before the separator
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      if (++digits > kMostDigits) {
+        return false;
+      }
+      if (fraction < s.scale) {  // fraction digits past the scale are dropped
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+        fraction += fraction >= 0 ? 1 : 0;
+      }
+    } else if (c == r.decimalSeparator && c != r.groupingSeparator && fraction < 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0) {
+    return false;
+  }
+  const auto limit = static_cast<uint64_t>(decimalPow10[s.precision]);
+  for (int k = std::max(fraction, 0); k < s.scale && v < limit; ++k) {
+    v *= 10;  // below 10^18 before, so below 10^19 after: no overflow
+  }
+  const auto magnitude = static_cast<__int128>(v);
+  value = v >= limit ? std::nullopt : std::optional<__int128>(negative ? -magnitude : magnitude);
+  return true;
+}
+
 }  // namespace
 
 std::optional<__int128> ParseDecimalText(std::string_view text, const DecimalTextSettings& s) {
   const Resolved r = Resolve(s);
+  if (std::optional<__int128> value; ReadPlainDecimal(text, r, s, value)) {
+    return value;
+  }
   const size_t n = text.size();
   size_t i = 0;
   while (i < n && IsSpace(text[i])) {

@@ -160,6 +160,38 @@ TEST(DecimalText, GroupingAndSeparatorsBothWays) {
   EXPECT_FALSE((ParseDecimalText("1,234.50", {10, 2, 0, 0, false}).has_value()));
 }
 
+// Plain texts are read in 64 bits, others in general; a leading blank sends any text to the
+// general reading, so each text must read the same with and without one.
+TEST(DecimalText, PlainTextsReadAsInGeneral) {
+  const std::string eighteen(18, '9');
+  const char* signs[] = {"", "-", "+"};
+  const std::string integers[] = {"", "0", "7", "123", "999999999999", eighteen, eighteen + "9"};
+  const char* points[] = {"", ".", ","};
+  const std::string fractions[] = {"", "5", "05", "123456", eighteen};
+  const char* ends[] = {"", "e2", "x"};
+  const DecimalTextSettings settings[] = {{1, 0},           {5, 2},  {12, 2},
+                                          {18, 0},          {18, 5}, {18, 18},
+                                          {19, 2},          {38, 4}, {12, 2, 0, 0, false},
+                                          {12, 2, ',', '.'}};
+  for (const DecimalTextSettings& setting : settings) {
+    for (const char* sign : signs) {
+      for (const std::string& integer : integers) {
+        for (const char* point : points) {
+          for (const std::string& fraction : fractions) {
+            for (const char* end : ends) {
+              const std::string text = sign + integer + point + fraction + end;
+              const auto plain = ParseDecimalText(text, setting);
+              const auto general = ParseDecimalText(" " + text, setting);
+              ASSERT_EQ(plain.has_value(), general.has_value()) << text;
+              EXPECT_TRUE(plain == general) << text << " " << int{setting.precision};
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 // Magnitudes on both sides of 64 bits print the same digits, at every scale: the plain digits of
 // the magnitude with the point `scale` digits from the right.
 TEST(DecimalText, DigitsAcrossSixtyFourBits) {
