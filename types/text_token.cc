@@ -52,11 +52,6 @@ inline const char* FindEither(const char* p, const char* e, char a, char b) {
   return p;
 }
 
-// The first byte in [p, e) that is s0, or r0 when `checkRecord`; e when there is none.
-inline const char* FindEnd(const char* p, const char* e, char s0, char r0, bool checkRecord) {
-  return FindEither(p, e, s0, checkRecord ? r0 : s0);
-}
-
 // Quoted state: the opening quote is consumed; runs to the closing quote, a doubled quote standing
 // for one. kStatusBad when the input ends first or the token outgrows `limit`.
 int ReadQuotedRun(IFileInput& input, char quote, size_t limit, std::string& token) {
@@ -105,7 +100,7 @@ int ReadUnquoted(IFileInput& input, const TokenEnds& ends, std::string& token) {
       }
       continue;
     }
-    const char* q = FindEnd(p, e, s0, r0, ends.checkRecord);
+    const char* q = FindEither(p, e, s0, ends.checkRecord ? r0 : s0);
     token.append(p, q);
     input.Advance(static_cast<size_t>(q - p));
     if (token.size() > ends.limit) {
