@@ -264,7 +264,7 @@ bool RowDecoder<Offset>::FilterBatch(const char* base, uint64_t n, std::vector<c
 template <typename Offset>
 Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& output,
                                       IntervalStats& stats, uint64_t& i) {
-  TaskPool pool(options_.threads);
+  TaskPool pool(options_.threads, true);
   if (!AllOutputs()) {
     PrepareWorkers();
   }

@@ -128,12 +128,14 @@ unsigned ParseThreadCount(const char* text) {
   return count;
 }
 
-TaskPool::TaskPool(unsigned threads) {
+TaskPool::TaskPool(unsigned threads, bool callerWorks) {
   if (threads <= 1) {
     return;
   }
-  workers_.reserve(threads);
-  for (unsigned t = 0; t < threads; ++t) {
+  callerWorks_ = callerWorks;
+  const unsigned workers = callerWorks ? threads - 1 : threads;
+  workers_.reserve(workers);
+  for (unsigned t = 0; t < workers; ++t) {
     workers_.emplace_back([this] { Work(); });
   }
 }
@@ -162,8 +164,32 @@ void TaskPool::Submit(std::function<void()> task) {
 }
 
 void TaskPool::Wait() {
+  while (callerWorks_ && RunQueued()) {
+  }
   std::unique_lock<std::mutex> lock(mutex_);
   idle_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
+}
+
+bool TaskPool::RunQueued() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (queue_.empty()) {
+    return false;
+  }
+  RunFront(lock);
+  return true;
+}
+
+void TaskPool::RunFront(std::unique_lock<std::mutex>& lock) {
+  std::function<void()> task = std::move(queue_.front());
+  queue_.pop_front();
+  ++running_;
+  lock.unlock();
+  task();
+  lock.lock();
+  --running_;
+  if (queue_.empty() && running_ == 0) {
+    idle_.notify_all();
+  }
 }
 
 // Takes tasks until the pool ends with none queued.
@@ -174,16 +200,7 @@ void TaskPool::Work() {
     if (queue_.empty()) {
       return;
     }
-    std::function<void()> task = std::move(queue_.front());
-    queue_.pop_front();
-    ++running_;
-    lock.unlock();
-    task();
-    lock.lock();
-    --running_;
-    if (queue_.empty() && running_ == 0) {
-      idle_.notify_all();
-    }
+    RunFront(lock);
   }
 }
 

@@ -1,8 +1,9 @@
 // Worker threads for the programs' parallel steps, and the one rule that keeps their output the
 // same for every thread count: work is cut into chunks that are filled and drained in order on
-// the calling thread, and only the work in between runs on the workers.
+// the calling thread, and only the work in between runs anywhere: on the workers, and on the
+// calling thread while it waits, when that counts as one of the pool's threads.
 //
-//   TaskPool pool(threads);
+//   TaskPool pool(threads, true);                       // threads - 1 workers and this thread
 //   RunOrdered(pool, 2 * threads, fill, work, drain);   // fill and drain in order, work anywhere
 //
 // Tasks must not log: only the calling thread writes log lines, in the order of the records.
@@ -36,20 +37,30 @@ unsigned ParseThreadCount(const char* text);
 
 class TaskPool {
  public:
-  // With `threads` <= 1 there are no workers and each task runs at once, inside Submit.
-  explicit TaskPool(unsigned threads);
+  // With `threads` <= 1 there are no workers and each task runs at once, inside Submit. With
+  // `callerWorks`, one of the `threads` is the calling thread, which runs queued tasks in
+  // RunQueued (as RunOrdered does while it waits), so that no more threads than that compete for
+  // the cores.
+  explicit TaskPool(unsigned threads, bool callerWorks = false);
   // Waits for the tasks submitted, then ends the workers.
   ~TaskPool();
   TaskPool(const TaskPool&) = delete;
   TaskPool& operator=(const TaskPool&) = delete;
 
   void Submit(std::function<void()> task);
-  // Returns once every task submitted so far has run.
+  // Returns once every task submitted so far has run (taking queued ones when the caller works).
   void Wait();
-  unsigned threads() const { return workers_.empty() ? 1 : static_cast<unsigned>(workers_.size()); }
+  unsigned threads() const {
+    return workers_.empty() ? 1 : static_cast<unsigned>(workers_.size()) + (callerWorks_ ? 1 : 0);
+  }
+  // Runs one queued task on the calling thread; false when none is queued.
+  bool RunQueued();
+  bool callerWorks() const { return callerWorks_; }
 
  private:
   void Work();
+  // Runs the task at the queue's front; `lock` holds mutex_, and holds it again after.
+  void RunFront(std::unique_lock<std::mutex>& lock);
 
   std::vector<std::thread> workers_;
   std::mutex mutex_;
@@ -58,6 +69,7 @@ class TaskPool {
   std::deque<std::function<void()>> queue_;
   size_t running_ = 0;
   bool ending_ = false;
+  bool callerWorks_ = false;
 };
 
 // How many may take the pieces of a RunShared on `pool`: this thread and each worker but one
@@ -150,6 +162,15 @@ void RunOrdered(TaskPool& pool, size_t depth, Fill fill, Work work, Drain drain)
     Slot& slot = ring[drained % depth];
     {
       std::unique_lock<std::mutex> lock(mutex);
+      // A caller that works takes chunks still queued while the oldest one is under way.
+      while (!slot.done && pool.callerWorks()) {
+        lock.unlock();
+        const bool ran = pool.RunQueued();
+        lock.lock();
+        if (!ran) {
+          break;
+        }
+      }
       finished.wait(lock, [&slot] { return slot.done; });
       slot.done = false;
     }

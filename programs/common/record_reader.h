@@ -103,7 +103,7 @@ class RecordReader {
     std::optional<Status> rest;                    // the end of a sequential read
     bool stopped = false;
     uint64_t chunks = 0;  // filled so far
-    TaskPool pool(threads);
+    TaskPool pool(threads, true);
     RunOrdered<RecordChunk<Part>>(
         pool, 2 * size_t{threads},
         [&](RecordChunk<Part>& chunk) {

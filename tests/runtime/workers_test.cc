@@ -20,9 +20,12 @@ struct Chunk {
 };
 
 // Fills `total` chunks and drains until `stopAfter`; the work of early chunks takes longest, so
-// later ones finish first on more than one thread.
-std::vector<int> RunChunks(unsigned threads, size_t depth, int total, int stopAfter) {
-  TaskPool pool(threads);
+// later ones finish first on more than one thread. `callerRan` tells whether this thread did some.
+std::vector<int> RunChunks(unsigned threads, size_t depth, int total, int stopAfter,
+                           bool callerWorks = false, bool* callerRan = nullptr) {
+  TaskPool pool(threads, callerWorks);
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<bool> ranHere{false};
   int next = 0;
   std::vector<int> drained;
   RunOrdered<Chunk>(
@@ -37,30 +40,46 @@ std::vector<int> RunChunks(unsigned threads, size_t depth, int total, int stopAf
       [&](Chunk& chunk) {
         std::this_thread::sleep_for(std::chrono::microseconds((total - chunk.number) * 50));
         chunk.result = chunk.number * 10;
+        ranHere = ranHere || std::this_thread::get_id() == caller;
       },
       [&](Chunk& chunk) {
         drained.push_back(chunk.result);
         return static_cast<int>(drained.size()) < stopAfter;
       });
+  if (callerRan != nullptr) {
+    *callerRan = ranHere;
+  }
   return drained;
 }
 
+// Also when the calling thread is one of the pool's threads: it then takes queued chunks itself.
 TEST(WorkersTest, ChunksDrainInFillOrderForEveryThreadCount) {
-  for (unsigned threads : {1u, 2u, 4u}) {
-    for (size_t depth : {size_t{1}, size_t{2}, size_t{7}}) {
-      const std::vector<int> drained = RunChunks(threads, depth, 40, 1000);
-      ASSERT_EQ(drained.size(), 40u) << threads << " threads, depth " << depth;
-      for (int i = 0; i < 40; ++i) {
-        EXPECT_EQ(drained[static_cast<size_t>(i)], i * 10);
+  for (const bool callerWorks : {false, true}) {
+    for (unsigned threads : {1u, 2u, 4u}) {
+      for (size_t depth : {size_t{1}, size_t{2}, size_t{7}}) {
+        bool callerRan = false;
+        const std::vector<int> drained =
+            RunChunks(threads, depth, 40, 1000, callerWorks, &callerRan);
+        ASSERT_EQ(drained.size(), 40u) << threads << " threads, depth " << depth;
+        for (int i = 0; i < 40; ++i) {
+          EXPECT_EQ(drained[static_cast<size_t>(i)], i * 10);
+        }
+        // Three workers may take every chunk before this thread looks; one worker can't.
+        if (!callerWorks || threads != 4) {
+          EXPECT_EQ(callerRan, threads == 1 || depth == 1 || callerWorks)
+              << threads << ", " << depth;
+        }
       }
     }
   }
 }
 
 TEST(WorkersTest, AStoppedRunDrainsNothingAfterTheStop) {
-  for (unsigned threads : {1u, 3u}) {
-    const std::vector<int> drained = RunChunks(threads, 4, 40, 5);
-    EXPECT_EQ(drained, (std::vector<int>{0, 10, 20, 30, 40}));
+  for (const bool callerWorks : {false, true}) {
+    for (unsigned threads : {1u, 3u}) {
+      const std::vector<int> drained = RunChunks(threads, 4, 40, 5, callerWorks);
+      EXPECT_EQ(drained, (std::vector<int>{0, 10, 20, 30, 40}));
+    }
   }
 }
 
@@ -74,6 +93,13 @@ TEST(WorkersTest, PoolRunsEveryTaskBeforeWaitReturns) {
   EXPECT_EQ(ran.load(), 100);
   EXPECT_EQ(pool.threads(), 3u);
   EXPECT_EQ(TaskPool(1).threads(), 1u);
+  TaskPool sharing(2, true);  // one worker, and this thread in Wait
+  for (int i = 0; i < 100; ++i) {
+    sharing.Submit([&ran] { ran.fetch_add(1); });
+  }
+  sharing.Wait();
+  EXPECT_EQ(ran.load(), 200);
+  EXPECT_EQ(sharing.threads(), 2u);
 }
 
 // Shared pieces run once each, with each taker's own helper number, for any pool or none; with
