@@ -55,6 +55,20 @@ class TaskPool {
   }
   // Runs one queued task on the calling thread; false when none is queued.
   bool RunQueued();
+  // Waits on `changed` with `lock` held until `ready()`; a caller that works runs queued tasks
+  // first (with the lock released), until none is left or it is ready.
+  template <typename Ready>
+  void Await(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, Ready ready) {
+    while (callerWorks_ && !ready()) {
+      lock.unlock();
+      const bool ran = RunQueued();
+      lock.lock();
+      if (!ran) {
+        break;
+      }
+    }
+    changed.wait(lock, ready);
+  }
   bool callerWorks() const { return callerWorks_; }
 
  private:
@@ -103,7 +117,7 @@ class NumberedTasks {
   }
   void WaitFor(size_t number) {
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this, number] { return done_[number] != 0; });
+    pool_.Await(lock, finished_, [this, number] { return done_[number] != 0; });
   }
 
  private:
@@ -163,15 +177,7 @@ void RunOrdered(TaskPool& pool, size_t depth, Fill fill, Work work, Drain drain)
     {
       std::unique_lock<std::mutex> lock(mutex);
       // A caller that works takes chunks still queued while the oldest one is under way.
-      while (!slot.done && pool.callerWorks()) {
-        lock.unlock();
-        const bool ran = pool.RunQueued();
-        lock.lock();
-        if (!ran) {
-          break;
-        }
-      }
-      finished.wait(lock, [&slot] { return slot.done; });
+      pool.Await(lock, finished, [&slot] { return slot.done; });
       slot.done = false;
     }
     stopped = !drain(slot.chunk);
