@@ -322,12 +322,14 @@ template <typename R>
 int PackDown::CollectAndWrite() {
   const unsigned threads =
       options_.records.threads == 0 ? AvailableCores() : options_.records.threads;
-  TaskPool pool(threads);
   std::vector<FieldSymbols<R>> symbols;
   {
     ScopedTimeProfiler profiler("data processing");
+    TaskPool pool(threads);
     symbols = CollectAll<R>(dataSets_, records_, options_.nullText, pool);
   }
+  // The output is written in ordered chunks, which this thread takes too while it waits.
+  TaskPool pool(threads, true);
   return TimedStep("output processing", [&] {
     FILE* file = stdout;
     ORV_RETURN_IF_ERROR(output_.Open(file));
