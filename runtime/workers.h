@@ -38,9 +38,8 @@ unsigned ParseThreadCount(const char* text);
 class TaskPool {
  public:
   // With `threads` <= 1 there are no workers and each task runs at once, inside Submit. With
-  // `callerWorks`, one of the `threads` is the calling thread, which runs queued tasks in
-  // RunQueued (as RunOrdered does while it waits), so that no more threads than that compete for
-  // the cores.
+  // `callerWorks`, one of the `threads` is the calling thread, which runs queued tasks while it
+  // waits (Wait, Await), so that no more threads than that compete for the cores.
   explicit TaskPool(unsigned threads, bool callerWorks = false);
   // Waits for the tasks submitted, then ends the workers.
   ~TaskPool();
@@ -53,8 +52,6 @@ class TaskPool {
   unsigned threads() const {
     return workers_.empty() ? 1 : static_cast<unsigned>(workers_.size()) + (callerWorks_ ? 1 : 0);
   }
-  // Runs one queued task on the calling thread; false when none is queued.
-  bool RunQueued();
   // Waits on `changed` with `lock` held until `ready()`; a caller that works runs queued tasks
   // first (with the lock released), until none is left or it is ready.
   template <typename Ready>
@@ -69,10 +66,11 @@ class TaskPool {
     }
     changed.wait(lock, ready);
   }
-  bool callerWorks() const { return callerWorks_; }
 
  private:
   void Work();
+  // Runs one queued task on the calling thread; false when none is queued.
+  bool RunQueued();
   // Runs the task at the queue's front; `lock` holds mutex_, and holds it again after.
   void RunFront(std::unique_lock<std::mutex>& lock);
 
