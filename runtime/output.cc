@@ -2,19 +2,40 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace orv {
 
+namespace {
+
+char* Allocate(char* old, size_t size) {
+  auto* p = static_cast<char*>(realloc(old, size));
+  if (p == nullptr) {
+    throw std::bad_alloc();
+  }
+  return p;
+}
+
+}  // namespace
+
+void BufferedFileOutput::Free::operator()(char* p) const {
+  free(p);
+}
+
 BufferedFileOutput::BufferedFileOutput(FILE* file, bool unbuffered)
-    : file_(file), unbuffered_(unbuffered), buffer_(new char[kBufferSize]) {}
+    : file_(file), unbuffered_(unbuffered), buffer_(Allocate(nullptr, kBufferSize)) {}
 
 BufferedFileOutput::BufferedFileOutput(std::string* sink)
-    : file_(nullptr), sink_(sink), unbuffered_(false), buffer_(new char[kBufferSize]) {}
+    : file_(nullptr), sink_(sink), unbuffered_(false), buffer_(Allocate(nullptr, kBufferSize)) {}
 
 BufferedFileOutput::BufferedFileOutput(InMemory)
-    : file_(nullptr), unbuffered_(false), inMemory_(true), buffer_(new char[kBufferSize]) {}
+    : file_(nullptr),
+      unbuffered_(false),
+      inMemory_(true),
+      buffer_(Allocate(nullptr, kBufferSize)) {}
 
 BufferedFileOutput::~BufferedFileOutput() {
   flush();
@@ -51,9 +72,9 @@ void BufferedFileOutput::Fail() {
 }
 
 void BufferedFileOutput::Grow(size_t capacity) {
-  std::unique_ptr<char[]> grown(new char[capacity]);
-  memcpy(grown.get(), buffer_.get(), used_);
-  buffer_ = std::move(grown);
+  char* grown = Allocate(buffer_.get(), capacity);  // on failure the old block stays
+  static_cast<void>(buffer_.release());
+  buffer_.reset(grown);
   capacity_ = capacity;
 }
 

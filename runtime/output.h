@@ -97,7 +97,7 @@ class BufferedFileOutput {
       WriteSlow(&c, 1);
       return;
     }
-    buffer_[used_++] = c;
+    buffer_.get()[used_++] = c;
     if (unbuffered_) {
       flush();
     }
@@ -137,7 +137,12 @@ class BufferedFileOutput {
   bool failed_ = false;
   int error_ = 0;
   bool inMemory_ = false;
-  std::unique_ptr<char[]> buffer_;
+  // From malloc, so that an in-memory buffer grows with realloc: a large block is moved by
+  // remapping its pages, neither copied nor touched again.
+  struct Free {
+    void operator()(char* p) const;
+  };
+  std::unique_ptr<char, Free> buffer_;
   size_t capacity_ = kBufferSize;
   size_t used_ = 0;
   uint64_t written_ = 0;

@@ -13,7 +13,9 @@ namespace orv {
 
 namespace {
 
-constexpr size_t kChunkBytes = size_t{1} << 20;
+// Small enough that the chunks under way (twice the threads) stay few pages: a page the process
+// touches for the first time costs more than parsing its bytes on some virtual machines.
+constexpr size_t kChunkBytes = size_t{256} << 10;
 
 }  // namespace
 
@@ -146,6 +148,7 @@ bool ChunkSource::Fill(std::vector<char>& bytes, ChunkEnd& end) {
   if (ended_) {
     return false;
   }
+  bytes.reserve(chunkBytes_ + chunkBytes_ / 4);  // once a slot: growing would touch twice the pages
   bytes.assign(carry_.begin() + static_cast<long>(carryAt_), carry_.end());
   carry_.clear();
   carryAt_ = 0;

@@ -52,7 +52,7 @@ struct ChunkCut {
 // moved on to `size`, so that a longer text is scanned from where the last scan ended.
 size_t FindTextCut(const char* data, size_t size, size_t from, const ChunkCut& cut, bool& odd);
 
-// About how many bytes a chunk holds: 1 MiB, or ORV_CHUNK_BYTES when set (so that tests can cut
+// About how many bytes a chunk holds: 256 KiB, or ORV_CHUNK_BYTES when set (so that tests can cut
 // small inputs).
 size_t ChunkBytes();
 
