@@ -325,14 +325,14 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
   const uint64_t f = symbols_.firstValueIndex;
   const NaNSymbols<R> nanSymbols(nans, f + keys.size());
   const KeyDirectory<Rel> directory(keys.data(), keys.size(), bits);
-  std::vector<std::vector<Pair>> pairsOf(SharedTakers(pool_));  // each taker's own
-  std::vector<std::vector<Pair>> scratchOf(SharedTakers(pool_));
+  std::vector<LargeVector<Pair>> pairsOf(SharedTakers(pool_));  // each taker's own
+  std::vector<LargeVector<Pair>> scratchOf(SharedTakers(pool_));
   symbols_.stored.Visit([&](auto* stored) {
     using S = std::remove_reference_t<decltype(*stored)>;
     RunShared(pool_, (records_ + kBlock - 1) / kBlock, [&](uint64_t block, unsigned h) {
       const uint64_t first = block * kBlock;
       const uint64_t end = std::min(records_, first + kBlock);
-      std::vector<Pair>& pairs = pairsOf[h];
+      LargeVector<Pair>& pairs = pairsOf[h];
       pairs.clear();
       for (uint64_t r = first; r < end; ++r) {
         const char* value = dataSet_.ValueAt(r).first;

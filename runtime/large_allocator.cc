@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -43,11 +44,21 @@ void* MapLarge(size_t bytes) {
   return memory;
 }
 
+// Blocks below kLargeBytes come from malloc, so that growing one moves its pages (glibc remaps a
+// block it mapped on its own) rather than copying them into fresh ones.
+void* AllocateSmall(size_t bytes) {
+  void* memory = malloc(std::max<size_t>(bytes, 1));
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
+  return memory;
+}
+
 }  // namespace
 
 void* AllocateLarge(size_t bytes) {
   if (bytes < kLargeBytes) {
-    return ::operator new(bytes);
+    return AllocateSmall(bytes);
   }
   void* memory = MapLarge(bytes);
   if (memory == nullptr) {
@@ -58,7 +69,7 @@ void* AllocateLarge(size_t bytes) {
 
 void FreeLarge(void* memory, size_t bytes) noexcept {
   if (bytes < kLargeBytes) {
-    ::operator delete(memory);
+    free(memory);
     return;
   }
   munmap(memory, MappedBytes(bytes));
@@ -74,6 +85,13 @@ void* ReallocateLarge(void* memory, size_t oldBytes, size_t newBytes) {
       if (grown != nullptr) {
         munmap(grown, MappedBytes(newBytes));
       }
+      throw std::bad_alloc();
+    }
+    return grown;
+  }
+  if (oldBytes < kLargeBytes && newBytes < kLargeBytes) {
+    void* grown = realloc(memory, std::max<size_t>(newBytes, 1));
+    if (grown == nullptr) {
       throw std::bad_alloc();
     }
     return grown;

@@ -50,7 +50,8 @@ template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
 
 // Memory from AllocateLarge(`oldBytes`) made `newBytes` long, its first bytes as they were; a large
-// block is remapped rather than copied. Throws std::bad_alloc when there is no memory for it.
+// block is remapped rather than copied, and a smaller one grows through realloc, which moves a
+// block of 128 KiB or more the same way. Throws std::bad_alloc when there is no memory for it.
 void* ReallocateLarge(void* memory, size_t oldBytes, size_t newBytes);
 
 // An array of a trivially copyable type in memory from AllocateLarge. A large one grows by
