@@ -119,8 +119,8 @@ class RowDecoder final : public RowDecoderBase {
   Status FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making,
                       const Status& read);
   Status ReadTable(IFileInput& input, size_t j, LargeBuffer& spare);
-  Status SettleTable(size_t j, LargeBuffer* spare);
-  Status ScanTable(size_t j);
+  Status SettleTable(size_t j, LargeBuffer* spare, TaskPool* pool = nullptr);
+  Status ScanTable(size_t j, TaskPool* pool);
   void SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks& settling);
   uint64_t PartsOf(size_t j, unsigned threads) const;
   bool WantsOutputs(size_t j) const;

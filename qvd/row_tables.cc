@@ -94,8 +94,8 @@ Status RowDecoder<Offset>::ReadTable(IFileInput& input, size_t j, LargeBuffer& s
 
 // The scan of a table read into memory, then its outputs where the rows want them.
 template <typename Offset>
-Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare) {
-  ORV_RETURN_IF_ERROR(ScanTable(j));
+Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare, TaskPool* pool) {
+  ORV_RETURN_IF_ERROR(ScanTable(j, pool));
   if (WantsOutputs(j)) {
     outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_);
     KeepOutputs(j, spare);
@@ -104,10 +104,10 @@ Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare) {
 }
 
 template <typename Offset>
-Status RowDecoder<Offset>::ScanTable(size_t j) {
+Status RowDecoder<Offset>::ScanTable(size_t j, TaskPool* pool) {
   SymbolTable<Offset>& table = *tables_[j];
   if (!table.onDisk()) {
-    ORV_RETURN_IF_ERROR(table.ScanInMemory());
+    ORV_RETURN_IF_ERROR(table.ScanInMemory(pool));
   }
   if (table.guessed()) {
     notes_[j].emplace_back("uniform symbol size (guess)", fields_[j].fieldName);
@@ -123,11 +123,11 @@ template <typename Offset>
 void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks& settling) {
   const uint64_t parts = PartsOf(j, pool.threads());
   if (parts < 2) {
-    settled_[j] = SettleTable(j, nullptr);
+    settled_[j] = SettleTable(j, nullptr, &pool);
     settling.Done(j);
     return;
   }
-  settled_[j] = ScanTable(j);
+  settled_[j] = ScanTable(j, &pool);
   if (!settled_[j].ok()) {
     settling.Done(j);
     return;
@@ -210,11 +210,11 @@ void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
   template Status RowDecoder<Offset>::FirstFailure(NumberedTasks&, const std::deque<size_t>&, \
                                                    const Status&);                            \
   template Status RowDecoder<Offset>::ReadTable(IFileInput&, size_t, LargeBuffer&);           \
-  template Status RowDecoder<Offset>::SettleTable(size_t, LargeBuffer*);                      \
+  template Status RowDecoder<Offset>::SettleTable(size_t, LargeBuffer*, TaskPool*);           \
   template bool RowDecoder<Offset>::WantsOutputs(size_t) const;                               \
   template void RowDecoder<Offset>::KeepOutputs(size_t, LargeBuffer*);                        \
   template void RowDecoder<Offset>::SettleOnWorkers(size_t, TaskPool&, NumberedTasks&);       \
-  template Status RowDecoder<Offset>::ScanTable(size_t);                                      \
+  template Status RowDecoder<Offset>::ScanTable(size_t, TaskPool*);                           \
   template uint64_t RowDecoder<Offset>::PartsOf(size_t, unsigned) const;                      \
   template void RowDecoder<Offset>::LogNotes(size_t&, size_t);
 ORV_ROW_TABLES(uint8_t)

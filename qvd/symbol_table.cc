@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace orv {
@@ -34,6 +35,31 @@ bool HasText(uint8_t kind) {
 // Whether a table of `count` symbols and `length` bytes is exactly `count` numbers of `size`.
 bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
   return size != 0 && count <= UINT64_MAX / size && count * size == length;
+}
+
+// Whether symbols 1 to n - 1 of `size` bytes each start with `kind`, as symbol 0 does; a table of
+// many is checked in pieces that `pool`'s threads take too.
+bool SameKind(const char* bytes, uint8_t kind, uint64_t size, uint64_t n, TaskPool* pool) {
+  constexpr uint64_t kPiece = uint64_t{1} << 18;
+  auto check = [=](uint64_t from, uint64_t to) {
+    for (uint64_t s = from; s < to; ++s) {
+      if (static_cast<uint8_t>(bytes[s * size]) != kind) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (pool == nullptr || SharedTakers(pool) < 2 || n < 2 * kPiece) {
+    return check(1, n);
+  }
+  std::atomic<bool> same{true};
+  RunShared(pool, (n + kPiece - 1) / kPiece, [&](uint64_t piece, unsigned /*taker*/) {
+    const uint64_t from = std::max<uint64_t>(piece * kPiece, 1);
+    if (same.load(std::memory_order_relaxed) && !check(from, std::min(n, from + kPiece))) {
+      same.store(false, std::memory_order_relaxed);
+    }
+  });
+  return same.load();
 }
 
 }  // namespace
@@ -199,8 +225,8 @@ Status SymbolTable<Offset>::ReadInMemory(IFileInput& input, bool guessUniform, L
 }
 
 template <typename Offset>
-Status SymbolTable<Offset>::ScanInMemory() {
-  if (!guessed_ && ScanMemory() != Scan::kOk) {
+Status SymbolTable<Offset>::ScanInMemory(TaskPool* pool) {
+  if (!guessed_ && ScanMemory(pool) != Scan::kOk) {
     return Damaged();
   }
   SettleUniformSize();
@@ -248,22 +274,16 @@ void SymbolTable<Offset>::Release(LargeBuffer& spare) {
 }
 
 template <typename Offset>
-typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory() {
+typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory(TaskPool* pool) {
   const uint64_t n = metadata_->noOfSymbols;
   const TableBytes& bytes = bytes_;
   // Numbers alone, all of one kind, fill a table exactly: then only the kind bytes need a look.
   if (n > 0 && !bytes.empty()) {
     const auto kind = static_cast<uint8_t>(bytes[0]);
     const uint64_t size = NumberSymbolSize(kind);
-    if (FillsExactly(size, n, bytes.size())) {
-      uint64_t s = 1;
-      while (s < n && static_cast<uint8_t>(bytes[s * size]) == kind) {
-        ++s;
-      }
-      if (s == n) {
-        SeeSize(size);
-        return Scan::kOk;
-      }
+    if (FillsExactly(size, n, bytes.size()) && SameKind(bytes.data(), kind, size, n, pool)) {
+      SeeSize(size);
+      return Scan::kOk;
     }
   }
   uint64_t at = 0;

@@ -18,6 +18,7 @@
 #include "runtime/input.h"
 #include "runtime/prefetch.h"
 #include "runtime/status.h"
+#include "runtime/workers.h"
 
 namespace orv {
 
@@ -114,7 +115,8 @@ class SymbolTable {
   // LoadInMemory in two steps: the bytes, read in turn from the input, then the scan of them,
   // which may run on another thread.
   Status ReadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare);
-  Status ScanInMemory();
+  // With `pool`, a large table of numbers is checked in pieces on its threads too.
+  Status ScanInMemory(TaskPool* pool = nullptr);
   // Scans the table as it passes in `input`, keeping only the offsets; its bytes are read again
   // through a second handle of the file at `path`.
   Status LoadOnDisk(IFileInput& input, bool guessUniform, const std::string& path);
@@ -143,7 +145,7 @@ class SymbolTable {
 
  private:
   enum class Scan { kOk, kDamaged, kCutShort };
-  Scan ScanMemory();
+  Scan ScanMemory(TaskPool* pool);
   Scan ScanInput(IFileInput& input);
   // Keeps the uniform size that the scan found; the offsets are then not needed.
   void SeeSize(uint64_t size);

@@ -11,6 +11,7 @@
 #include "qvd/row_layout.h"
 #include "qvd/symbol_table.h"
 #include "qvd/table_reader.h"
+#include "runtime/workers.h"
 #include "tests/drawoff/qvd_builder.h"
 #include "types/type_traits_parser.h"
 
@@ -123,6 +124,38 @@ TEST(SymbolTable, FetchesEachSymbolAndNothingBeyond) {
   ASSERT_TRUE(table.Fetch(2, symbol, size));
   EXPECT_EQ(std::string(symbol, size), DoubleSymbol(2.5));
   EXPECT_FALSE(table.Fetch(3, symbol, size));
+}
+
+// A table of numbers large enough to be checked in pieces on several threads: one odd pair of
+// symbols in any piece (two texts that together take two numbers' bytes) makes it a table of
+// mixed sizes, scanned symbol by symbol.
+TEST(SymbolTable, PiecesOnThreadsFindAnOddSymbolAnywhere) {
+  constexpr uint64_t kCount = 600000;
+  const std::string odd = TextSymbol("a") + TextSymbol("bcdef");
+  ASSERT_EQ(odd.size(), 2 * IntSymbol(0).size());
+  for (const uint64_t at : {uint64_t{0}, uint64_t{1}, uint64_t{300000}, kCount - 2, kCount}) {
+    for (const unsigned threads : {1u, 2u, 3u}) {
+      SCOPED_TRACE(std::to_string(at) + " on " + std::to_string(threads) + " threads");
+      std::string bytes;
+      for (uint64_t s = 0; s < kCount; ++s) {
+        bytes += s == at ? odd : s == at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
+      }
+      QvdFieldMetadata field = Field("F", 0, 0);
+      field.noOfSymbols = kCount;
+      field.length = bytes.size();
+      SymbolTable<uint32_t> table(field);
+      MemoryInput input(bytes.data(), bytes.size());
+      LargeBuffer spare;
+      TaskPool pool(threads);
+      ASSERT_TRUE(table.ReadInMemory(input, false, spare).ok());
+      ASSERT_TRUE(table.ScanInMemory(&pool).ok());
+      EXPECT_EQ(table.uniformSize(), at == kCount ? 5u : 0u);
+      const char* symbol = nullptr;
+      size_t size = 0;
+      ASSERT_TRUE(table.Fetch(std::min(at, kCount - 1), symbol, size));
+      EXPECT_EQ(std::string(symbol, size), at == kCount ? IntSymbol(kCount - 1) : TextSymbol("a"));
+    }
+  }
 }
 
 // --- Row layout ---------------------------------------------------------------------------------
