@@ -38,25 +38,20 @@ bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
 }
 
 // Whether symbols 1 to n - 1 of `size` bytes each start with `kind`, as symbol 0 does; a table of
-// many is checked in pieces that `pool`'s threads take too.
+// more than one piece is checked in pieces that `pool`'s threads take too.
 bool SameKind(const char* bytes, uint8_t kind, uint64_t size, uint64_t n, TaskPool* pool) {
   constexpr uint64_t kPiece = uint64_t{1} << 18;
-  auto check = [=](uint64_t from, uint64_t to) {
-    for (uint64_t s = from; s < to; ++s) {
-      if (static_cast<uint8_t>(bytes[s * size]) != kind) {
-        return false;
-      }
-    }
-    return true;
-  };
-  if (pool == nullptr || SharedTakers(pool) < 2 || n < 2 * kPiece) {
-    return check(1, n);
-  }
   std::atomic<bool> same{true};
   RunShared(pool, (n + kPiece - 1) / kPiece, [&](uint64_t piece, unsigned /*taker*/) {
-    const uint64_t from = std::max<uint64_t>(piece * kPiece, 1);
-    if (same.load(std::memory_order_relaxed) && !check(from, std::min(n, from + kPiece))) {
-      same.store(false, std::memory_order_relaxed);
+    if (!same.load(std::memory_order_relaxed)) {
+      return;
+    }
+    const uint64_t end = std::min(n, (piece + 1) * kPiece);
+    for (uint64_t s = std::max<uint64_t>(piece * kPiece, 1); s < end; ++s) {
+      if (static_cast<uint8_t>(bytes[s * size]) != kind) {
+        same.store(false, std::memory_order_relaxed);
+        return;
+      }
     }
   });
   return same.load();

@@ -2,43 +2,32 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-#include <utility>
+
+#include "runtime/large_allocator.h"
 
 namespace orv {
 
-namespace {
-
-char* Allocate(char* old, size_t size) {
-  auto* p = static_cast<char*>(realloc(old, size));
-  if (p == nullptr) {
-    throw std::bad_alloc();
-  }
-  return p;
-}
-
-}  // namespace
-
-void BufferedFileOutput::Free::operator()(char* p) const {
-  free(p);
-}
-
 BufferedFileOutput::BufferedFileOutput(FILE* file, bool unbuffered)
-    : file_(file), unbuffered_(unbuffered), buffer_(Allocate(nullptr, kBufferSize)) {}
+    : file_(file),
+      unbuffered_(unbuffered),
+      buffer_(static_cast<char*>(AllocateLarge(kBufferSize))) {}
 
 BufferedFileOutput::BufferedFileOutput(std::string* sink)
-    : file_(nullptr), sink_(sink), unbuffered_(false), buffer_(Allocate(nullptr, kBufferSize)) {}
+    : file_(nullptr),
+      sink_(sink),
+      unbuffered_(false),
+      buffer_(static_cast<char*>(AllocateLarge(kBufferSize))) {}
 
 BufferedFileOutput::BufferedFileOutput(InMemory)
     : file_(nullptr),
       unbuffered_(false),
       inMemory_(true),
-      buffer_(Allocate(nullptr, kBufferSize)) {}
+      buffer_(static_cast<char*>(AllocateLarge(kBufferSize))) {}
 
 BufferedFileOutput::~BufferedFileOutput() {
   flush();
+  FreeLarge(buffer_, capacity_);
 }
 
 bool BufferedFileOutput::flush() {
@@ -46,13 +35,13 @@ bool BufferedFileOutput::flush() {
     return true;
   }
   if (sink_ != nullptr) {
-    sink_->append(buffer_.get(), used_);
+    sink_->append(buffer_, used_);
     written_ += used_;
     used_ = 0;
     return true;
   }
   if (used_ > 0) {
-    if (fwrite(buffer_.get(), 1, used_, file_) != used_) {
+    if (fwrite(buffer_, 1, used_, file_) != used_) {
       Fail();
     }
     written_ += used_;
@@ -72,9 +61,7 @@ void BufferedFileOutput::Fail() {
 }
 
 void BufferedFileOutput::Grow(size_t capacity) {
-  char* grown = Allocate(buffer_.get(), capacity);  // on failure the old block stays
-  static_cast<void>(buffer_.release());
-  buffer_.reset(grown);
+  buffer_ = static_cast<char*>(ReallocateLarge(buffer_, capacity_, capacity));
   capacity_ = capacity;
 }
 
@@ -87,13 +74,13 @@ char* BufferedFileOutput::ReserveSlow(size_t n) {
   } else {
     flush();
   }
-  return n <= capacity_ - used_ ? buffer_.get() + used_ : nullptr;
+  return n <= capacity_ - used_ ? buffer_ + used_ : nullptr;
 }
 
 void BufferedFileOutput::WriteSlow(const char* data, size_t n) {
   if (inMemory_) {
     Grow(std::max(2 * capacity_, used_ + n));
-    memcpy(buffer_.get() + used_, data, n);
+    memcpy(buffer_ + used_, data, n);
     used_ += n;
     return;
   }
@@ -110,7 +97,7 @@ void BufferedFileOutput::WriteSlow(const char* data, size_t n) {
     written_ += n;
     return;
   }
-  memcpy(buffer_.get(), data, n);
+  memcpy(buffer_, data, n);
   used_ = n;
   if (unbuffered_) {
     flush();

@@ -30,7 +30,7 @@ class BufferedFileOutput {
 
   void Write(const void* data, size_t n) {
     if (n <= capacity_ - used_) {
-      memcpy(buffer_.get() + used_, data, n);
+      memcpy(buffer_ + used_, data, n);
       used_ += n;
       if (unbuffered_) {
         flush();
@@ -47,9 +47,9 @@ class BufferedFileOutput {
   [[gnu::always_inline]] void WriteSmall(const char* data, size_t n) {
     if (n <= kSlack && capacity_ - used_ >= kSlack && !unbuffered_) {
       if (n <= 16) {
-        memcpy(buffer_.get() + used_, data, 16);
+        memcpy(buffer_ + used_, data, 16);
       } else {
-        memcpy(buffer_.get() + used_, data, kSlack);
+        memcpy(buffer_ + used_, data, kSlack);
       }
       used_ += n;
       return;
@@ -63,7 +63,7 @@ class BufferedFileOutput {
       Write(data, n);
       return;
     }
-    CopyShort(buffer_.get() + used_, data, n);
+    CopyShort(buffer_ + used_, data, n);
     used_ += n;
   }
   // Copies n bytes (at most 64) as WriteShort does: exactly those, read and written as two
@@ -86,7 +86,7 @@ class BufferedFileOutput {
   // or when n bytes can't fit the buffer: Write them instead.
   char* Reserve(size_t n) {
     if (n <= capacity_ - used_ && !unbuffered_) {
-      return buffer_.get() + used_;
+      return buffer_ + used_;
     }
     return ReserveSlow(n);
   }
@@ -97,7 +97,7 @@ class BufferedFileOutput {
       WriteSlow(&c, 1);
       return;
     }
-    buffer_.get()[used_++] = c;
+    buffer_[used_++] = c;
     if (unbuffered_) {
       flush();
     }
@@ -108,7 +108,7 @@ class BufferedFileOutput {
   // The system's error number of the first write that failed (EPIPE: the reader went away).
   int error() const { return error_; }
   // The bytes written since the last flush or Discard; Discard drops them unwritten.
-  std::string_view buffered() const { return {buffer_.get(), used_}; }
+  std::string_view buffered() const { return {buffer_, used_}; }
   void Discard() { used_ = 0; }
   FILE* file() const { return file_; }
   uint64_t BytesWritten() const { return written_ + used_; }
@@ -137,12 +137,9 @@ class BufferedFileOutput {
   bool failed_ = false;
   int error_ = 0;
   bool inMemory_ = false;
-  // From malloc, so that an in-memory buffer grows with realloc: a large block is moved by
-  // remapping its pages, neither copied nor touched again.
-  struct Free {
-    void operator()(char* p) const;
-  };
-  std::unique_ptr<char, Free> buffer_;
+  // From AllocateLarge, so that an in-memory buffer grows in place: its pages are remapped,
+  // neither copied nor touched again.
+  char* buffer_;
   size_t capacity_ = kBufferSize;
   size_t used_ = 0;
   uint64_t written_ = 0;

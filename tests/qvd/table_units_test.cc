@@ -134,12 +134,12 @@ TEST(SymbolTable, PiecesOnThreadsFindAnOddSymbolAnywhere) {
   const std::string odd = TextSymbol("a") + TextSymbol("bcdef");
   ASSERT_EQ(odd.size(), 2 * IntSymbol(0).size());
   for (const uint64_t at : {uint64_t{0}, uint64_t{1}, uint64_t{300000}, kCount - 2, kCount}) {
+    std::string bytes;
+    for (uint64_t s = 0; s < kCount; ++s) {
+      bytes += s == at ? odd : s == at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
+    }
     for (const unsigned threads : {1u, 2u, 3u}) {
       SCOPED_TRACE(std::to_string(at) + " on " + std::to_string(threads) + " threads");
-      std::string bytes;
-      for (uint64_t s = 0; s < kCount; ++s) {
-        bytes += s == at ? odd : s == at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
-      }
       QvdFieldMetadata field = Field("F", 0, 0);
       field.noOfSymbols = kCount;
       field.length = bytes.size();
