@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -100,6 +101,11 @@ class FlowDataSet {
   size_t size() const { return count_; }
   // Variable strings: the bytes of the values; 0 for fixed widths.
   size_t bytes() const { return width_ == 0 ? values_.size() : 0; }
+  // Every value's bytes, back to back: nulls' too where they take any (zeros, for fixed widths).
+  std::string_view StoredBytes() const {
+    const size_t n = width_ == 0 ? values_.size() : count_ * width_;
+    return n == 0 ? std::string_view() : std::string_view(values_.data(), n);
+  }
   // A record's value and byte size; a null pointer for null.
   std::pair<const char*, size_t> ValueAt(size_t i) const {
     if (nullable_ && (nulls_[i >> 6] >> (i & 63) & 1) != 0) {

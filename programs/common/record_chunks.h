@@ -119,9 +119,10 @@ class ChainInput : public IFileInput {
 
 // One chunk: its bytes, and what a worker made of them into the program's `Part` (a copy of the
 // layout and the values or output of the chunk's records). A Part has Reset() before a chunk,
-// ReadValue(field, input), TakeRecord(), Finish(number, clean) after the chunk's records, with the
-// chunk's place in the input (0, 1, ...) and whether it is clean (all on a worker), and Drain()
-// on the calling thread, which appends the chunk's share in order (false to stop).
+// ReadValue(field, input), TakeRecord(), Accepts() after the chunk's records (false: a value
+// the program refuses, so that the chunk isn't clean), Finish(number, clean) with the chunk's
+// place in the input (0, 1, ...) and whether it is clean (all on a worker), and Drain() on the
+// calling thread, which appends the chunk's share in order (false to stop).
 template <typename Part>
 struct RecordChunk {
   uint64_t number = 0;

@@ -237,7 +237,7 @@ class RecordReader {
     chunk.clean = csv_ ? ParseCsvChunk(part, columns_, options_.delimiter.value_or(','), input,
                                        last, chunk.records)
                        : ParseRecordChunk(part, input, last, chunk.records);
-    chunk.clean = chunk.clean && chunk.end != ChunkEnd::kFailure;
+    chunk.clean = chunk.clean && chunk.end != ChunkEnd::kFailure && part.Accepts();
     part.Finish(chunk.number, chunk.clean);
   }
 

@@ -77,6 +77,7 @@ struct QvxPart {
       field->WriteQvx(output);
     }
   }
+  bool Accepts() const { return true; }
   void Finish(uint64_t /*number*/, bool /*clean*/) {}
   bool Drain() {
     target.Write(output.buffered());

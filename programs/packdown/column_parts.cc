@@ -4,9 +4,30 @@
 
 namespace orv {
 
-bool HoldsZeroByte(const FlowDataSet& values) {
-  const auto [value, size] = values.ValueAt(values.size() - 1);
+namespace {
+
+bool ValueHoldsZeroByte(const FlowDataSet& values, size_t i) {
+  const auto [value, size] = values.ValueAt(i);
   return value != nullptr && memchr(value, 0, size) != nullptr;
+}
+
+}  // namespace
+
+bool HoldsZeroByte(const FlowDataSet& values) {
+  return ValueHoldsZeroByte(values, values.size() - 1);
+}
+
+// One pass over all the bytes; value by value only where it finds a 0x00, which may be a null's.
+bool AnyHoldsZeroByte(const FlowDataSet& values) {
+  if (values.StoredBytes().find('\0') == std::string_view::npos) {
+    return false;
+  }
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (ValueHoldsZeroByte(values, i)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void ColumnPlacement::Place(uint64_t number, bool clean, const ColumnStores& values) {
@@ -44,6 +65,15 @@ void ColumnPlacement::Place(uint64_t number, bool clean, const ColumnStores& val
   lock.lock();
   --copying_;
   changed_.notify_all();
+}
+
+bool ColumnPart::Accepts() const {
+  for (size_t i = 0; i < stores.size(); ++i) {
+    if (isString[i] && AnyHoldsZeroByte(*stores[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 ColumnPart::ColumnPart(const RecordInputOptions& records, ColumnPlacement& place)

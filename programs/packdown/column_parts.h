@@ -20,6 +20,8 @@ using ColumnStores = std::vector<std::unique_ptr<FlowDataSet>>;
 
 // Whether the last value of a store of strings holds a 0x00 byte, which packdown refuses.
 bool HoldsZeroByte(const FlowDataSet& values);
+// Whether any value of a store of strings does.
+bool AnyHoldsZeroByte(const FlowDataSet& values);
 
 // Places chunks' values in the program's column stores from the workers, in input order: a chunk
 // takes its place once the chunk before it has, and copies its values there while later chunks
@@ -45,7 +47,8 @@ class ColumnPlacement {
 
 // A chunk of records parsed on a worker (see RecordChunk): its own layout and column stores,
 // placed in the program's stores when the chunk's records end. A 0x00 byte in a string fails the
-// chunk, so that the records are read again on the calling thread, which reports it.
+// chunk (Accepts, once all its records are parsed), so that the records are read again on the
+// calling thread, which reports it.
 struct ColumnPart {
   ColumnPart(const RecordInputOptions& records, ColumnPlacement& place);
 
@@ -54,11 +57,9 @@ struct ColumnPart {
       values->Clear();
     }
   }
-  int ReadValue(size_t i, IFileInput& input) {
-    const int status = stores[i]->ReadValue(input);
-    return status == kStatusOk && isString[i] && HoldsZeroByte(*stores[i]) ? kStatusBad : status;
-  }
+  int ReadValue(size_t i, IFileInput& input) { return stores[i]->ReadValue(input); }
   void TakeRecord() {}
+  bool Accepts() const;
   void Finish(uint64_t number, bool clean) { placement.Place(number, clean, stores); }
   bool Drain() { return true; }
 

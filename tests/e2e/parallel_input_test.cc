@@ -151,6 +151,8 @@ std::vector<Case> Cases() {
        kBinaryLayout, "", true},
       {"binary, 0x00 in a string", Replace(binary, "name2000", "na\\0e2000"), kBinaryLayout,
        "packdown", true},
+      {"binary, 0x00 in a fixed-size string", Replace(binary, "abc", "a\\0c"), kBinaryLayout,
+       "packdown", true},
   };
 }
 
