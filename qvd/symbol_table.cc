@@ -57,6 +57,26 @@ bool SameKind(const char* bytes, uint8_t kind, uint64_t size, uint64_t n, TaskPo
   return same.load();
 }
 
+// How many of the next n symbols of `size` bytes each start with `kind`, checked a buffer at a
+// time; the input is left after them.
+uint64_t SameKindRun(IFileInput& input, uint8_t kind, uint64_t size, uint64_t n) {
+  uint64_t s = 0;
+  while (s < n && input.Ensure(size)) {
+    const char* bytes = input.BufferPos();
+    const uint64_t whole = std::min(static_cast<uint64_t>(input.BufferEnd() - bytes) / size, n - s);
+    uint64_t k = 0;
+    while (k < whole && static_cast<uint8_t>(bytes[k * size]) == kind) {
+      ++k;
+    }
+    input.Advance(k * size);
+    s += k;
+    if (k < whole) {
+      break;
+    }
+  }
+  return s;
+}
+
 }  // namespace
 
 Status CheckSymbolArea(const std::vector<QvdFieldMetadata>& fields) {
@@ -308,11 +328,36 @@ typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory(TaskPool* poo
 }
 
 template <typename Offset>
+uint64_t SymbolTable<Offset>::ScanNumbersOfOneKind(IFileInput& input) {
+  const uint64_t n = metadata_->noOfSymbols;
+  char first = 0;
+  if (n == 0 || input.PeekByte(first) != kInputOk) {
+    return 0;
+  }
+  const uint64_t size = NumberSymbolSize(static_cast<uint8_t>(first));
+  if (!FillsExactly(size, n, metadata_->length)) {
+    return 0;
+  }
+  const uint64_t s = SameKindRun(input, static_cast<uint8_t>(first), size, n);
+  if (s < n) {
+    offsets_.reserve(static_cast<size_t>(s));
+    for (uint64_t k = 0; k < s; ++k) {
+      offsets_.push_back(static_cast<Offset>(k * size));
+    }
+  }
+  if (s > 0) {
+    SeeSize(size);
+  }
+  return s;
+}
+
+template <typename Offset>
 typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanInput(IFileInput& input) {
   const uint64_t n = metadata_->noOfSymbols;
   const uint64_t length = metadata_->length;
-  uint64_t at = 0;
-  for (uint64_t s = 0; s < n; ++s) {
+  uint64_t s = ScanNumbersOfOneKind(input);
+  uint64_t at = s == 0 ? 0 : s * (length / n);  // those numbers fill the table exactly
+  for (; s < n; ++s) {
     if (at >= length) {
       return Scan::kDamaged;
     }

@@ -147,6 +147,9 @@ class SymbolTable {
   enum class Scan { kOk, kDamaged, kCutShort };
   Scan ScanMemory(TaskPool* pool);
   Scan ScanInput(IFileInput& input);
+  // Reads the numbers of one kind that fill the table exactly, kind bytes alone, up to the first
+  // symbol of another kind (whose offsets it then keeps); how many.
+  uint64_t ScanNumbersOfOneKind(IFileInput& input);
   // Keeps the uniform size that the scan found; the offsets are then not needed.
   void SeeSize(uint64_t size);
   void SettleUniformSize();

@@ -158,6 +158,68 @@ TEST(SymbolTable, PiecesOnThreadsFindAnOddSymbolAnywhere) {
   }
 }
 
+// A table kept on disk is scanned from the stream: numbers of one kind a buffer at a time (a
+// symbol may straddle two buffers), then symbol by symbol from the first one of another kind.
+TEST(SymbolTable, OnDiskScanFindsAnOddSymbolAnywhere) {
+  constexpr uint64_t kCount = 100000;  // 500,000 bytes: several of the input's buffers
+  const std::string odd = TextSymbol("a") + TextSymbol("bcdef");
+  struct Case {
+    uint64_t at;  // where the odd pair (or a bad kind byte) lies; kCount: nowhere
+    bool badKind;
+    uint64_t fileBytes;  // of the table's bytes, those in the file
+    bool unbuffered;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {0, false, 0, false, ""},
+      {1, false, 0, false, ""},
+      {13107, false, 0, false, ""},  // the pair straddles the first buffer's end
+      {kCount - 2, false, 0, false, ""},
+      {kCount, false, 0, false, ""},
+      {13107, false, 0, true, ""},
+      {50000, true, 0, false, "Symbol table of field 'F' is damaged."},
+      {kCount, false, 250002, false, "Error reading symbol table of field 'F'."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.at) + (c.badKind ? " bad kind" : "") +
+                 (c.unbuffered ? " unbuffered" : ""));
+    std::string bytes;
+    for (uint64_t s = 0; s < kCount; ++s) {
+      bytes += s == c.at ? odd : s == c.at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
+    }
+    if (c.badKind) {
+      bytes[c.at * 5] = '\x03';
+    }
+    char path[] = "/tmp/orv_table_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const size_t kept = c.fileBytes == 0 ? bytes.size() : c.fileBytes;
+    ASSERT_EQ(write(fd, bytes.data(), kept), static_cast<ssize_t>(kept));
+    close(fd);
+    FILE* file = fopen(path, "rb");
+    ASSERT_NE(file, nullptr);
+    QvdFieldMetadata field = Field("F", 0, 0);
+    field.noOfSymbols = kCount;
+    field.length = bytes.size();
+    SymbolTable<uint32_t> table(field);
+    auto input = IFileInput::Create(file, c.unbuffered, false, false);
+    EXPECT_EQ(table.LoadOnDisk(*input, false, path).message(), c.message);
+    if (c.message.empty()) {
+      EXPECT_EQ(table.uniformSize(), c.at == kCount ? 5u : 0u);
+      const char* symbol = nullptr;
+      size_t size = 0;
+      for (uint64_t s = c.at == 0 ? 0 : c.at - 1; s < std::min(c.at + 2, kCount); ++s) {
+        ASSERT_TRUE(table.Fetch(s, symbol, size));
+        EXPECT_EQ(std::string(symbol, size), s == c.at       ? TextSymbol("a")
+                                             : s == c.at + 1 ? TextSymbol("bcdef")
+                                                             : IntSymbol(static_cast<int32_t>(s)));
+      }
+    }
+    fclose(file);
+    unlink(path);
+  }
+}
+
 // --- Row layout ---------------------------------------------------------------------------------
 
 TEST(RowLayout, RefusesBitRangesOutsideTheRowOrOverlapping) {
