@@ -11,9 +11,6 @@ namespace orv {
 
 namespace {
 
-// Rows name their symbols in any order: the symbols of a row this far ahead start loading.
-constexpr uint64_t kAhead = 4;
-
 SymbolConversion ForRows(SymbolConversion conversion, uint64_t rows) {
   conversion.rows = rows;
   return conversion;
@@ -216,12 +213,12 @@ void RowDecoder<Offset>::PrefetchAhead(const IFileInput& input) const {
   const uint64_t ahead = rows_.tailBytes() + (kAhead - 1) * recordByteSize_;
   if (!rows_.gathered() && static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
                                ahead + rows_.usedBytes() + 8) {
-    PrefetchRow(input.BufferPos() + ahead);
+    PrefetchRow(input.BufferPos() + ahead, encoded_);
   }
 }
 
 template <typename Offset>
-void RowDecoder<Offset>::PrefetchRow(const char* row) const {
+void RowDecoder<Offset>::PrefetchRow(const char* row, const std::vector<Encoded>& encoded) const {
   for (size_t k = 0; k < slots_.size(); ++k) {
     const Slot& slot = slots_[k];
     const int64_t s = slot.bits.SymbolOf(row);
@@ -233,10 +230,8 @@ void RowDecoder<Offset>::PrefetchRow(const char* row) const {
       if (n + 1 < slot.outputs->entries()) {
         PrefetchLine(slot.outputs->at(n + 1));
       }
-    } else if (slot.cached) {
-      if (n + 1 < encoded_[k].symbols.size()) {
-        PrefetchLine(&encoded_[k].symbols[n + 1]);
-      }
+    } else if (n + 1 < encoded[k].symbols.size()) {
+      PrefetchLine(&encoded[k].symbols[n + 1]);
     } else {
       slot.table->Prefetch(n);
     }

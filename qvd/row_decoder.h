@@ -103,6 +103,8 @@ class RowDecoder final : public RowDecoderBase {
   };
   // Room for a borrowed entry and the bytes that writing it may read past its end.
   static constexpr size_t kHeld = SymbolOutputs::kMaxWidth + BufferedFileOutput::kSlack;
+  // Rows name their symbols in any order: the symbols of a row this far ahead start loading.
+  static constexpr uint64_t kAhead = 4;
   // A layout field's entries for the current batch and their form.
   struct Column {
     const char* const* entries;
@@ -203,7 +205,8 @@ class RowDecoder final : public RowDecoderBase {
   Status NextRow(IFileInput& input, const char*& row);
   Status NextGatheredRow(IFileInput& input, const char*& row);
   void PrefetchAhead(const IFileInput& input) const;
-  void PrefetchRow(const char* row) const;
+  // Starts loading what row's symbols need: their cached bytes in `encoded`, else their table's.
+  void PrefetchRow(const char* row, const std::vector<Encoded>& encoded) const;
   bool IsFilterField(size_t j) const;
   Status Passes(const char* row, bool& pass);
   Status PassesFilter(const FilterSlot& filter, int64_t s, bool& pass);

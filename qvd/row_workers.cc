@@ -57,7 +57,11 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     freeStates_.pop_back();
   }
   const char* row = chunk.rowsAt;
+  const uint64_t ahead = kAhead * recordByteSize_;
   for (; chunk.decoded < chunk.count; ++chunk.decoded, row += recordByteSize_) {
+    if (chunk.decoded + kAhead < chunk.count) {
+      PrefetchRow(row + ahead, state->encoded);
+    }
     bool pass = true;
     if (!KnownPass(row, pass)) {
       break;

@@ -83,6 +83,12 @@ class DiskTable {
     }
     return FetchThroughWindow(start, size, bytes);
   }
+  // Starts loading byte `start` of a mapped table into the cache.
+  void Prefetch(uint64_t start) const {
+    if (mapping_.data() != nullptr && start < length_) {
+      PrefetchLine(mapping_.data() + start);
+    }
+  }
   // Whether a page of this table was lost because the file shrank while it was read (the bytes
   // fetched from it since are zeros).
   bool Lost() const { return mapping_.Lost(); }
@@ -197,8 +203,13 @@ inline bool SymbolTable<Offset>::Fetch(uint64_t s, const char*& symbol, size_t& 
 
 template <typename Offset>
 inline void SymbolTable<Offset>::Prefetch(uint64_t s) const {
-  if (disk_ == nullptr && uniformSize_ != 0) {
-    if (s < metadata_->noOfSymbols && s * uniformSize_ < bytes_.size()) {
+  if (uniformSize_ != 0) {
+    if (s >= metadata_->noOfSymbols) {
+      return;
+    }
+    if (disk_ != nullptr) {
+      disk_->Prefetch(s * uniformSize_);
+    } else if (s * uniformSize_ < bytes_.size()) {
       PrefetchLine(bytes_.data() + s * uniformSize_);
     }
   } else if (s < offsets_.size()) {
