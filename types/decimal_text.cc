@@ -242,6 +242,32 @@ void FractionDigits(U fraction, int scale, char* out) {
   }
 }
 
+// Dividing 128 bits takes a library call, so wide values are cut into pieces of 19 digits, each
+// then written in 64 bits.
+constexpr uint64_t kTenToThe19 = 10'000'000'000'000'000'000u;
+
+int WideIntegerDigits(unsigned __int128 integer, char* digits) {
+  int count = 0;
+  while (integer > UINT64_MAX) {
+    const unsigned __int128 high = integer / kTenToThe19;
+    FractionDigits(static_cast<uint64_t>(integer - high * kTenToThe19), 19, digits + count);
+    integer = high;
+    std::reverse(digits + count, digits + count + 19);
+    count += 19;
+  }
+  return count + IntegerDigits(static_cast<uint64_t>(integer), digits + count);
+}
+
+// As FractionDigits, for a fraction below 10^38.
+void WideFractionDigits(unsigned __int128 fraction, int scale, char* out) {
+  if (scale > 19) {
+    FractionDigits(static_cast<uint64_t>(fraction / kTenToThe19), scale - 19, out);
+    FractionDigits(static_cast<uint64_t>(fraction % kTenToThe19), 19, out + scale - 19);
+  } else {
+    FractionDigits(static_cast<uint64_t>(fraction), scale, out);
+  }
+}
+
 }  // namespace
 
 size_t FormatDecimalText(__int128 value, const DecimalTextSettings& s, char* out) {
@@ -265,8 +291,9 @@ size_t FormatDecimalText(__int128 value, const DecimalTextSettings& s, char* out
     FractionDigits(narrow % scalePower, s.scale, fraction);
   } else {
     const auto scalePower = static_cast<unsigned __int128>(decimalPow10[s.scale]);
-    count = IntegerDigits(magnitude / scalePower, digits);
-    FractionDigits(magnitude % scalePower, s.scale, fraction);
+    const unsigned __int128 integer = s.scale == 0 ? magnitude : magnitude / scalePower;
+    count = WideIntegerDigits(integer, digits);
+    WideFractionDigits(magnitude - integer * scalePower, s.scale, fraction);
   }
   if (count == 1 && digits[0] == '0') {
     out[n++] = '0';

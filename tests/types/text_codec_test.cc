@@ -210,16 +210,14 @@ TEST(DecimalText, DigitsAcrossSixtyFourBits) {
     return (negative ? "-" : "") + digits;
   };
   const unsigned __int128 top = UINT64_MAX;
-  const unsigned __int128 magnitudes[] = {0,
-                                          1,
-                                          5,
-                                          123456789,
-                                          top - 1,
-                                          top,
-                                          top + 1,
+  const unsigned __int128 magnitudes[] = {0, 1, 5, 123456789, top - 1, top, top + 1,
                                           10'000'000'000'000'000'000u - 1,
                                           static_cast<unsigned __int128>(decimalPow10[19]),
-                                          static_cast<unsigned __int128>(decimalPow10[38] - 1)};
+                                          static_cast<unsigned __int128>(decimalPow10[38] - 1),
+                                          // pieces of 19 digits with zeros inside, and 39 digits
+                                          static_cast<unsigned __int128>(decimalPow10[19]) * 5 + 7,
+                                          static_cast<unsigned __int128>(decimalPow10[38]) + 1,
+                                          (top + 1) * (top / 2 + 1) - 1};  // 2^127 - 1
   for (const unsigned __int128 m : magnitudes) {
     for (const int scale : {0, 2, 18, 19, 20, 38}) {
       for (const bool negative : {false, true}) {
