@@ -130,9 +130,19 @@ bool IFileInput::Refill(size_t wanted) {
   return filled > 0;
 }
 
+// A read of at least a buffer's worth, once the buffer is empty, goes straight to `out`: the
+// buffer would only grow to hold it and copy it once more.
 int IFileInput::ReadSlow(char* out, size_t n) {
   size_t done = 0;
   while (done < n) {
+    if (pos_ == end_ && !pinned_ && !keepDump_ && n - done >= fillSize_) {
+      size_t got = 0;
+      if (!FillDirect(out + done, n - done, got)) {
+        return done == 0 ? status_ : (status_ == kInputEnd ? kInputTruncated : status_);
+      }
+      done += got;
+      continue;
+    }
     if (pos_ == end_ && !Refill(n - done)) {
       return done == 0 ? status_ : (status_ == kInputEnd ? kInputTruncated : status_);
     }
@@ -142,6 +152,24 @@ int IFileInput::ReadSlow(char* out, size_t n) {
     done += step;
   }
   return kInputOk;
+}
+
+bool IFileInput::FillDirect(char* out, size_t n, size_t& got) {
+  bufferOffset_ += static_cast<uint64_t>(pos_ - data_);
+  SetBuffer(pos_, 0);
+  const long filled = FillBuffer(out, n);
+  if (filled < 0) {
+    status_ = kInputError;
+    errorNumber_ = errno;
+    return false;
+  }
+  if (filled == 0) {
+    status_ = kInputEnd;
+    return false;
+  }
+  got = static_cast<size_t>(filled);
+  bufferOffset_ += got;
+  return true;
 }
 
 int IFileInput::Skip(uint64_t n) {

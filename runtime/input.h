@@ -120,6 +120,9 @@ class IFileInput {
 
  private:
   int ReadSlow(char* out, size_t n);
+  // Up to n bytes from the source into `out`, the buffer (empty) passed by; false at the end or on
+  // an error.
+  bool FillDirect(char* out, size_t n, size_t& got);
 
   const char* data_ = nullptr;
   const char* pos_ = nullptr;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "runtime/file_mapping.h"
 
@@ -69,6 +70,48 @@ TEST(Input, SkipAndReadAgreeOnEverySource) {
     if (file != nullptr) {
       fclose(file);
     }
+  }
+}
+
+// Reads of any size give the bytes in order and count them, whether they come through the buffer
+// or, into an empty one, straight from the source (a pipe gives them a piece at a time); the
+// input ending inside a read is reported as truncated, after the bytes it had.
+TEST(Input, ReadsOfAnySizeKeepTheOrderAndTheCount) {
+  std::string data(500000, 0);
+  for (size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<char>(i * 13 + i / 11);
+  }
+  const size_t steps[] = {3, 70000, 65536, 10, 200000, 150000};
+  for (int source = 0; source < 4; ++source) {  // file, unbuffered, with a debug dump, pipe
+    SCOPED_TRACE("source " + std::to_string(source));
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(source < 3 || pipe(fds) == 0, true);
+    std::thread writer([&] {
+      if (source == 3) {
+        for (size_t at = 0; at < data.size(); at += 4096) {
+          ASSERT_GT(write(fds[1], data.data() + at, std::min<size_t>(4096, data.size() - at)), 0);
+        }
+        close(fds[1]);
+      }
+    });
+    FILE* file = source < 3 ? FileWith(data) : fdopen(fds[0], "rb");
+    auto input = IFileInput::Create(file, source == 1, source == 2, false);
+    size_t at = 0;
+    std::string block;
+    for (const size_t step : steps) {
+      block.assign(step, '\0');
+      ASSERT_EQ(input->Read(block.data(), step), kInputOk);
+      EXPECT_TRUE(block == data.substr(at, step)) << at;
+      at += step;
+      EXPECT_EQ(input->BytesConsumed(), at);
+    }
+    block.assign(100000, '\0');
+    EXPECT_EQ(input->Read(block.data(), block.size()), kInputTruncated);
+    EXPECT_TRUE(block.substr(0, data.size() - at) == data.substr(at));
+    EXPECT_EQ(input->BytesConsumed(), data.size());
+    EXPECT_EQ(input->Read(block.data(), 1), kInputEnd);
+    writer.join();
+    fclose(file);
   }
 }
 
