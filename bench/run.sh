@@ -142,7 +142,7 @@ the $kind QVD" "random reads of the $kind QVD's symbol tables" -- "$bin/drawoff"
       '`cat` random QVD' -- "$bin/drawoff" -i "$qvd" --csv
     program '`drawoff --low-memory` random QVD → binary' "$qvd" 6 '`cat` random QVD' -- \
       "$bin/drawoff" --low-memory -i "$qvd" -d "$lay"
-    program '`cat` random QVD | `drawoff` → binary (a pipe)' "$qvd" 6 '`cat` random QVD' -- \
+    program '`drawoff` random QVD from a pipe → binary' "$qvd" 6 '`cat` random QVD' -- \
       bash -c 'cat "$0" | "$@"' "$qvd" "$bin/drawoff" -d "$lay"
     few=$data/few.qvd
     program '`drawoff` few-symbol QVD → binary' "$few" 6 '`cat` few-symbol QVD' \
