@@ -37,21 +37,27 @@ bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
   return size != 0 && count <= UINT64_MAX / size && count * size == length;
 }
 
+// How many of the n symbols of `size` bytes each at `bytes` start with `kind` before one that
+// doesn't.
+uint64_t KindRun(const char* bytes, uint8_t kind, uint64_t size, uint64_t n) {
+  uint64_t s = 0;
+  while (s < n && static_cast<uint8_t>(bytes[s * size]) == kind) {
+    ++s;
+  }
+  return s;
+}
+
 // Whether symbols 1 to n - 1 of `size` bytes each start with `kind`, as symbol 0 does; a table of
 // more than one piece is checked in pieces that `pool`'s threads take too.
 bool SameKind(const char* bytes, uint8_t kind, uint64_t size, uint64_t n, TaskPool* pool) {
   constexpr uint64_t kPiece = uint64_t{1} << 18;
   std::atomic<bool> same{true};
   RunShared(pool, (n + kPiece - 1) / kPiece, [&](uint64_t piece, unsigned /*taker*/) {
-    if (!same.load(std::memory_order_relaxed)) {
-      return;
-    }
-    const uint64_t end = std::min(n, (piece + 1) * kPiece);
-    for (uint64_t s = std::max<uint64_t>(piece * kPiece, 1); s < end; ++s) {
-      if (static_cast<uint8_t>(bytes[s * size]) != kind) {
-        same.store(false, std::memory_order_relaxed);
-        return;
-      }
+    const uint64_t begin = piece * kPiece;
+    const uint64_t count = std::min(n, begin + kPiece) - begin;
+    if (same.load(std::memory_order_relaxed) &&
+        KindRun(bytes + begin * size, kind, size, count) < count) {
+      same.store(false, std::memory_order_relaxed);
     }
   });
   return same.load();
@@ -64,10 +70,7 @@ uint64_t SameKindRun(IFileInput& input, uint8_t kind, uint64_t size, uint64_t n)
   while (s < n && input.Ensure(size)) {
     const char* bytes = input.BufferPos();
     const uint64_t whole = std::min(static_cast<uint64_t>(input.BufferEnd() - bytes) / size, n - s);
-    uint64_t k = 0;
-    while (k < whole && static_cast<uint8_t>(bytes[k * size]) == kind) {
-      ++k;
-    }
+    const uint64_t k = KindRun(bytes, kind, size, whole);
     input.Advance(k * size);
     s += k;
     if (k < whole) {

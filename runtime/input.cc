@@ -113,15 +113,9 @@ bool IFileInput::Refill(size_t wanted) {
   }
   size_t filled = 0;
   while (filled < wanted) {
-    long n = FillBuffer(storage_.data() + tail + filled,
-                        fillSize_ == 1 ? wanted - filled : capacity - filled);
-    if (n < 0) {
-      status_ = kInputError;
-      errorNumber_ = errno;
-      break;
-    }
-    if (n == 0) {
-      status_ = kInputEnd;
+    const long n = FillChecked(storage_.data() + tail + filled,
+                               fillSize_ == 1 ? wanted - filled : capacity - filled);
+    if (n <= 0) {
       break;
     }
     filled += static_cast<size_t>(n);
@@ -154,17 +148,22 @@ int IFileInput::ReadSlow(char* out, size_t n) {
   return kInputOk;
 }
 
+long IFileInput::FillChecked(char* buffer, size_t capacity) {
+  const long n = FillBuffer(buffer, capacity);
+  if (n < 0) {
+    status_ = kInputError;
+    errorNumber_ = errno;
+  } else if (n == 0) {
+    status_ = kInputEnd;
+  }
+  return n;
+}
+
 bool IFileInput::FillDirect(char* out, size_t n, size_t& got) {
   bufferOffset_ += static_cast<uint64_t>(pos_ - data_);
   SetBuffer(pos_, 0);
-  const long filled = FillBuffer(out, n);
-  if (filled < 0) {
-    status_ = kInputError;
-    errorNumber_ = errno;
-    return false;
-  }
-  if (filled == 0) {
-    status_ = kInputEnd;
+  const long filled = FillChecked(out, n);
+  if (filled <= 0) {
     return false;
   }
   got = static_cast<size_t>(filled);

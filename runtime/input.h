@@ -120,6 +120,8 @@ class IFileInput {
 
  private:
   int ReadSlow(char* out, size_t n);
+  // FillBuffer, the input's status set where it ends (0) or fails (-1).
+  long FillChecked(char* buffer, size_t capacity);
   // Up to n bytes from the source into `out`, the buffer (empty) passed by; false at the end or on
   // an error.
   bool FillDirect(char* out, size_t n, size_t& got);

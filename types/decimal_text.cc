@@ -250,10 +250,11 @@ int WideIntegerDigits(unsigned __int128 integer, char* digits) {
   int count = 0;
   while (integer > UINT64_MAX) {
     const unsigned __int128 high = integer / kTenToThe19;
-    FractionDigits(static_cast<uint64_t>(integer - high * kTenToThe19), 19, digits + count);
+    auto low = static_cast<uint64_t>(integer - high * kTenToThe19);
+    for (const int end = count + 19; count < end; low /= 10) {
+      digits[count++] = static_cast<char>('0' + static_cast<int>(low % 10));
+    }
     integer = high;
-    std::reverse(digits + count, digits + count + 19);
-    count += 19;
   }
   return count + IntegerDigits(static_cast<uint64_t>(integer), digits + count);
 }
