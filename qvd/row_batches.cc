@@ -113,7 +113,7 @@ bool RowDecoder<Offset>::FindEntries(const char* base, uint64_t n, Batch& batch)
     const bool nullable = slot.field->nullable();
     const char** column = &batch.entries[k * kBatch];
     // Entries a distance apart that is not a power of two may end in the next cache line.
-    const size_t last = (outputs.borrowed() ? outputs.valueWidth() : outputs.width()) - 1;
+    const size_t last = outputs.span() - 1;
     const bool straddles =
         outputs.stride() != 0 && (outputs.stride() & (outputs.stride() - 1)) != 0;
     const char* row = base;

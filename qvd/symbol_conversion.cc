@@ -249,17 +249,26 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
   if (conversion.textOutput) {
     return LendToPrint(bytes, symbols, size, table.metadata(), field, conversion);
   }
-  const uint8_t kind = field.PlainQvdSymbolKind(size);
-  if (kind == 0 || field.StreamValueWidth() + 1 != size || conversion.checkOutput ||
-      conversion.nullText) {
+  if (conversion.checkOutput || conversion.nullText) {
     return nullptr;
   }
-  for (uint64_t s = 0; s < symbols; ++s) {
-    if (static_cast<uint8_t>(bytes[s * size]) != kind) {
-      return nullptr;
+  const uint8_t kind = field.PlainQvdSymbolKind(size);
+  if (kind != 0 && field.StreamValueWidth() + 1 == size) {
+    for (uint64_t s = 0; s < symbols; ++s) {
+      if (static_cast<uint8_t>(bytes[s * size]) != kind) {
+        return nullptr;
+      }
     }
+    return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
   }
-  return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
+  // Values that take reading (days to seconds, say) are read as the rows name them, where the
+  // rows name each symbol about once: that costs about what reading every symbol up front does,
+  // without a table of outputs in fresh memory.
+  if (symbols < conversion.rows / 2 ||
+      field.CountPlainSymbols(bytes, size, symbols, table.metadata()) != symbols) {
+    return nullptr;
+  }
+  return SymbolOutputs::BorrowRead(bytes, symbols, size, field, table.metadata());
 }
 
 template <typename Offset>

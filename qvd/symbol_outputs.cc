@@ -66,7 +66,31 @@ std::unique_ptr<SymbolOutputs> SymbolOutputs::BorrowPrinted(const char* first, u
   return outputs;
 }
 
+std::unique_ptr<SymbolOutputs> SymbolOutputs::BorrowRead(const char* first, uint64_t symbols,
+                                                         size_t stride, const TypeTraits& type,
+                                                         const QvdFieldMetadata& field) {
+  const size_t width = type.StreamValueWidth();
+  if (width != 4 && width != 8) {
+    return nullptr;
+  }
+  auto outputs = Borrow(first, symbols, stride, width, type.nullable());
+  outputs->first_ = first;  // entries at the symbols' kind bytes
+  outputs->reader_ = &type;
+  outputs->field_ = &field;
+  return outputs;
+}
+
 size_t SymbolOutputs::CopyEntry(uint64_t e, char* to) const {
+  if (reader_ != nullptr) {
+    if (e == 0) {
+      to[0] = 1;
+      return 1;
+    }
+    const char* entry = at(e);
+    to[0] = 0;
+    reader_->ReadPlainValues(&entry, 1, stride_, *field_, fixed_ ? to : to + 1, valueWidth_);
+    return fixed_ ? valueWidth_ : valueWidth_ + 1;
+  }
   if (printer_ != nullptr) {
     char printed[kMaxWidth + kStageSlack];
     const char* entry = at(e);
@@ -103,7 +127,10 @@ void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) c
     }
     return;
   }
-  if (borrowed_ && !fixed_) {  // a nullable field's
+  if (reader_ != nullptr) {
+    reader_->ReadPlainValues(entries, n, stride_, *field_, fixed_ ? stage : stage + 2, w);
+  }
+  if (borrowed_ && !fixed_) {  // a nullable field's: a length byte and a flag byte first
     const auto value = static_cast<char>(valueWidth_ + 1);
     for (uint64_t r = 0; r < n; ++r, stage += w) {
       if (entries[r] == null_) {
@@ -111,9 +138,14 @@ void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) c
       } else {
         stage[0] = value;
         stage[1] = 0;
-        memcpy(stage + 2, entries[r], 8);  // 4 or 8 value bytes
+        if (reader_ == nullptr) {
+          memcpy(stage + 2, entries[r], 8);  // 4 or 8 value bytes
+        }
       }
     }
+    return;
+  }
+  if (reader_ != nullptr) {
     return;
   }
   for (uint64_t r = 0; r < n; ++r, stage += w) {

@@ -24,7 +24,8 @@ namespace orv {
 // value's output: at(s + 1) is then the valueWidth() bytes after symbol s's kind byte, stride()
 // apart. A nullable field's outputs put a flag byte first (0; 1 alone for null), so their entries
 // are made by CopyEntry or Stage, and at(0) only marks the null. Text outputs may borrow such
-// bytes too: CopyEntry and Stage then print the values as rows name them.
+// bytes too: CopyEntry and Stage then print the values as rows name them. So may binary outputs
+// of values that the field reads from the symbols' bytes: CopyEntry and Stage read them then.
 class SymbolOutputs {
  public:
   enum Mark : uint8_t { kClean = 0, kUnreadable = 1, kBreaksText = 2 };
@@ -53,6 +54,15 @@ class SymbolOutputs {
                                                       size_t stride, const TypeTraits& type,
                                                       const QvdFieldMetadata& field,
                                                       TypeTraits::AffixedPrinting printing);
+
+  // Entries that `type` reads from a table of `symbols` symbols of `stride` bytes each, the first
+  // at `first`, as rows name them (see TypeTraits::ReadPlainValues): at(s + 1) is symbol s, and
+  // a nullable field's entries are made as Borrow's are. Every symbol must be one that `type`
+  // reads so, and its stream values 4 or 8 bytes. As for BorrowPrinted, the bytes, the type and
+  // `field` must outlive the outputs, and kSlack bytes after the table be readable.
+  static std::unique_ptr<SymbolOutputs> BorrowRead(const char* first, uint64_t symbols,
+                                                   size_t stride, const TypeTraits& type,
+                                                   const QvdFieldMetadata& field);
 
   // Appends the next entry; false when it is too long or the table would outgrow its bytes.
   bool Append(std::string_view bytes, Mark mark);
@@ -88,6 +98,10 @@ class SymbolOutputs {
   }
   bool borrowed() const { return borrowed_; }
   size_t valueWidth() const { return valueWidth_; }
+  // The bytes from at(e) that making entry e reads.
+  size_t span() const {
+    return printer_ != nullptr || reader_ != nullptr ? stride_ : borrowed_ ? valueWidth_ : width();
+  }
   bool clean() const { return marks_.empty(); }
   Mark mark(uint64_t e) const { return marks_.empty() ? kClean : static_cast<Mark>(marks_[e]); }
   const char* at(uint64_t e) const {
@@ -126,6 +140,7 @@ class SymbolOutputs {
   ptrdiff_t step_ = 0;                   // stride_, signed
   char null_[kSlack] = {1, 1};           // a borrowed nullable field's null, as Stage makes it
   const TypeTraits* printer_ = nullptr;  // prints borrowed entries
+  const TypeTraits* reader_ = nullptr;   // reads borrowed entries' values
   const QvdFieldMetadata* field_ = nullptr;
   TypeTraits::AffixedPrinting printing_;
   size_t printWidth_ = 0;

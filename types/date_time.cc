@@ -130,6 +130,12 @@ uint64_t DateTimeTypeTraits<datetime>::ReadQvdSymbolsAsStream(const char* symbol
   return i;
 }
 
+void DateTimeTypeTraits<datetime>::ReadPlainValues(const char* const* symbols, uint64_t n,
+                                                   size_t symbolSize, const QvdFieldMetadata& field,
+                                                   char* out, size_t width) const {
+  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+}
+
 bool DateTimeTypeTraits<datetime>::AcceptInstant(int64_t seconds, size_t& size) {
   // Beyond the years a date holds, the binary stream would hold a value that packdown and feedout
   // refuse, and text a year that can't be read back.

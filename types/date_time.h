@@ -54,6 +54,8 @@ class DateTimeTypeTraits<datetime> : public PrimitiveTypeTraits<long, datetime> 
                      size_t& size) override;
   uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
                                   const QvdFieldMetadata& field, char* values) const override;
+  void ReadPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
+                       const QvdFieldMetadata& field, char* out, size_t width) const override;
   // Printed as rows read them in the ISO form only, whose texts hold digits, '-', ' ' and ':'.
   void PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
                         const QvdFieldMetadata& field, const AffixedPrinting& printing, char* out,

@@ -178,6 +178,13 @@ uint64_t DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbolsAsStream(cons
   return i;
 }
 
+void DecimalTypeTraits<__int128, long, decimal>::ReadPlainValues(const char* const* symbols,
+                                                                 uint64_t n, size_t symbolSize,
+                                                                 const QvdFieldMetadata& field,
+                                                                 char* out, size_t width) const {
+  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+}
+
 void DecimalTypeTraits<__int128, long, decimal>::PrintPlainValues(const char* const* symbols,
                                                                   uint64_t n, size_t symbolSize,
                                                                   const QvdFieldMetadata& field,

@@ -130,6 +130,13 @@ uint64_t FloatingPointTypeTraits<double>::ReadQvdSymbolsAsStream(const char* sym
   return i;
 }
 
+void FloatingPointTypeTraits<double>::ReadPlainValues(const char* const* symbols, uint64_t n,
+                                                      size_t symbolSize,
+                                                      const QvdFieldMetadata& field, char* out,
+                                                      size_t width) const {
+  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+}
+
 uint8_t FloatingPointTypeTraits<double>::PlainQvdSymbolKind(size_t symbolSize) const {
   return symbolSize == qvd_symbol::kDoubleSymbolSize ? qvd::kSymbolDouble : 0;
 }

@@ -92,6 +92,12 @@ uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, si
   return i;
 }
 
+void IntegralTypeTraits<int>::ReadPlainValues(const char* const* symbols, uint64_t n,
+                                              size_t symbolSize, const QvdFieldMetadata& field,
+                                              char* out, size_t width) const {
+  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+}
+
 uint8_t IntegralTypeTraits<int>::PlainQvdSymbolKind(size_t symbolSize) const {
   return symbolSize == qvd_symbol::kIntSymbolSize ? qvd::kSymbolInt : 0;
 }

@@ -292,6 +292,11 @@ class TypeTraits {
                                           char* /*values*/) const {
     return 0;
   }
+  // ReadQvdSymbolsAsStream for n symbols of `symbolSize` bytes, each one that it reads, at
+  // symbols[r]: the stream bytes of symbol r at out + r × width.
+  virtual void ReadPlainValues(const char* const* /*symbols*/, uint64_t /*n*/,
+                               size_t /*symbolSize*/, const QvdFieldMetadata& /*field*/,
+                               char* /*out*/, size_t /*width*/) const {}
   // The kind of a symbol of `symbolSize` bytes whose bytes after its kind byte are already the
   // non-null value's binary stream bytes (an int's 4, a double's 8); 0 where there is none.
   virtual uint8_t PlainQvdSymbolKind(size_t /*symbolSize*/) const { return 0; }
@@ -353,6 +358,16 @@ class TypeTraits {
       char* end = format(value, out + 1 + before.size());
       memcpy(end, after.data(), after.size());
       out[0] = static_cast<char>(end + after.size() - (out + 1));
+    }
+  }
+
+  // ReadPlainValues for type T.
+  template <typename T>
+  static void ReadEachAsStream(const T& type, const char* const* symbols, uint64_t n,
+                               size_t symbolSize, const QvdFieldMetadata& field, char* out,
+                               size_t width) {
+    for (uint64_t r = 0; r < n; ++r, out += width) {
+      type.T::ReadQvdSymbolsAsStream(symbols[r], symbolSize, 1, field, out);
     }
   }
 
