@@ -103,6 +103,22 @@ bool DateTimeTypeTraits<datetime>::ReadQvdSymbol(const char* symbol, size_t leng
   }
 }
 
+namespace {
+
+// The instant of the number after a symbol's kind byte `kind` (double or int).
+std::optional<int64_t> InstantOfNumber(uint8_t kind, const char* value, int64_t epoch) {
+  if (kind == qvd::kSymbolDouble) {
+    double v;
+    memcpy(&v, value, sizeof v);
+    return InstantOfDays(v, epoch);
+  }
+  int32_t day;
+  memcpy(&day, value, sizeof day);
+  return InstantOfDay(day, epoch);
+}
+
+}  // namespace
+
 uint64_t DateTimeTypeTraits<datetime>::ReadQvdSymbolsAsStream(const char* symbols,
                                                               size_t symbolSize, uint64_t n,
                                                               const QvdFieldMetadata& field,
@@ -111,17 +127,8 @@ uint64_t DateTimeTypeTraits<datetime>::ReadQvdSymbolsAsStream(const char* symbol
   const int64_t epoch = EpochOf(field);
   uint64_t i = 0;
   for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
-    const char* value = symbols + i * symbolSize + 1;
-    std::optional<int64_t> instant;
-    if (kind == qvd::kSymbolDouble) {
-      double v;
-      memcpy(&v, value, sizeof v);
-      instant = InstantOfDays(v, epoch);
-    } else {
-      int32_t day;
-      memcpy(&day, value, sizeof day);
-      instant = InstantOfDay(day, epoch);
-    }
+    const std::optional<int64_t> instant =
+        InstantOfNumber(kind, symbols + i * symbolSize + 1, epoch);
     if (!instant || !datetime::InRange(*instant)) {
       break;
     }
@@ -133,7 +140,12 @@ uint64_t DateTimeTypeTraits<datetime>::ReadQvdSymbolsAsStream(const char* symbol
 void DateTimeTypeTraits<datetime>::ReadPlainValues(const char* const* symbols, uint64_t n,
                                                    size_t symbolSize, const QvdFieldMetadata& field,
                                                    char* out, size_t width) const {
-  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
+  const int64_t epoch = EpochOf(field);
+  for (uint64_t r = 0; r < n; ++r, out += width) {
+    const int64_t instant = InstantOfNumber(kind, symbols[r] + 1, epoch).value_or(0);
+    memcpy(out, &instant, sizeof instant);
+  }
 }
 
 bool DateTimeTypeTraits<datetime>::AcceptInstant(int64_t seconds, size_t& size) {

@@ -92,6 +92,23 @@ std::optional<int64_t> ScaledExactly(double number, double power) {
   return static_cast<int64_t>(scaled);
 }
 
+// The number after a symbol's kind byte `kind` (double or int) times `power`, as ScaledExactly
+// takes a double; none where that fails or an int's product overflows.
+std::optional<int64_t> ScaledNumber(uint8_t kind, const char* value, int64_t power) {
+  if (kind == qvd::kSymbolDouble) {
+    double number;
+    memcpy(&number, value, sizeof number);
+    return ScaledExactly(number, static_cast<double>(power));
+  }
+  int32_t integer;
+  memcpy(&integer, value, sizeof integer);
+  int64_t v;
+  if (__builtin_mul_overflow(int64_t{integer}, power, &v)) {
+    return std::nullopt;
+  }
+  return v;
+}
+
 bool FitsInt32(__int128 v) {
   return v >= INT32_MIN && v <= INT32_MAX;
 }
@@ -156,33 +173,25 @@ uint64_t DecimalTypeTraits<__int128, long, decimal>::ReadQvdSymbolsAsStream(cons
   const auto power = static_cast<int64_t>(decimalPow10[scale_]);
   uint64_t i = 0;
   for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
-    const char* value = symbols + i * symbolSize + 1;
-    int64_t v;
-    if (kind == qvd::kSymbolDouble) {
-      double number;
-      memcpy(&number, value, sizeof number);
-      const std::optional<int64_t> scaled = ScaledExactly(number, static_cast<double>(power));
-      if (!scaled) {
-        break;
-      }
-      v = *scaled;
-    } else {
-      int32_t integer;
-      memcpy(&integer, value, sizeof integer);
-      if (__builtin_mul_overflow(int64_t{integer}, power, &v)) {
-        break;
-      }
+    const std::optional<int64_t> v = ScaledNumber(kind, symbols + i * symbolSize + 1, power);
+    if (!v) {
+      break;
     }
-    memcpy(values + i * sizeof v, &v, sizeof v);
+    memcpy(values + i * sizeof(int64_t), &*v, sizeof(int64_t));
   }
   return i;
 }
 
 void DecimalTypeTraits<__int128, long, decimal>::ReadPlainValues(const char* const* symbols,
                                                                  uint64_t n, size_t symbolSize,
-                                                                 const QvdFieldMetadata& field,
-                                                                 char* out, size_t width) const {
-  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+                                                                 const QvdFieldMetadata&, char* out,
+                                                                 size_t width) const {
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
+  const auto power = static_cast<int64_t>(decimalPow10[std::min<size_t>(scale_, 15)]);
+  for (uint64_t r = 0; r < n; ++r, out += width) {
+    const int64_t v = ScaledNumber(kind, symbols[r] + 1, power).value_or(0);
+    memcpy(out, &v, sizeof v);
+  }
 }
 
 void DecimalTypeTraits<__int128, long, decimal>::PrintPlainValues(const char* const* symbols,

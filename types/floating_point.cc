@@ -89,6 +89,22 @@ namespace orv {
 
 // --- QVD symbols ---------------------------------------------------------------------------------
 
+namespace {
+
+// The number after a symbol's kind byte `kind` (double or int).
+double NumberOf(uint8_t kind, const char* value) {
+  if (kind == qvd::kSymbolDouble) {
+    double v;
+    memcpy(&v, value, sizeof v);
+    return v;
+  }
+  int32_t integer;
+  memcpy(&integer, value, sizeof integer);
+  return static_cast<double>(integer);
+}
+
+}  // namespace
+
 bool FloatingPointTypeTraits<double>::ReadQvdSymbol(const char* symbol, size_t length,
                                                     const QvdFieldMetadata&, size_t& size) {
   qvd_symbol::Symbol s;
@@ -117,24 +133,20 @@ uint64_t FloatingPointTypeTraits<double>::ReadQvdSymbolsAsStream(const char* sym
   const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
   uint64_t i = 0;
   for (; kind != 0 && i < n && static_cast<uint8_t>(symbols[i * symbolSize]) == kind; ++i) {
-    double v;
-    if (kind == qvd::kSymbolDouble) {
-      memcpy(&v, symbols + i * symbolSize + 1, sizeof v);
-    } else {
-      int32_t integer;
-      memcpy(&integer, symbols + i * symbolSize + 1, sizeof integer);
-      v = static_cast<double>(integer);
-    }
+    const double v = NumberOf(kind, symbols + i * symbolSize + 1);
     memcpy(values + i * sizeof v, &v, sizeof v);
   }
   return i;
 }
 
 void FloatingPointTypeTraits<double>::ReadPlainValues(const char* const* symbols, uint64_t n,
-                                                      size_t symbolSize,
-                                                      const QvdFieldMetadata& field, char* out,
-                                                      size_t width) const {
-  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+                                                      size_t symbolSize, const QvdFieldMetadata&,
+                                                      char* out, size_t width) const {
+  const uint8_t kind = qvd_symbol::NumberKindOfSize(symbolSize);
+  for (uint64_t r = 0; r < n; ++r, out += width) {
+    const double v = NumberOf(kind, symbols[r] + 1);
+    memcpy(out, &v, sizeof v);
+  }
 }
 
 uint8_t FloatingPointTypeTraits<double>::PlainQvdSymbolKind(size_t symbolSize) const {

@@ -93,9 +93,11 @@ uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, si
 }
 
 void IntegralTypeTraits<int>::ReadPlainValues(const char* const* symbols, uint64_t n,
-                                              size_t symbolSize, const QvdFieldMetadata& field,
-                                              char* out, size_t width) const {
-  ReadEachAsStream(*this, symbols, n, symbolSize, field, out, width);
+                                              size_t symbolSize, const QvdFieldMetadata&, char* out,
+                                              size_t width) const {
+  for (uint64_t r = 0; r < n && symbolSize == qvd_symbol::kIntSymbolSize; ++r, out += width) {
+    memcpy(out, symbols[r] + 1, sizeof(int32_t));
+  }
 }
 
 uint8_t IntegralTypeTraits<int>::PlainQvdSymbolKind(size_t symbolSize) const {

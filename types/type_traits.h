@@ -361,16 +361,6 @@ class TypeTraits {
     }
   }
 
-  // ReadPlainValues for type T.
-  template <typename T>
-  static void ReadEachAsStream(const T& type, const char* const* symbols, uint64_t n,
-                               size_t symbolSize, const QvdFieldMetadata& field, char* out,
-                               size_t width) {
-    for (uint64_t r = 0; r < n; ++r, out += width) {
-      type.T::ReadQvdSymbolsAsStream(symbols[r], symbolSize, 1, field, out);
-    }
-  }
-
   // As PrintAffixedValues, for `text(value, scratch)` writing a value's text into Capacity bytes
   // at `scratch` and returning its length.
   template <typename T, typename V, size_t Capacity, typename Text>
