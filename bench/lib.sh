@@ -85,6 +85,26 @@ measure_threads() {
   report "$key|1"
   report "$key|d"
 }
+# row_loop KEY RUNS INPUT COMMAND...: sets secs[KEY], the median seconds of drawoff's row loop at
+# --threads=1, from its debug log: the last symbol table's outputs made to the last count of
+# records (the log's times are to the millisecond).
+row_loop() {
+  local key=$1 runs=$2 input=$3 i times=
+  shift 3
+  for ((i = 0; i < runs; i++)); do
+    ORV_LOG_LEVEL=debug run_or_fail "$input" "$@" --threads=1
+    times+="$(awk -F'|' '
+      function seconds(t) {
+        split(substr(t, 12, 12), c, ":")
+        return (c[1] * 60 + c[2]) * 60 + c[3]
+      }
+      $4 == "symbol outputs made" { made = seconds($2) }
+      $4 == "records" { done = seconds($2) }
+      END { d = done - made; print d < 0 ? d + 86400 : d }' "$log") "
+  done
+  secs[$key]=$(tr ' ' '\n' <<< "${times% }" | median) mem[$key]=-
+  report "$key"
+}
 
 # Number formats of the tables: seconds (ms below 0.1 s), a rate in millions, KB as MB (10^6 B).
 fmt_secs() { awk -v s="$1" 'BEGIN { printf(s < 0.1 ? "%.4f" : "%.3f", s) }'; }
