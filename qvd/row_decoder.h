@@ -126,6 +126,7 @@ class RowDecoder final : public RowDecoderBase {
   void SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks& settling);
   uint64_t PartsOf(size_t j, unsigned threads) const;
   bool WantsOutputs(size_t j) const;
+  void PlanLowMemoryOutputs();
   void KeepOutputs(size_t j, LargeBuffer* spare);
   void LogNotes(size_t& logged, size_t upTo);
   void BuildSlots();
@@ -236,6 +237,8 @@ class RowDecoder final : public RowDecoderBase {
   std::vector<Status> settled_;  // per QVD field: its table's scan and outputs on a worker
   // Per QVD field: its table's text may be printed as the rows read it, which takes no worker.
   std::vector<bool> printedAsRead_;
+  // Per QVD field, with --low-memory: its table is small enough to convert up front.
+  std::vector<bool> smallOutputs_;
   // Debug lines per QVD field (key, value), logged in field order.
   std::vector<std::vector<std::pair<std::string, std::string>>> notes_;
   std::vector<Slot> slots_;              // bound fields in row order

@@ -23,6 +23,7 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
     const std::optional<size_t> bound = (*setup_.binding)[j];
     printedAsRead_[j] = bound && MayPrintAsRowsRead(fields_[j], layout_[*bound], conversion_);
   }
+  PlanLowMemoryOutputs();
   TaskPool pool(options_.threads);
   NumberedTasks settling(pool, fields_.size());
   const bool alone = pool.threads() <= 1;
@@ -99,6 +100,13 @@ Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare, TaskPool* p
   if (WantsOutputs(j)) {
     outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_);
     KeepOutputs(j, spare);
+  } else if (options_.lowMemory) {
+    // A larger table lends the outputs it can (at no cost in memory), however many rows name
+    // its symbols: without them, each row would convert its symbols anyway.
+    SymbolConversion anyRows = conversion_;
+    anyRows.rows = 0;
+    outputs_[j] = LendSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], anyRows);
+    KeepOutputs(j, spare);
   }
   return Status::Ok();
 }
@@ -171,10 +179,31 @@ uint64_t RowDecoder<Offset>::PartsOf(size_t j, unsigned threads) const {
   return std::min((threads + tables - 1) / tables, fields_[j].noOfSymbols / kPartSymbols);
 }
 
-// In memory, a table whose symbols the rows will mostly use is converted up front.
+// In memory, a table whose symbols the rows will mostly use is converted up front; with
+// --low-memory, a small one (see PlanLowMemoryOutputs).
 template <typename Offset>
 bool RowDecoder<Offset>::WantsOutputs(size_t j) const {
-  return !options_.lowMemory && fields_[j].noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead_);
+  return options_.lowMemory ? smallOutputs_[j]
+                            : fields_[j].noOfSymbols <= std::max<uint64_t>(4096, 2 * rowsToRead_);
+}
+
+// With --low-memory, the tables of fewer symbols than a lent table has are converted up front,
+// in field order, while their outputs, at the widest, fit kLowMemoryOutputBytes together: with the
+// larger tables lent, the rows are then decoded in batches.
+template <typename Offset>
+void RowDecoder<Offset>::PlanLowMemoryOutputs() {
+  constexpr uint64_t kLowMemoryOutputBytes = uint64_t{8} << 20;
+  constexpr uint64_t kEntryBytes = SymbolOutputs::kMaxWidth + 1;
+  smallOutputs_.assign(fields_.size(), false);
+  uint64_t left = options_.lowMemory ? kLowMemoryOutputBytes : 0;
+  for (size_t j = 0; j < fields_.size(); ++j) {
+    const uint64_t symbols = fields_[j].noOfSymbols;
+    if ((*setup_.binding)[j] && symbols < conversion_.leastBorrowed &&
+        symbols < left / kEntryBytes) {
+      smallOutputs_[j] = true;
+      left -= (symbols + 1) * kEntryBytes;
+    }
+  }
 }
 
 // Once converted, a table's own bytes are no longer needed (unless the filter reads them, or the
@@ -212,6 +241,7 @@ void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
   template Status RowDecoder<Offset>::ReadTable(IFileInput&, size_t, LargeBuffer&);           \
   template Status RowDecoder<Offset>::SettleTable(size_t, LargeBuffer*, TaskPool*);           \
   template bool RowDecoder<Offset>::WantsOutputs(size_t) const;                               \
+  template void RowDecoder<Offset>::PlanLowMemoryOutputs();                                   \
   template void RowDecoder<Offset>::KeepOutputs(size_t, LargeBuffer*);                        \
   template void RowDecoder<Offset>::SettleOnWorkers(size_t, TaskPool&, NumberedTasks&);       \
   template Status RowDecoder<Offset>::ScanTable(size_t, TaskPool*);                           \

@@ -1,6 +1,7 @@
 #include "qvd/symbol_table.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -163,8 +164,18 @@ Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t leng
   }
   position_ = position;
   length_ = length;
-  if (length > 0 && length <= SIZE_MAX) {
-    mapping_.Map(fileno(file_.get()), position, static_cast<size_t>(length), false);
+  // The bytes after the table that the file holds, up to a copy's slack, are mapped too.
+  struct stat info {};
+  const int fd = fileno(file_.get());
+  uint64_t after = 0;
+  if (fstat(fd, &info) == 0 && info.st_size > 0 &&
+      static_cast<uint64_t>(info.st_size) >= position &&
+      static_cast<uint64_t>(info.st_size) - position >= length) {
+    after = std::min<uint64_t>(kSlack, static_cast<uint64_t>(info.st_size) - position - length);
+  }
+  if (length > 0 && length <= SIZE_MAX - after &&
+      mapping_.Map(fd, position, static_cast<size_t>(length + after), false)) {
+    readableAfter_ = static_cast<size_t>(after);
   }
   return Status::Ok();  // unmapped, symbols are read through the window
 }

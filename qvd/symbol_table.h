@@ -94,6 +94,10 @@ class DiskTable {
   bool Lost() const { return mapping_.Lost(); }
   // Fetches read a mapping of the file, which threads may share (not a window of its own).
   bool mapped() const { return mapping_.data() != nullptr; }
+  // The mapped table, and the file's bytes mapped after it (up to kSlack).
+  const char* data() const { return mapping_.data(); }
+  size_t readableAfter() const { return readableAfter_; }
+  static constexpr size_t kSlack = 64;
 
  private:
   bool FetchThroughWindow(uint64_t start, uint64_t size, const char*& bytes);
@@ -105,6 +109,7 @@ class DiskTable {
   uint64_t position_ = 0;
   uint64_t length_ = 0;
   FileMapping mapping_;
+  size_t readableAfter_ = 0;
   std::string window_;  // bytes of the table from windowStart_, read from file_
   uint64_t windowStart_ = 0;
   uint64_t windowSize_ = 4096;
@@ -134,11 +139,14 @@ class SymbolTable {
   bool onDisk() const { return disk_ != nullptr; }
   // Threads may fetch symbols side by side: the table is in memory or mapped.
   bool sharedReads() const { return disk_ == nullptr || disk_->mapped(); }
-  // The table's bytes in memory, back to back, where its symbols have one size; else null.
+  // The table's bytes in memory or mapped, back to back, where its symbols have one size; else
+  // null.
   const char* uniformBytes() const {
-    return disk_ == nullptr && uniformSize_ != 0 ? bytes_.data() : nullptr;
+    return uniformSize_ == 0 ? nullptr : disk_ == nullptr ? bytes_.data() : disk_->data();
   }
-  size_t readableAfter() const { return bytes_.readableAfter(); }
+  size_t readableAfter() const {
+    return disk_ == nullptr ? bytes_.readableAfter() : disk_->readableAfter();
+  }
   // A table whose file shrank while it was read.
   bool lost() const { return disk_ != nullptr ? disk_->Lost() : bytes_.Lost(); }
   bool guessed() const { return guessed_; }

@@ -24,13 +24,14 @@ struct Shrinking {
 
 TEST(QvdTableReader, ReportsAFileThatShrinksWhileItIsRead) {
   // Texts of 100 bytes are read from the table as rows name them (in low memory through a
-  // mapping of the table, else where the mapped file holds it); a few ints are converted up front
-  // from the mapped file, so that only its rows are lost; many are read where the file holds them.
+  // mapping of the table, else where the mapped file holds it); a few ints are converted up front,
+  // before the file shrinks, so that only the mapped file's rows are lost (in low memory, the rows
+  // are in the input's buffer: nothing is lost); many are read where the file holds them.
   const char* tableLost = "Error reading symbol table of field 't'.";
   for (const Shrinking& kind :
        {Shrinking{"t string", testing::TextSymbol(std::string(99, 'a')), 2000, 4 + 99, tableLost,
                   tableLost},
-        Shrinking{"t int", testing::IntSymbol(7), 2000, 4, tableLost, "Error reading input."},
+        Shrinking{"t int", testing::IntSymbol(7), 2000, 4, "", "Error reading input."},
         Shrinking{"t int", testing::IntSymbol(7), 65536, 4, tableLost, tableLost}}) {
     std::string symbols;
     std::string rows;
@@ -73,7 +74,7 @@ TEST(QvdTableReader, ReportsAFileThatShrinksWhileItIsRead) {
         output.flush();
         const char* lost = lowMemory ? kind.lostTable : kind.lostRows;
         EXPECT_EQ(status.message(), shrink ? lost : "");
-        EXPECT_EQ(records.size(), shrink ? 0u : count * kind.recordBytes);
+        EXPECT_EQ(records.size(), shrink && *lost != '\0' ? 0u : count * kind.recordBytes);
         input.reset();
         fclose(file);
       }
