@@ -68,9 +68,11 @@ std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, Typ
 
 // The outputs of a large table of same-size symbols, borrowed from the table's bytes: binary
 // outputs where every symbol's payload is its value's output (an int table's 5-byte integers for
-// an int field, say; a nullable field's flag byte added as the rows read them), text outputs where
-// the field prints every symbol as the rows name it (see TypeTraits::PrintPlainValues). Null where
-// the table isn't such a one. `field` must outlive the outputs.
+// an int field, say; a nullable field's flag byte added as the rows read them) or, where the rows
+// name each symbol about once, where the field reads every symbol's value as the rows name it
+// (see TypeTraits::ReadPlainValues); text outputs where the field prints every symbol as the rows
+// name it (see TypeTraits::PrintPlainValues). Null where the table isn't such a one. `field` must
+// outlive the outputs.
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,
                                                  const TypeTraits& field,
