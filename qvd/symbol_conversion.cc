@@ -254,10 +254,8 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
   }
   const uint8_t kind = field.PlainQvdSymbolKind(size);
   if (kind != 0 && field.StreamValueWidth() + 1 == size) {
-    for (uint64_t s = 0; s < symbols; ++s) {
-      if (static_cast<uint8_t>(bytes[s * size]) != kind) {
-        return nullptr;
-      }
+    if (table.oneKind() != kind && KindRun(bytes, kind, size, symbols) != symbols) {
+      return nullptr;
     }
     return SymbolOutputs::Borrow(bytes, symbols, size, size - 1, field.nullable());
   }

@@ -129,6 +129,9 @@ void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) c
   }
   if (reader_ != nullptr) {
     reader_->ReadPlainValues(entries, n, stride_, *field_, fixed_ ? stage : stage + 2, w);
+    if (fixed_) {
+      return;
+    }
   }
   if (borrowed_ && !fixed_) {  // a nullable field's: a length byte and a flag byte first
     const auto value = static_cast<char>(valueWidth_ + 1);
@@ -143,9 +146,6 @@ void SymbolOutputs::Stage(const char* const* entries, uint64_t n, char* stage) c
         }
       }
     }
-    return;
-  }
-  if (reader_ != nullptr) {
     return;
   }
   for (uint64_t r = 0; r < n; ++r, stage += w) {

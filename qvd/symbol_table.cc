@@ -38,16 +38,6 @@ bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
   return size != 0 && count <= UINT64_MAX / size && count * size == length;
 }
 
-// How many of the n symbols of `size` bytes each at `bytes` start with `kind` before one that
-// doesn't.
-uint64_t KindRun(const char* bytes, uint8_t kind, uint64_t size, uint64_t n) {
-  uint64_t s = 0;
-  while (s < n && static_cast<uint8_t>(bytes[s * size]) == kind) {
-    ++s;
-  }
-  return s;
-}
-
 // Whether symbols 1 to n - 1 of `size` bytes each start with `kind`, as symbol 0 does; a table of
 // more than one piece is checked in pieces that `pool`'s threads take too.
 bool SameKind(const char* bytes, uint8_t kind, uint64_t size, uint64_t n, TaskPool* pool) {
@@ -93,6 +83,14 @@ Status CheckSymbolArea(const std::vector<QvdFieldMetadata>& fields) {
     at += field.length;
   }
   return Status::Ok();
+}
+
+uint64_t KindRun(const char* bytes, uint8_t kind, uint64_t size, uint64_t n) {
+  uint64_t s = 0;
+  while (s < n && static_cast<uint8_t>(bytes[s * size]) == kind) {
+    ++s;
+  }
+  return s;
 }
 
 uint64_t NumberSymbolSize(uint8_t kind) {
@@ -168,8 +166,7 @@ Status DiskTable::Open(const std::string& path, uint64_t position, uint64_t leng
   struct stat info {};
   const int fd = fileno(file_.get());
   uint64_t after = 0;
-  if (fstat(fd, &info) == 0 && info.st_size > 0 &&
-      static_cast<uint64_t>(info.st_size) >= position &&
+  if (fstat(fd, &info) == 0 && static_cast<uint64_t>(info.st_size) >= position &&
       static_cast<uint64_t>(info.st_size) - position >= length) {
     after = std::min<uint64_t>(kSlack, static_cast<uint64_t>(info.st_size) - position - length);
   }
@@ -311,6 +308,7 @@ typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory(TaskPool* poo
     const auto kind = static_cast<uint8_t>(bytes[0]);
     const uint64_t size = NumberSymbolSize(kind);
     if (FillsExactly(size, n, bytes.size()) && SameKind(bytes.data(), kind, size, n, pool)) {
+      oneKind_ = kind;
       SeeSize(size);
       return Scan::kOk;
     }
@@ -353,6 +351,7 @@ uint64_t SymbolTable<Offset>::ScanNumbersOfOneKind(IFileInput& input) {
     return 0;
   }
   const uint64_t s = SameKindRun(input, static_cast<uint8_t>(first), size, n);
+  oneKind_ = s == n ? static_cast<uint8_t>(first) : 0;
   if (s < n) {
     offsets_.reserve(static_cast<size_t>(s));
     for (uint64_t k = 0; k < s; ++k) {

@@ -64,6 +64,10 @@ Status CheckSymbolArea(const std::vector<QvdFieldMetadata>& fields);
 // its first kind byte; 0 for any other kind.
 uint64_t NumberSymbolSize(uint8_t kind);
 
+// How many of the n symbols of `size` bytes each at `bytes` start with `kind` before one that
+// doesn't.
+uint64_t KindRun(const char* bytes, uint8_t kind, uint64_t size, uint64_t n);
+
 // The table mapped from a second handle of the file: its pages come from the page cache when a
 // symbol is touched and are the kernel's to drop again, so the process keeps no copy of the table.
 // Where mapping fails, symbols are read through a window of the table.
@@ -150,6 +154,8 @@ class SymbolTable {
   // A table whose file shrank while it was read.
   bool lost() const { return disk_ != nullptr ? disk_->Lost() : bytes_.Lost(); }
   bool guessed() const { return guessed_; }
+  // The kind of every symbol, where the scan checked them all to be numbers of one kind; else 0.
+  uint8_t oneKind() const { return oneKind_; }
   uint64_t uniformSize() const { return uniformSize_; }
 
   // The bytes of symbol s; false when s is outside the table or can't be read.
@@ -174,6 +180,7 @@ class SymbolTable {
   uint64_t uniformSize_ = 0;        // 0: sizes differ (or no symbol)
   uint64_t seenSize_ = UINT64_MAX;  // UINT64_MAX: no symbol seen; 0: sizes differ
   bool guessed_ = false;
+  uint8_t oneKind_ = 0;
   std::vector<Offset> offsets_;
   TableBytes bytes_;                 // memory mode
   std::unique_ptr<DiskTable> disk_;  // low-memory mode

@@ -95,7 +95,10 @@ uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, si
 void IntegralTypeTraits<int>::ReadPlainValues(const char* const* symbols, uint64_t n,
                                               size_t symbolSize, const QvdFieldMetadata&, char* out,
                                               size_t width) const {
-  for (uint64_t r = 0; r < n && symbolSize == qvd_symbol::kIntSymbolSize; ++r, out += width) {
+  if (symbolSize != qvd_symbol::kIntSymbolSize) {
+    return;
+  }
+  for (uint64_t r = 0; r < n; ++r, out += width) {
     memcpy(out, symbols[r] + 1, sizeof(int32_t));
   }
 }
