@@ -271,7 +271,8 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
   Status status;
   const char* kept = input.BufferPos();
   RunOrdered<RowChunk>(
-      pool, 2 * size_t{pool.threads()}, [&](RowChunk& chunk) { return FillChunk(input, i, chunk); },
+      pool, 2 * size_t{pool.threads()},
+      [&](RowChunk& chunk) { return FillChunk(input, pool.threads() > 1, i, chunk); },
       [this](RowChunk& chunk) { DecodeChunk(chunk); },
       [&](RowChunk& chunk) {
         status = DrainChunk(chunk, input, kept, output, stats);
@@ -281,11 +282,14 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
 }
 
 // The next whole chunk; false once fewer rows are left than a chunk holds, or the input holds
-// fewer bytes than they need (the sequential path says where). The workers read the rows where a
-// pinned input holds them, with 8 more bytes readable after them; other rows are copied, with 8
-// zero bytes after them.
+// fewer bytes than they need (the sequential path says where). The rows are read where a pinned
+// input holds them, with 8 more bytes readable after them; with `workers`, a mapped file's are
+// read from the file into the chunk instead, so that the threads don't contend for the mapping's
+// page tables, nor stop each other's cores each time its pages go back. Other rows are copied,
+// with 8 zero bytes after them.
 template <typename Offset>
-bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
+bool RowDecoder<Offset>::FillChunk(IFileInput& input, bool workers, uint64_t& i,
+                                   RowChunk& chunk) const {
   const uint64_t batches = std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1,
                                                 std::max<uint64_t>(options_.chunkBatches, 1));
   const uint64_t count = kBatch * batches;
@@ -295,6 +299,12 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
   const auto bytes = static_cast<size_t>(count * recordByteSize_);
   if (input.Pinned() && input.Ensure(bytes + 8)) {
     chunk.rowsAt = input.BufferPos();
+    if (workers) {
+      chunk.rows.resize(bytes + 8);
+      if (input.CopyOut(input.BufferPos(), bytes + 8, chunk.rows.data())) {
+        chunk.rowsAt = chunk.rows.data();
+      }
+    }
   } else if (input.Ensure(bytes)) {
     chunk.rows.resize(bytes + 8);
     std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
@@ -386,7 +396,7 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, IFileInput& input, const 
       const;                                                                                       \
   template Status RowDecoder<Offset>::ReadChunks(IFileInput&, BufferedFileOutput&, IntervalStats&, \
                                                  uint64_t&);                                       \
-  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, RowChunk&) const;            \
+  template bool RowDecoder<Offset>::FillChunk(IFileInput&, bool, uint64_t&, RowChunk&) const;      \
   template void RowDecoder<Offset>::DecodeChunk(RowChunk&) const;                                  \
   template void RowDecoder<Offset>::DecodeBatches(RowChunk&) const;                                \
   template Status RowDecoder<Offset>::DrainChunk(RowChunk&, IFileInput&, const char*&,             \

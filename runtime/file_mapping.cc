@@ -1,5 +1,6 @@
 #include "runtime/file_mapping.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -129,11 +130,42 @@ std::unique_ptr<MappedFileInput> MappedFileInput::Open(FILE* file) {
                     static_cast<size_t>(info.st_size - position), true)) {
     return nullptr;
   }
-  return std::unique_ptr<MappedFileInput>(new MappedFileInput(std::move(mapping)));
+  // A descriptor of its own, for CopyOut: the file's may be closed, and its number reused, first.
+  const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  return std::unique_ptr<MappedFileInput>(
+      new MappedFileInput(std::move(mapping), own, static_cast<uint64_t>(position)));
 }
 
-MappedFileInput::MappedFileInput(std::unique_ptr<FileMapping> mapping)
-    : MemoryInput(mapping->data(), mapping->size()), mapping_(std::move(mapping)) {}
+MappedFileInput::MappedFileInput(std::unique_ptr<FileMapping> mapping, int fd, uint64_t position)
+    : MemoryInput(mapping->data(), mapping->size()),
+      mapping_(std::move(mapping)),
+      fd_(fd),
+      position_(position) {}
+
+MappedFileInput::~MappedFileInput() {
+  if (fd_ >= 0) {
+    close(fd_);
+  }
+}
+
+// Reads the bytes from the file, which leaves the mapping's pages untouched; a file that ends
+// before them (it shrank) or a failed read leaves them to be read in the mapping.
+bool MappedFileInput::CopyOut(const char* at, size_t n, char* out) {
+  const char* begin = mapping_->data();
+  if (fd_ < 0 || at < begin || n > mapping_->size() ||
+      static_cast<size_t>(at - begin) > mapping_->size() - n) {
+    return false;
+  }
+  const uint64_t offset = position_ + static_cast<uint64_t>(at - begin);
+  for (size_t done = 0; done < n;) {
+    const ssize_t got = pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got <= 0) {
+      return false;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
 
 std::unique_ptr<IFileInput> OpenProgramInput(FILE* file, bool mapped, bool unbuffered,
                                              bool keepDebugDump, bool skipBom) {

@@ -54,11 +54,17 @@ class MappedFileInput : public MemoryInput {
 
   void Discard(const char* begin, const char* end) override { FileMapping::Drop(begin, end); }
   bool Lost() const { return mapping_->Lost(); }
+  bool CopyOut(const char* at, size_t n, char* out) override;
+  ~MappedFileInput() override;
+  MappedFileInput(const MappedFileInput&) = delete;
+  MappedFileInput& operator=(const MappedFileInput&) = delete;
 
  private:
-  explicit MappedFileInput(std::unique_ptr<FileMapping> mapping);
+  MappedFileInput(std::unique_ptr<FileMapping> mapping, int fd, uint64_t position);
 
   std::unique_ptr<FileMapping> mapping_;
+  int fd_;             // a duplicate of the file's, or -1
+  uint64_t position_;  // of the mapping's first byte in the file
 };
 
 // The input of a program that reads `file` once, from where it stands: with `mapped`, a mapping

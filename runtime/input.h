@@ -88,6 +88,9 @@ class IFileInput {
   // Bytes [begin, end) of a pinned buffer will not be read again: the input may give their
   // memory back.
   virtual void Discard(const char* /*begin*/, const char* /*end*/) {}
+  // Copies the n bytes at `at` of a pinned buffer into `out` without touching the buffer's pages,
+  // where the input can; false where it can't (the caller then reads them in the buffer).
+  virtual bool CopyOut(const char* /*at*/, size_t /*n*/, char* /*out*/) { return false; }
   // Discards what was consumed since `kept` once that is 4 MiB or more, and moves `kept` on.
   void DiscardConsumed(const char*& kept) { DiscardBefore(kept, pos_); }
   // As DiscardConsumed, for the bytes from `kept` to `upTo` (at or before BufferPos()).

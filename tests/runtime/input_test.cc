@@ -239,5 +239,42 @@ TEST(MappedFileInput, APageTheFileLostReadsAsZerosAndIsReported) {
   fclose(file);
 }
 
+// CopyOut reads the file itself: the mapped range only, after the caller closed its FILE (whose
+// descriptor number a new file may take), and not past where the file now ends.
+TEST(MappedFileInput, CopiesOutTheFilesBytesWhereItHoldsThem) {
+  std::string bytes(3 * 4096 + 10, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<char>('a' + i % 26);
+  }
+  FILE* file = FileWith(bytes);
+  ASSERT_EQ(fseek(file, 100, SEEK_SET), 0);
+  std::unique_ptr<MappedFileInput> input = MappedFileInput::Open(file);
+  ASSERT_NE(input, nullptr);
+  const int descriptor = dup(fileno(file));
+  fclose(file);
+  FILE* other = FileWith(std::string(bytes.size(), '#'));  // may take the closed number
+  const char* at = input->BufferPos();
+  const size_t held = bytes.size() - 100;
+  struct Case {
+    size_t from, count;
+    bool copied;
+  };
+  for (const Case& c : {Case{0, held, true}, Case{4000, 300, true}, Case{held - 1, 1, true},
+                        Case{held - 1, 2, false}, Case{held, 1, false}}) {
+    SCOPED_TRACE(::testing::Message() << c.from << "+" << c.count);
+    std::string out(c.count, '?');
+    EXPECT_EQ(input->CopyOut(at + c.from, c.count, out.data()), c.copied);
+    EXPECT_EQ(out, c.copied ? bytes.substr(100 + c.from, c.count) : std::string(c.count, '?'));
+  }
+  char byte = 0;
+  EXPECT_FALSE(input->CopyOut(at - 1, 1, &byte));
+  ASSERT_EQ(ftruncate(descriptor, 4096), 0);  // the file shrinks: its bytes past 4096 are gone
+  EXPECT_TRUE(input->CopyOut(at + 3995, 1, &byte));
+  EXPECT_FALSE(input->CopyOut(at + 3996, 1, &byte));
+  EXPECT_FALSE(input->Lost());  // the mapping's lost pages were never touched
+  close(descriptor);
+  fclose(other);
+}
+
 }  // namespace
 }  // namespace orv
