@@ -12,9 +12,21 @@
 #include <utility>
 #include <vector>
 
+#include "format/qvd_format.h"
 #include "tests/drawoff/run_program.h"
 
 namespace orv::testing {
+
+// A field of the header as the reader takes it: its name and its bits in the row.
+inline QvdFieldMetadata FieldMetadata(const std::string& name, uint64_t offset, uint64_t width,
+                                      int8_t bias = 0) {
+  QvdFieldMetadata field;
+  field.fieldName = name;
+  field.bitOffset = offset;
+  field.bitWidth = width;
+  field.bias = bias;
+  return field;
+}
 
 inline std::string IntSymbol(int32_t value) {
   return '\x01' + LittleEndian(value);

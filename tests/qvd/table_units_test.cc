@@ -1,7 +1,6 @@
-// The units of the QVD table reader on literal bytes: symbol table scans, the bit layout of rows,
-// the filter, the binding of fields, and the reader as a whole over a file in memory.
+// The units of the QVD table reader on literal bytes: the bit layout of rows, the filter, the
+// binding of fields, and the reader as a whole over a file in memory.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -9,9 +8,7 @@
 #include "qvd/field_binding.h"
 #include "qvd/filter.h"
 #include "qvd/row_layout.h"
-#include "qvd/symbol_table.h"
 #include "qvd/table_reader.h"
-#include "runtime/workers.h"
 #include "tests/drawoff/qvd_builder.h"
 #include "types/type_traits_parser.h"
 
@@ -20,204 +17,15 @@ namespace {
 
 using testing::DoubleSymbol;
 using testing::DualIntSymbol;
+using testing::FieldMetadata;
 using testing::IntSymbol;
 using testing::TextSymbol;
-
-QvdFieldMetadata Field(const std::string& name, uint64_t offset, uint64_t width, int8_t bias = 0) {
-  QvdFieldMetadata field;
-  field.fieldName = name;
-  field.bitOffset = offset;
-  field.bitWidth = width;
-  field.bias = bias;
-  return field;
-}
 
 TypeTraitsCollection Layout(const std::string& text) {
   TypeTraitsCollection layout;
   EXPECT_FALSE(TypeTraitsParser::ParseInlineFields(text, layout));
   layout.Prepare();
   return layout;
-}
-
-// --- Symbol tables ------------------------------------------------------------------------------
-
-struct TableCase {
-  const char* name;
-  std::string bytes;
-  uint64_t noOfSymbols;
-  std::string message;  // empty: loads
-  uint64_t uniformSize = 0;
-};
-
-TEST(SymbolTable, LoadsOrNamesTheDamage) {
-  const std::string damaged = "Symbol table of field 'F' is damaged.";
-  const std::string cut = "Error reading symbol table of field 'F'.";
-  const std::vector<TableCase> cases = {
-      {"ints", IntSymbol(1) + IntSymbol(-7), 2, "", 5},
-      {"doubles", DoubleSymbol(0.5) + DoubleSymbol(-0.0), 2, "", 9},
-      {"texts of one size", TextSymbol("ab") + TextSymbol("cd"), 2, "", 4},
-      {"mixed sizes", IntSymbol(1) + TextSymbol("x") + DualIntSymbol(3, "3"), 3, "", 0},
-      {"empty table", "", 0, "", 0},
-      {"unknown kind", std::string("\x03", 1) + "abcd", 1, damaged},
-      {"text without its end", TextSymbol("ab").substr(0, 3), 1, damaged},
-      {"int cut in its payload", IntSymbol(5).substr(0, 3), 1, damaged},
-      {"more symbols than bytes", IntSymbol(5), 2, damaged},
-  };
-  for (const TableCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    QvdFieldMetadata field = Field("F", 0, 0);
-    field.noOfSymbols = c.noOfSymbols;
-    field.length = c.bytes.size();
-    SymbolTable<uint32_t> table(field);
-    MemoryInput input(c.bytes.data(), c.bytes.size());
-    LargeBuffer spare;
-    const Status status = table.LoadInMemory(input, false, spare);
-    EXPECT_EQ(status.message(), c.message);
-    if (status.ok()) {
-      EXPECT_EQ(table.uniformSize(), c.uniformSize);
-    }
-  }
-  // The file ends inside the table.
-  QvdFieldMetadata field = Field("F", 0, 0);
-  field.noOfSymbols = 2;
-  field.length = 10;
-  const std::string bytes = IntSymbol(1);
-  SymbolTable<uint8_t> table(field);
-  MemoryInput input(bytes.data(), bytes.size());
-  LargeBuffer spare;
-  EXPECT_EQ(table.LoadInMemory(input, false, spare).message(), cut);
-}
-
-TEST(SymbolTable, TablesMustTileTheSymbolAreaInHeaderOrder) {
-  auto fields = [](std::optional<uint64_t> a, std::optional<uint64_t> b) {
-    std::vector<QvdFieldMetadata> result = {Field("A", 0, 1), Field("B", 1, 1)};
-    result[0].offset = a;
-    result[0].length = 10;
-    result[1].offset = b;
-    result[1].length = 5;
-    return result;
-  };
-  const std::string bad = "Bad symbol table offset of field 'B' in QVD table header.";
-  EXPECT_TRUE(CheckSymbolArea(fields(0, 10)).ok());
-  EXPECT_TRUE(CheckSymbolArea(fields(std::nullopt, std::nullopt)).ok());
-  EXPECT_EQ(CheckSymbolArea(fields(5, 0)).message(),
-            "Bad symbol table offset of field 'A' in QVD table header.");  // stored B, then A
-  EXPECT_EQ(CheckSymbolArea(fields(0, 11)).message(), bad);
-  std::vector<QvdFieldMetadata> huge = fields(0, std::nullopt);
-  huge[0].length = UINT64_MAX;
-  EXPECT_EQ(CheckSymbolArea(huge).message(), bad);
-}
-
-TEST(SymbolTable, FetchesEachSymbolAndNothingBeyond) {
-  const std::string bytes = IntSymbol(1) + TextSymbol("hello") + DoubleSymbol(2.5);
-  QvdFieldMetadata field = Field("F", 0, 0);
-  field.noOfSymbols = 3;
-  field.length = bytes.size();
-  SymbolTable<uint8_t> table(field);
-  MemoryInput input(bytes.data(), bytes.size());
-  LargeBuffer spare;
-  ASSERT_TRUE(table.LoadInMemory(input, false, spare).ok());
-  const char* symbol = nullptr;
-  size_t size = 0;
-  ASSERT_TRUE(table.Fetch(1, symbol, size));
-  EXPECT_EQ(std::string(symbol, size), TextSymbol("hello"));
-  ASSERT_TRUE(table.Fetch(2, symbol, size));
-  EXPECT_EQ(std::string(symbol, size), DoubleSymbol(2.5));
-  EXPECT_FALSE(table.Fetch(3, symbol, size));
-}
-
-// A table of numbers large enough to be checked in pieces on several threads: one odd pair of
-// symbols in any piece (two texts that together take two numbers' bytes) makes it a table of
-// mixed sizes, scanned symbol by symbol.
-TEST(SymbolTable, PiecesOnThreadsFindAnOddSymbolAnywhere) {
-  constexpr uint64_t kCount = 600000;
-  const std::string odd = TextSymbol("a") + TextSymbol("bcdef");
-  ASSERT_EQ(odd.size(), 2 * IntSymbol(0).size());
-  for (const uint64_t at : {uint64_t{0}, uint64_t{1}, uint64_t{300000}, kCount - 2, kCount}) {
-    std::string bytes;
-    for (uint64_t s = 0; s < kCount; ++s) {
-      bytes += s == at ? odd : s == at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
-    }
-    for (const unsigned threads : {1u, 2u, 3u}) {
-      SCOPED_TRACE(std::to_string(at) + " on " + std::to_string(threads) + " threads");
-      QvdFieldMetadata field = Field("F", 0, 0);
-      field.noOfSymbols = kCount;
-      field.length = bytes.size();
-      SymbolTable<uint32_t> table(field);
-      MemoryInput input(bytes.data(), bytes.size());
-      LargeBuffer spare;
-      TaskPool pool(threads);
-      ASSERT_TRUE(table.ReadInMemory(input, false, spare).ok());
-      ASSERT_TRUE(table.ScanInMemory(&pool).ok());
-      EXPECT_EQ(table.uniformSize(), at == kCount ? 5u : 0u);
-      const char* symbol = nullptr;
-      size_t size = 0;
-      ASSERT_TRUE(table.Fetch(std::min(at, kCount - 1), symbol, size));
-      EXPECT_EQ(std::string(symbol, size), at == kCount ? IntSymbol(kCount - 1) : TextSymbol("a"));
-    }
-  }
-}
-
-// A table kept on disk is scanned from the stream: numbers of one kind a buffer at a time (a
-// symbol may straddle two buffers), then symbol by symbol from the first one of another kind.
-TEST(SymbolTable, OnDiskScanFindsAnOddSymbolAnywhere) {
-  constexpr uint64_t kCount = 100000;  // 500,000 bytes: several of the input's buffers
-  const std::string odd = TextSymbol("a") + TextSymbol("bcdef");
-  struct Case {
-    uint64_t at;  // where the odd pair (or a bad kind byte) lies; kCount: nowhere
-    bool badKind;
-    uint64_t fileBytes;  // of the table's bytes, those in the file
-    bool unbuffered;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {0, false, 0, false, ""},
-      {1, false, 0, false, ""},
-      {13107, false, 0, false, ""},  // the pair straddles the first buffer's end
-      {kCount - 2, false, 0, false, ""},
-      {kCount, false, 0, false, ""},
-      {13107, false, 0, true, ""},
-      {50000, true, 0, false, "Symbol table of field 'F' is damaged."},
-      {kCount, false, 250002, false, "Error reading symbol table of field 'F'."},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.at) + (c.badKind ? " bad kind" : "") +
-                 (c.unbuffered ? " unbuffered" : ""));
-    std::string bytes;
-    for (uint64_t s = 0; s < kCount; ++s) {
-      bytes += s == c.at ? odd : s == c.at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
-    }
-    if (c.badKind) {
-      bytes[c.at * 5] = '\x03';
-    }
-    char path[] = "/tmp/orv_table_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const size_t kept = c.fileBytes == 0 ? bytes.size() : c.fileBytes;
-    ASSERT_EQ(write(fd, bytes.data(), kept), static_cast<ssize_t>(kept));
-    close(fd);
-    FILE* file = fopen(path, "rb");
-    ASSERT_NE(file, nullptr);
-    QvdFieldMetadata field = Field("F", 0, 0);
-    field.noOfSymbols = kCount;
-    field.length = bytes.size();
-    SymbolTable<uint32_t> table(field);
-    auto input = IFileInput::Create(file, c.unbuffered, false, false);
-    EXPECT_EQ(table.LoadOnDisk(*input, false, path).message(), c.message);
-    if (c.message.empty()) {
-      EXPECT_EQ(table.uniformSize(), c.at == kCount ? 5u : 0u);
-      const char* symbol = nullptr;
-      size_t size = 0;
-      for (uint64_t s = c.at == 0 ? 0 : c.at - 1; s < std::min(c.at + 2, kCount); ++s) {
-        ASSERT_TRUE(table.Fetch(s, symbol, size));
-        EXPECT_EQ(std::string(symbol, size), s == c.at       ? TextSymbol("a")
-                                             : s == c.at + 1 ? TextSymbol("bcdef")
-                                                             : IntSymbol(static_cast<int32_t>(s)));
-      }
-    }
-    fclose(file);
-    unlink(path);
-  }
 }
 
 // --- Row layout ---------------------------------------------------------------------------------
@@ -231,30 +39,30 @@ TEST(RowLayout, RefusesBitRangesOutsideTheRowOrOverlapping) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"fits", {Field("a", 0, 3), Field("b", 3, 5)}, 1, 10, ""},
-      {"gap and padding", {Field("a", 0, 3), Field("b", 9, 5)}, 4, 10, ""},
+      {"fits", {FieldMetadata("a", 0, 3), FieldMetadata("b", 3, 5)}, 1, 10, ""},
+      {"gap and padding", {FieldMetadata("a", 0, 3), FieldMetadata("b", 9, 5)}, 4, 10, ""},
       {"beyond the row",
-       {Field("a", 0, 3), Field("b", 4, 5)},
+       {FieldMetadata("a", 0, 3), FieldMetadata("b", 4, 5)},
        1,
        1,
        "Bad bit layout of field 'b' in QVD table header."},
       {"overlap",
-       {Field("a", 0, 4), Field("b", 3, 2)},
+       {FieldMetadata("a", 0, 4), FieldMetadata("b", 3, 2)},
        1,
        1,
        "Bad bit layout of field 'b' in QVD table header."},
       {"wider than 32 bits",
-       {Field("a", 0, 33)},
+       {FieldMetadata("a", 0, 33)},
        8,
        1,
        "Bad bit layout of field 'a' in QVD table header."},
       {"offset overflow",
-       {Field("a", UINT64_MAX, 2)},
+       {FieldMetadata("a", UINT64_MAX, 2)},
        8,
        1,
        "Bad bit layout of field 'a' in QVD table header."},
       {"record bytes overflow",
-       {Field("a", 0, 8)},
+       {FieldMetadata("a", 0, 8)},
        2,
        UINT64_MAX / 2 + 1,
        "Bad record count in QVD table header."},
@@ -271,21 +79,22 @@ TEST(RowLayout, RefusesBitRangesOutsideTheRowOrOverlapping) {
 TEST(RowLayout, ReadsStoredValuesLeastSignificantBitFirst) {
   // Row bytes 0xB5 0x03: bits 0-2 = 5, bits 3-12 = 0b0001110110 = 118.
   const char row[10] = {'\xB5', '\x03'};
-  EXPECT_EQ(BitSlot::Of(Field("a", 0, 3)).SymbolOf(row), 5);
-  EXPECT_EQ(BitSlot::Of(Field("b", 3, 10)).SymbolOf(row), 118);
-  EXPECT_EQ(BitSlot::Of(Field("c", 0, 0, 7)).SymbolOf(row), 7);  // width 0: Bias alone
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("a", 0, 3)).SymbolOf(row), 5);
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("b", 3, 10)).SymbolOf(row), 118);
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("c", 0, 0, 7)).SymbolOf(row), 7);  // width 0: Bias alone
   const char zero[10] = {};
-  EXPECT_EQ(BitSlot::Of(Field("n", 0, 2, qvd::kNullBias)).SymbolOf(zero), -1);
-  EXPECT_EQ(BitSlot::Of(Field("n", 0, 3, qvd::kNullBias)).SymbolOf(row), 5 - 2);
-  EXPECT_EQ(BitSlot::Of(Field("n", 0, 2, qvd::kNullBias)).SymbolOf(row), INT64_MIN);  // 1 - 2
-  EXPECT_EQ(BitSlot::Of(Field("m", 0, 2, -5)).SymbolOf(row), INT64_MIN);
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("n", 0, 2, qvd::kNullBias)).SymbolOf(zero), -1);
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("n", 0, 3, qvd::kNullBias)).SymbolOf(row), 5 - 2);
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("n", 0, 2, qvd::kNullBias)).SymbolOf(row),
+            INT64_MIN);  // 1 - 2
+  EXPECT_EQ(BitSlot::Of(FieldMetadata("m", 0, 2, -5)).SymbolOf(row), INT64_MIN);
 }
 
 TEST(RowLayout, OrdersFieldsByBitsAndNamesTheFieldACutRowLoses) {
   QvdTableMetadata table;
   table.recordByteSize = 4;
-  const std::vector<QvdFieldMetadata> fields = {Field("late", 16, 4), Field("early", 0, 8),
-                                                Field("constant", 0, 0)};
+  const std::vector<QvdFieldMetadata> fields = {
+      FieldMetadata("late", 16, 4), FieldMetadata("early", 0, 8), FieldMetadata("constant", 0, 0)};
   RowLayout rows(table, fields);
   EXPECT_EQ(rows.order(), (std::vector<size_t>{1, 2, 0}));
   EXPECT_EQ(rows.usedBytes(), 3u);
@@ -334,7 +143,7 @@ TEST(Filter, ComparesInAscendingOrderWhateverTheFieldsDirection) {
     ASSERT_TRUE(filter.Bind(layout[0], condition).ok());
     filter.Reset(2);
     const std::string four = IntSymbol(4);
-    QvdFieldMetadata field = Field("n", 0, 1);
+    QvdFieldMetadata field = FieldMetadata("n", 0, 1);
     size_t size = 0;
     ASSERT_TRUE(layout[0].ReadQvdSymbol(four.data(), four.size(), field, size));
     EXPECT_EQ(filter.Known(0), -1);
@@ -357,7 +166,8 @@ TEST(FieldBinding, CountsNamesAndNulls) {
   EXPECT_EQ(CheckFieldCount(3, 2, true, true).message(), unexpected);
   EXPECT_EQ(CheckFieldCount(1, 2, true, false).message(), unexpected);
 
-  const std::vector<QvdFieldMetadata> fields = {Field(" Name ", 0, 1), Field("Id", 1, 1, -2)};
+  const std::vector<QvdFieldMetadata> fields = {FieldMetadata(" Name ", 0, 1),
+                                                FieldMetadata("Id", 1, 1, -2)};
   TypeTraitsCollection layout = Layout("Id int nullable; Name string");
   FieldBinding binding;
   ASSERT_TRUE(BindFields(layout, fields, true, binding).ok());
