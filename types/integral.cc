@@ -92,17 +92,6 @@ uint64_t IntegralTypeTraits<int>::ReadQvdSymbolsAsStream(const char* symbols, si
   return i;
 }
 
-void IntegralTypeTraits<int>::ReadPlainValues(const char* const* symbols, uint64_t n,
-                                              size_t symbolSize, const QvdFieldMetadata&, char* out,
-                                              size_t width) const {
-  if (symbolSize != qvd_symbol::kIntSymbolSize) {
-    return;
-  }
-  for (uint64_t r = 0; r < n; ++r, out += width) {
-    memcpy(out, symbols[r] + 1, sizeof(int32_t));
-  }
-}
-
 uint8_t IntegralTypeTraits<int>::PlainQvdSymbolKind(size_t symbolSize) const {
   return symbolSize == qvd_symbol::kIntSymbolSize ? qvd::kSymbolInt : 0;
 }

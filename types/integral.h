@@ -30,8 +30,6 @@ class IntegralTypeTraits<int> : public PrimitiveTypeTraits<int, int> {
                      size_t& size) override;
   uint64_t ReadQvdSymbolsAsStream(const char* symbols, size_t symbolSize, uint64_t n,
                                   const QvdFieldMetadata& field, char* values) const override;
-  void ReadPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
-                       const QvdFieldMetadata& field, char* out, size_t width) const override;
   uint8_t PlainQvdSymbolKind(size_t symbolSize) const override;
   void PrintPlainValues(const char* const* symbols, uint64_t n, size_t symbolSize,
                         const QvdFieldMetadata& field, const AffixedPrinting& printing, char* out,
