@@ -137,6 +137,12 @@ bool TableBytes::ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare
   return true;
 }
 
+void TableBytes::Prefault() const {
+  if (view_ != nullptr) {
+    viewSource_->Prefault(view_, view_ + size_);
+  }
+}
+
 void TableBytes::Release(LargeBuffer& spare) {
   if (view_ != nullptr) {
     lost_ = Lost();
@@ -252,6 +258,9 @@ Status SymbolTable<Offset>::ReadInMemory(IFileInput& input, bool guessUniform, L
 
 template <typename Offset>
 Status SymbolTable<Offset>::ScanInMemory(TaskPool* pool) {
+  if (!guessed_) {
+    bytes_.Prefault();  // the scan reads every page of the table
+  }
   if (!guessed_ && ScanMemory(pool) != Scan::kOk) {
     return Damaged();
   }

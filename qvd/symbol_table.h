@@ -37,6 +37,8 @@ class TableBytes {
   // Reads `length` bytes; false when the input ends first. A large table goes into `spare` when
   // that is large enough (memory another table left, already paged in).
   bool ReadFrom(IFileInput& input, uint64_t length, LargeBuffer& spare);
+  // Brings in the pages of lent bytes before a pass over all of them.
+  void Prefault() const;
   // Gives the memory up: a large table's to `spare` when it is larger than what `spare` holds,
   // for the next table to be read into; lent bytes back to their input.
   void Release(LargeBuffer& spare);

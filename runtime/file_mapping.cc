@@ -114,6 +114,19 @@ void FileMapping::Drop(const char* begin, const char* end) {
   }
 }
 
+void FileMapping::Populate(const char* begin, const char* end) {
+#ifdef MADV_POPULATE_READ
+  const auto first = reinterpret_cast<uintptr_t>(begin) & ~(g_pageSize - 1);
+  const auto last = reinterpret_cast<uintptr_t>(end);
+  if (first < last) {
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_READ);
+  }
+#else
+  (void)begin;
+  (void)end;
+#endif
+}
+
 std::unique_ptr<MappedFileInput> MappedFileInput::Open(FILE* file) {
   const int fd = fileno(file);
   struct stat info {};

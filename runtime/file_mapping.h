@@ -37,6 +37,9 @@ class FileMapping {
   // Hands back the pages that lie wholly inside [begin, end) of a mapping: reading them again
   // maps them from the file anew.
   static void Drop(const char* begin, const char* end);
+  // Maps the pages of [begin, end) of a mapping in one call. Only advice: a page lost meanwhile
+  // is found, as ever, when it is read.
+  static void Populate(const char* begin, const char* end);
 
  private:
   char* start_ = nullptr;
@@ -53,6 +56,7 @@ class MappedFileInput : public MemoryInput {
   static std::unique_ptr<MappedFileInput> Open(FILE* file);
 
   void Discard(const char* begin, const char* end) override { FileMapping::Drop(begin, end); }
+  void Prefault(const char* begin, const char* end) override { FileMapping::Populate(begin, end); }
   bool Lost() const { return mapping_->Lost(); }
   bool CopyOut(const char* at, size_t n, char* out) override;
   ~MappedFileInput() override;

@@ -88,6 +88,9 @@ class IFileInput {
   // Bytes [begin, end) of a pinned buffer will not be read again: the input may give their
   // memory back.
   virtual void Discard(const char* /*begin*/, const char* /*end*/) {}
+  // Bytes [begin, end) of a pinned buffer will all be read next: the input may bring their pages
+  // in at once, which costs less than a fault at a time.
+  virtual void Prefault(const char* /*begin*/, const char* /*end*/) {}
   // Copies the n bytes at `at` of a pinned buffer into `out` without touching the buffer's pages,
   // where the input can; false where it can't (the caller then reads them in the buffer).
   virtual bool CopyOut(const char* /*at*/, size_t /*n*/, char* /*out*/) { return false; }

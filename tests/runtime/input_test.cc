@@ -207,6 +207,8 @@ TEST(MappedFileInput, HoldsTheRestOfARegularFileInPlace) {
       // Past the end: the bytes stay where they are.
       EXPECT_FALSE(input->Ensure(bytes.size() - static_cast<size_t>(c.skip) + 1));
       EXPECT_EQ(input->BufferPos(), start);
+      input->Prefault(start + 1, input->BufferEnd());
+      EXPECT_EQ(std::string(start, input->BufferEnd()), bytes.substr(c.skip));
       input->Discard(start, input->BufferEnd());  // pages given back read from the file again
       EXPECT_EQ(std::string(start, input->BufferEnd()), bytes.substr(c.skip));
       EXPECT_FALSE(input->Lost());
@@ -228,6 +230,8 @@ TEST(MappedFileInput, APageTheFileLostReadsAsZerosAndIsReported) {
   ASSERT_NE(input, nullptr);
   ASSERT_EQ(ftruncate(fileno(file), static_cast<off_t>(page)), 0);
   const char* bytes = input->BufferPos();
+  input->Prefault(bytes, input->BufferEnd());  // stops at the lost pages, without a signal
+  EXPECT_FALSE(FileMapping::AnyLost());
   EXPECT_EQ(bytes[0], 'x');
   EXPECT_FALSE(FileMapping::AnyLost());
   EXPECT_EQ(bytes[2 * page], '\0');
