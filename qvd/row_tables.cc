@@ -87,7 +87,8 @@ Status RowDecoder<Offset>::ReadTable(IFileInput& input, size_t j, LargeBuffer& s
   if (!options_.lowMemory || IsFilterField(j)) {
     ORV_RETURN_IF_ERROR(table->ReadInMemory(input, guess, spare));
   } else {
-    ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path));
+    // With workers, a mapped table is scanned on one of them, and this thread reads on.
+    ORV_RETURN_IF_ERROR(table->LoadOnDisk(input, guess, *options_.path, options_.threads > 1));
   }
   tables_[j] = std::move(table);
   return Status::Ok();
@@ -114,9 +115,7 @@ Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare, TaskPool* p
 template <typename Offset>
 Status RowDecoder<Offset>::ScanTable(size_t j, TaskPool* pool) {
   SymbolTable<Offset>& table = *tables_[j];
-  if (!table.onDisk()) {
-    ORV_RETURN_IF_ERROR(table.ScanInMemory(pool));
-  }
+  ORV_RETURN_IF_ERROR(table.ScanInMemory(pool));
   if (table.guessed()) {
     notes_[j].emplace_back("uniform symbol size (guess)", fields_[j].fieldName);
   } else if (table.uniformSize() != 0) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string_view>
 
 namespace orv {
 
@@ -258,10 +259,13 @@ Status SymbolTable<Offset>::ReadInMemory(IFileInput& input, bool guessUniform, L
 
 template <typename Offset>
 Status SymbolTable<Offset>::ScanInMemory(TaskPool* pool) {
+  if (disk_ != nullptr) {
+    return scanMapped_ ? ScanMapped(pool) : Status::Ok();
+  }
   if (!guessed_) {
     bytes_.Prefault();  // the scan reads every page of the table
   }
-  if (!guessed_ && ScanMemory(pool) != Scan::kOk) {
+  if (!guessed_ && ScanMemory(bytes_.data(), bytes_.size(), pool) != Scan::kOk) {
     return Damaged();
   }
   SettleUniformSize();
@@ -269,8 +273,25 @@ Status SymbolTable<Offset>::ScanInMemory(TaskPool* pool) {
 }
 
 template <typename Offset>
+Status SymbolTable<Offset>::ScanMapped(TaskPool* pool) {
+  scanMapped_ = false;
+  const char* bytes = disk_->data();
+  const uint64_t length = metadata_->length;
+  FileMapping::Populate(bytes, bytes + length);
+  if (ScanMemory(bytes, length, pool) != Scan::kOk) {
+    return disk_->Lost() ? CutShort() : Damaged();  // lost: the file shrank since it was passed
+  }
+  SettleUniformSize();
+  if (uniformSize_ == 0) {
+    // Symbols of several sizes are fetched one at a time, as rows name them: no page need stay.
+    FileMapping::Drop(bytes, bytes + length);
+  }
+  return Status::Ok();
+}
+
+template <typename Offset>
 Status SymbolTable<Offset>::LoadOnDisk(IFileInput& input, bool guessUniform,
-                                       const std::string& path) {
+                                       const std::string& path, bool scanLater) {
   const QvdFieldMetadata& field = *metadata_;
   // Where the table really starts: the header's Offset only describes it.
   const uint64_t tableStart = input.BytesConsumed();
@@ -286,6 +307,19 @@ Status SymbolTable<Offset>::LoadOnDisk(IFileInput& input, bool guessUniform,
       if (input.Skip(field.length) != kInputOk) {
         return CutShort();
       }
+    }
+  }
+  if (!guessed_ && scanLater) {
+    auto disk = std::make_unique<DiskTable>();
+    ORV_RETURN_IF_ERROR(disk->Open(path, tableStart, field.length));
+    if (disk->mapped()) {
+      // The input only passes the table, which proves its bytes are in the file.
+      if (input.Skip(field.length) != kInputOk) {
+        return CutShort();
+      }
+      disk_ = std::move(disk);
+      scanMapped_ = true;
+      return Status::Ok();
     }
   }
   if (!guessed_) {
@@ -309,9 +343,11 @@ void SymbolTable<Offset>::Release(LargeBuffer& spare) {
 }
 
 template <typename Offset>
-typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory(TaskPool* pool) {
+typename SymbolTable<Offset>::Scan SymbolTable<Offset>::ScanMemory(const char* data,
+                                                                   uint64_t length,
+                                                                   TaskPool* pool) {
   const uint64_t n = metadata_->noOfSymbols;
-  const TableBytes& bytes = bytes_;
+  const std::string_view bytes(data, length);
   // Numbers alone, all of one kind, fill a table exactly: then only the kind bytes need a look.
   if (n > 0 && !bytes.empty()) {
     const auto kind = static_cast<uint8_t>(bytes[0]);

@@ -132,11 +132,14 @@ class SymbolTable {
   // LoadInMemory in two steps: the bytes, read in turn from the input, then the scan of them,
   // which may run on another thread.
   Status ReadInMemory(IFileInput& input, bool guessUniform, LargeBuffer& spare);
-  // With `pool`, a large table of numbers is checked in pieces on its threads too.
+  // With `pool`, a large table of numbers is checked in pieces on its threads too. A table on disk
+  // that LoadOnDisk left to scan is scanned through its mapping here.
   Status ScanInMemory(TaskPool* pool = nullptr);
   // Scans the table as it passes in `input`, keeping only the offsets; its bytes are read again
-  // through a second handle of the file at `path`.
-  Status LoadOnDisk(IFileInput& input, bool guessUniform, const std::string& path);
+  // through a second handle of the file at `path`. With `scanLater`, a table that can be mapped
+  // is only passed in `input`, and ScanInMemory scans it (on a worker, say).
+  Status LoadOnDisk(IFileInput& input, bool guessUniform, const std::string& path,
+                    bool scanLater = false);
   // Gives up the table's bytes and offsets (after its outputs were made), memory to `spare`.
   void Release(LargeBuffer& spare);
 
@@ -167,7 +170,8 @@ class SymbolTable {
 
  private:
   enum class Scan { kOk, kDamaged, kCutShort };
-  Scan ScanMemory(TaskPool* pool);
+  Scan ScanMemory(const char* data, uint64_t length, TaskPool* pool);
+  Status ScanMapped(TaskPool* pool);
   Scan ScanInput(IFileInput& input);
   // Reads the numbers of one kind that fill the table exactly, kind bytes alone, up to the first
   // symbol of another kind (whose offsets it then keeps); how many.
@@ -182,6 +186,7 @@ class SymbolTable {
   uint64_t uniformSize_ = 0;        // 0: sizes differ (or no symbol)
   uint64_t seenSize_ = UINT64_MAX;  // UINT64_MAX: no symbol seen; 0: sizes differ
   bool guessed_ = false;
+  bool scanMapped_ = false;  // a table on disk, still to scan through its mapping
   uint8_t oneKind_ = 0;
   std::vector<Offset> offsets_;
   TableBytes bytes_;                 // memory mode

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "qvd/symbol_table.h"
@@ -18,6 +19,39 @@ using testing::DoubleSymbol;
 using testing::DualIntSymbol;
 using testing::IntSymbol;
 using testing::TextSymbol;
+
+// A new temporary file that holds `bytes`, its name in `path`; its descriptor, or -1.
+int TemporaryFile(std::string_view bytes, std::string& path) {
+  char name[] = "/tmp/orv_table_XXXXXX";
+  const int fd = mkstemp(name);
+  path = name;
+  if (fd >= 0 && write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The metadata of a table "F" of `symbols` symbols in `length` bytes.
+QvdFieldMetadata TableField(uint64_t symbols, uint64_t length) {
+  QvdFieldMetadata field = testing::FieldMetadata("F", 0, 0);
+  field.noOfSymbols = symbols;
+  field.length = length;
+  return field;
+}
+
+// Each case with each of `flags`.
+template <typename Case>
+std::vector<std::pair<Case, bool>> WithEach(const std::vector<Case>& cases,
+                                            std::initializer_list<bool> flags) {
+  std::vector<std::pair<Case, bool>> all;
+  for (const Case& c : cases) {
+    for (const bool flag : flags) {
+      all.emplace_back(c, flag);
+    }
+  }
+  return all;
+}
 
 struct TableCase {
   const char* name;
@@ -139,6 +173,7 @@ TEST(SymbolTable, PiecesOnThreadsFindAnOddSymbolAnywhere) {
 
 // A table kept on disk is scanned from the stream: numbers of one kind a buffer at a time (a
 // symbol may straddle two buffers), then symbol by symbol from the first one of another kind.
+// Left to scan later, it is scanned through its mapping, with the same outcome.
 TEST(SymbolTable, OnDiskScanFindsAnOddSymbolAnywhere) {
   constexpr uint64_t kCount = 100000;  // 500,000 bytes: several of the input's buffers
   const std::string odd = TextSymbol("a") + TextSymbol("bcdef");
@@ -159,9 +194,9 @@ TEST(SymbolTable, OnDiskScanFindsAnOddSymbolAnywhere) {
       {50000, true, 0, false, "Symbol table of field 'F' is damaged."},
       {kCount, false, 250002, false, "Error reading symbol table of field 'F'."},
   };
-  for (const Case& c : cases) {
+  for (const auto& [c, later] : WithEach(cases, {false, true})) {
     SCOPED_TRACE(std::to_string(c.at) + (c.badKind ? " bad kind" : "") +
-                 (c.unbuffered ? " unbuffered" : ""));
+                 (c.unbuffered ? " unbuffered" : "") + (later ? " later" : ""));
     std::string bytes;
     for (uint64_t s = 0; s < kCount; ++s) {
       bytes += s == c.at ? odd : s == c.at + 1 ? "" : IntSymbol(static_cast<int32_t>(s));
@@ -169,20 +204,21 @@ TEST(SymbolTable, OnDiskScanFindsAnOddSymbolAnywhere) {
     if (c.badKind) {
       bytes[c.at * 5] = '\x03';
     }
-    char path[] = "/tmp/orv_table_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
+    std::string path;
     const size_t kept = c.fileBytes == 0 ? bytes.size() : c.fileBytes;
-    ASSERT_EQ(write(fd, bytes.data(), kept), static_cast<ssize_t>(kept));
+    const int fd = TemporaryFile(std::string_view(bytes).substr(0, kept), path);
+    ASSERT_GE(fd, 0);
     close(fd);
-    FILE* file = fopen(path, "rb");
+    FILE* file = fopen(path.c_str(), "rb");
     ASSERT_NE(file, nullptr);
-    QvdFieldMetadata field = testing::FieldMetadata("F", 0, 0);
-    field.noOfSymbols = kCount;
-    field.length = bytes.size();
+    const QvdFieldMetadata field = TableField(kCount, bytes.size());
     SymbolTable<uint32_t> table(field);
     auto input = IFileInput::Create(file, c.unbuffered, false, false);
-    EXPECT_EQ(table.LoadOnDisk(*input, false, path).message(), c.message);
+    Status status = table.LoadOnDisk(*input, false, path, later);
+    if (status.ok()) {
+      status = table.ScanInMemory();
+    }
+    EXPECT_EQ(status.message(), c.message);
     if (c.message.empty()) {
       EXPECT_EQ(table.uniformSize(), c.at == kCount ? 5u : 0u);
       const char* symbol = nullptr;
@@ -195,8 +231,37 @@ TEST(SymbolTable, OnDiskScanFindsAnOddSymbolAnywhere) {
       }
     }
     fclose(file);
-    unlink(path);
+    unlink(path.c_str());
   }
+}
+
+// A table left to scan is scanned where the file holds it: a file that shrank since the input
+// passed the table is reported as one that ends inside it, as the stream's scan would, not as a
+// damaged table.
+TEST(SymbolTable, OnDiskScanLaterReportsAFileThatShrank) {
+  constexpr uint64_t kCount = 4096;
+  std::string bytes;
+  for (uint64_t s = 0; s < kCount; ++s) {
+    bytes += s % 2 == 0 ? IntSymbol(static_cast<int32_t>(s)) : TextSymbol("x");
+  }
+  std::string path;
+  const int fd = TemporaryFile(bytes, path);
+  ASSERT_GE(fd, 0);
+  FILE* file = fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  const QvdFieldMetadata field = TableField(kCount, bytes.size());
+  {
+    SymbolTable<uint32_t> table(field);
+    auto input = IFileInput::Create(file, false, false, false);
+    ASSERT_TRUE(table.LoadOnDisk(*input, false, path, true).ok());
+    ASSERT_EQ(ftruncate(fd, 4096), 0);
+    EXPECT_EQ(table.ScanInMemory().message(), "Error reading symbol table of field 'F'.");
+    EXPECT_TRUE(table.lost());
+  }
+  EXPECT_FALSE(FileMapping::AnyLost());  // forgotten with the table's mapping
+  fclose(file);
+  close(fd);
+  unlink(path.c_str());
 }
 
 }  // namespace
