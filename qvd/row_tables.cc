@@ -99,14 +99,14 @@ template <typename Offset>
 Status RowDecoder<Offset>::SettleTable(size_t j, LargeBuffer* spare, TaskPool* pool) {
   ORV_RETURN_IF_ERROR(ScanTable(j, pool));
   if (WantsOutputs(j)) {
-    outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_);
+    outputs_[j] = MakeSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_, pool);
     KeepOutputs(j, spare);
   } else if (options_.lowMemory) {
     // A larger table lends the outputs it can (at no cost in memory), however many rows name
     // its symbols: without them, each row would convert its symbols anyway.
     SymbolConversion anyRows = conversion_;
     anyRows.rows = 0;
-    outputs_[j] = LendSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], anyRows);
+    outputs_[j] = LendSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], anyRows, pool);
     KeepOutputs(j, spare);
   }
   return Status::Ok();
@@ -139,7 +139,8 @@ void RowDecoder<Offset>::SettleOnWorkers(size_t j, TaskPool& pool, NumberedTasks
     settling.Done(j);
     return;
   }
-  if (auto lent = LendSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_)) {
+  if (auto lent =
+          LendSymbolOutputs(*tables_[j], layout_[*(*setup_.binding)[j]], conversion_, &pool)) {
     outputs_[j] = std::move(lent);  // printed as the rows name them: nothing to make in parts
     KeepOutputs(j, nullptr);
     settling.Done(j);

@@ -114,16 +114,25 @@ bool AppendPrintedRun(SymbolTable<Offset>& table, const TypeTraits& field, uint6
   return true;
 }
 
+// Whether the field reads (and prints) every one of n symbols of `size` bytes at `bytes` plainly
+// (TypeTraits::CountPlainSymbols): a large table in pieces that `pool`'s threads take too.
+bool AllPlain(const TypeTraits& field, const char* bytes, uint64_t size, uint64_t n,
+              const QvdFieldMetadata& metadata, TaskPool* pool) {
+  return HoldsForEveryPiece(pool, n, kScanPiece, [&](uint64_t begin, uint64_t count) {
+    return field.CountPlainSymbols(bytes + begin * size, size, count, metadata) == count;
+  });
+}
+
 // Text outputs of a table of `symbols` symbols of `size` bytes at `bytes`, printed as the rows
 // name them: where the rows name each symbol about once, every symbol reads as a run would read
 // it, and the field prints every text of its type alike.
 std::unique_ptr<SymbolOutputs> LendToPrint(const char* bytes, uint64_t symbols, uint64_t size,
                                            const QvdFieldMetadata& metadata,
                                            const TypeTraits& field,
-                                           const SymbolConversion& conversion) {
+                                           const SymbolConversion& conversion, TaskPool* pool) {
   TypeTraits::AffixedPrinting printing;
   if (!MayPrintAsRowsRead(metadata, field, conversion) || !field.PrintsAffixed(printing) ||
-      field.CountPlainSymbols(bytes, size, symbols, metadata) != symbols) {
+      !AllPlain(field, bytes, size, symbols, metadata, pool)) {
     return nullptr;
   }
   return SymbolOutputs::BorrowPrinted(bytes, symbols, size, field, metadata, std::move(printing));
@@ -237,7 +246,8 @@ bool MayPrintAsRowsRead(const QvdFieldMetadata& metadata, const TypeTraits& fiel
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,
                                                  const TypeTraits& field,
-                                                 const SymbolConversion& conversion) {
+                                                 const SymbolConversion& conversion,
+                                                 TaskPool* pool) {
   const uint64_t size = table.uniformSize();
   const uint64_t symbols = table.metadata().noOfSymbols;
   const char* bytes = table.uniformBytes();
@@ -247,7 +257,7 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
     return nullptr;
   }
   if (conversion.textOutput) {
-    return LendToPrint(bytes, symbols, size, table.metadata(), field, conversion);
+    return LendToPrint(bytes, symbols, size, table.metadata(), field, conversion, pool);
   }
   if (conversion.checkOutput || conversion.nullText) {
     return nullptr;
@@ -263,7 +273,7 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
   // rows name each symbol about once: that costs about what reading every symbol up front does,
   // without a table of outputs in fresh memory.
   if (symbols < conversion.rows / 2 ||
-      field.CountPlainSymbols(bytes, size, symbols, table.metadata()) != symbols) {
+      !AllPlain(field, bytes, size, symbols, table.metadata(), pool)) {
     return nullptr;
   }
   return SymbolOutputs::BorrowRead(bytes, symbols, size, field, table.metadata());
@@ -271,8 +281,9 @@ std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& tabl
 
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
-                                                 const SymbolConversion& conversion) {
-  if (auto borrowed = LendSymbolOutputs(table, field, conversion)) {
+                                                 const SymbolConversion& conversion,
+                                                 TaskPool* pool) {
+  if (auto borrowed = LendSymbolOutputs(table, field, conversion, pool)) {
     return borrowed;
   }
   const uint64_t entries = table.metadata().noOfSymbols + 1;
@@ -308,13 +319,13 @@ void MakeSymbolOutputsInParts(TaskPool& pool, size_t parts, SymbolTable<Offset>&
   make(0);
 }
 
-#define ORV_SYMBOL_CONVERSION(Offset)                                                          \
-  template std::unique_ptr<SymbolOutputs> LendSymbolOutputs(                                   \
-      const SymbolTable<Offset>&, const TypeTraits&, const SymbolConversion&);                 \
-  template std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>&, TypeTraits&, \
-                                                            const SymbolConversion&);          \
-  template void MakeSymbolOutputsInParts(                                                      \
-      TaskPool&, size_t, SymbolTable<Offset>&, const TypeTraitsCollection&, size_t,            \
+#define ORV_SYMBOL_CONVERSION(Offset)                                                            \
+  template std::unique_ptr<SymbolOutputs> LendSymbolOutputs(                                     \
+      const SymbolTable<Offset>&, const TypeTraits&, const SymbolConversion&, TaskPool*);        \
+  template std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>&, TypeTraits&,   \
+                                                            const SymbolConversion&, TaskPool*); \
+  template void MakeSymbolOutputsInParts(                                                        \
+      TaskPool&, size_t, SymbolTable<Offset>&, const TypeTraitsCollection&, size_t,              \
       const SymbolConversion&, std::function<void(std::unique_ptr<SymbolOutputs>)>);
 ORV_SYMBOL_CONVERSION(uint8_t)
 ORV_SYMBOL_CONVERSION(uint16_t)

@@ -61,10 +61,11 @@ inline bool ConvertSymbol(SymbolTable<Offset>& table, TypeTraits& field, int64_t
 // The output bytes of null and of every symbol, made in one pass over the table. Null when an
 // output is too long to keep this way, or the table would take more than three times the
 // symbol table's bytes (plus room for small tables): the field is then decoded as rows name its
-// symbols.
+// symbols. With `pool`, the check of a table to lend is shared with its threads.
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, TypeTraits& field,
-                                                 const SymbolConversion& conversion);
+                                                 const SymbolConversion& conversion,
+                                                 TaskPool* pool = nullptr);
 
 // The outputs of a large table of same-size symbols, borrowed from the table's bytes: binary
 // outputs where every symbol's payload is its value's output (an int table's 5-byte integers for
@@ -72,11 +73,13 @@ std::unique_ptr<SymbolOutputs> MakeSymbolOutputs(SymbolTable<Offset>& table, Typ
 // name each symbol about once, where the field reads every symbol's value as the rows name it
 // (see TypeTraits::ReadPlainValues); text outputs where the field prints every symbol as the rows
 // name it (see TypeTraits::PrintPlainValues). Null where the table isn't such a one. `field` must
-// outlive the outputs.
+// outlive the outputs. With `pool`, a large table's symbols are checked in pieces on its threads
+// too.
 template <typename Offset>
 std::unique_ptr<SymbolOutputs> LendSymbolOutputs(const SymbolTable<Offset>& table,
                                                  const TypeTraits& field,
-                                                 const SymbolConversion& conversion);
+                                                 const SymbolConversion& conversion,
+                                                 TaskPool* pool = nullptr);
 
 // Whether LendSymbolOutputs may lend a table of `metadata` text outputs for `field`, as far as the
 // header and the field tell: the table's bytes decide.

@@ -42,17 +42,9 @@ bool FillsExactly(uint64_t size, uint64_t count, uint64_t length) {
 // Whether symbols 1 to n - 1 of `size` bytes each start with `kind`, as symbol 0 does; a table of
 // more than one piece is checked in pieces that `pool`'s threads take too.
 bool SameKind(const char* bytes, uint8_t kind, uint64_t size, uint64_t n, TaskPool* pool) {
-  constexpr uint64_t kPiece = uint64_t{1} << 18;
-  std::atomic<bool> same{true};
-  RunShared(pool, (n + kPiece - 1) / kPiece, [&](uint64_t piece, unsigned /*taker*/) {
-    const uint64_t begin = piece * kPiece;
-    const uint64_t count = std::min(n, begin + kPiece) - begin;
-    if (same.load(std::memory_order_relaxed) &&
-        KindRun(bytes + begin * size, kind, size, count) < count) {
-      same.store(false, std::memory_order_relaxed);
-    }
+  return HoldsForEveryPiece(pool, n, kScanPiece, [&](uint64_t begin, uint64_t count) {
+    return KindRun(bytes + begin * size, kind, size, count) == count;
   });
-  return same.load();
 }
 
 // How many of the next n symbols of `size` bytes each start with `kind`, checked a buffer at a

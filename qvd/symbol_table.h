@@ -62,6 +62,9 @@ class TableBytes {
 // field's symbols to another field.
 Status CheckSymbolArea(const std::vector<QvdFieldMetadata>& fields);
 
+// Symbols in each piece of a table that a check shares among threads.
+constexpr uint64_t kScanPiece = uint64_t{1} << 18;
+
 // The size of every symbol of a table of numbers of one kind (an int or a double symbol), from
 // its first kind byte; 0 for any other kind.
 uint64_t NumberSymbolSize(uint8_t kind);

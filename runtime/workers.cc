@@ -237,4 +237,16 @@ void RunShared(TaskPool* pool, uint64_t count,
   state->finished.wait(lock, [&] { return state->done == state->count; });
 }
 
+bool HoldsForEveryPiece(TaskPool* pool, uint64_t n, uint64_t piece,
+                        const std::function<bool(uint64_t begin, uint64_t count)>& holds) {
+  std::atomic<bool> all{true};
+  RunShared(pool, (n + piece - 1) / piece, [&](uint64_t p, unsigned /*taker*/) {
+    const uint64_t begin = p * piece;
+    if (all.load(std::memory_order_relaxed) && !holds(begin, std::min(n, begin + piece) - begin)) {
+      all.store(false, std::memory_order_relaxed);
+    }
+  });
+  return all.load();
+}
+
 }  // namespace orv

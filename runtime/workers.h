@@ -98,6 +98,12 @@ inline unsigned SharedTakers(const TaskPool* pool) {
 void RunShared(TaskPool* pool, uint64_t count,
                const std::function<void(uint64_t, unsigned)>& piece);
 
+// Whether `holds(begin, count)` is true for every piece of [0, n), `piece` items each (the last
+// may be shorter), the pieces shared as RunShared shares them; pieces not yet begun once one is
+// false are skipped.
+bool HoldsForEveryPiece(TaskPool* pool, uint64_t n, uint64_t piece,
+                        const std::function<bool(uint64_t begin, uint64_t count)>& holds);
+
 // Numbered pieces of work on `pool`, which the caller waits for one by one: a piece is done once
 // some task on the pool (its own, or the last of several it handed on to) calls Done(number).
 class NumberedTasks {

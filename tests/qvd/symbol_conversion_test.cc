@@ -408,5 +408,28 @@ TEST(SymbolConversion, PlainTablesReadAsRowsNameThemMatchConvertingUpFront) {
   }
 }
 
+// A large table is checked in pieces on the pool's threads: one symbol the field can't read
+// plainly, in any piece, keeps the table from being lent, whatever the thread count.
+TEST(SymbolConversion, PiecesOnThreadsFindASymbolThatIsNotPlain) {
+  constexpr int kCount = 600000;  // three pieces
+  for (const int odd : {-1, 0, 300000, kCount - 1}) {
+    std::vector<std::string> symbols;
+    for (int i = 0; i < kCount; ++i) {
+      symbols.push_back(DoubleSymbol(i == odd ? 0.125 : (i % 20000) / 100.0));
+    }
+    for (const unsigned threads : {1u, 2u, 3u}) {
+      SCOPED_TRACE(std::to_string(odd) + " on " + std::to_string(threads) + " threads");
+      Table table(symbols, std::nullopt, 64);
+      TypeTraitsCollection layout;
+      ASSERT_TRUE(Load(table, "a decimal(12,2)", layout));
+      SymbolConversion conversion;
+      conversion.leastBorrowed = 1;
+      TaskPool pool(threads);
+      const auto lent = LendSymbolOutputs(table.table, layout[0], conversion, &pool);
+      EXPECT_EQ(lent != nullptr, odd < 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orv
