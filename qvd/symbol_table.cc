@@ -256,9 +256,9 @@ Status SymbolTable<Offset>::ScanInMemory(TaskPool* pool) {
   }
   if (!guessed_) {
     bytes_.Prefault();  // the scan reads every page of the table
-  }
-  if (!guessed_ && ScanMemory(bytes_.data(), bytes_.size(), pool) != Scan::kOk) {
-    return Damaged();
+    if (ScanMemory(bytes_.data(), bytes_.size(), pool) != Scan::kOk) {
+      return Damaged();
+    }
   }
   SettleUniformSize();
   return Status::Ok();

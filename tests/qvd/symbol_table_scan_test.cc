@@ -77,9 +77,7 @@ TEST(SymbolTable, LoadsOrNamesTheDamage) {
   };
   for (const TableCase& c : cases) {
     SCOPED_TRACE(c.name);
-    QvdFieldMetadata field = testing::FieldMetadata("F", 0, 0);
-    field.noOfSymbols = c.noOfSymbols;
-    field.length = c.bytes.size();
+    const QvdFieldMetadata field = TableField(c.noOfSymbols, c.bytes.size());
     SymbolTable<uint32_t> table(field);
     MemoryInput input(c.bytes.data(), c.bytes.size());
     LargeBuffer spare;
@@ -90,9 +88,7 @@ TEST(SymbolTable, LoadsOrNamesTheDamage) {
     }
   }
   // The file ends inside the table.
-  QvdFieldMetadata field = testing::FieldMetadata("F", 0, 0);
-  field.noOfSymbols = 2;
-  field.length = 10;
+  const QvdFieldMetadata field = TableField(2, 10);
   const std::string bytes = IntSymbol(1);
   SymbolTable<uint8_t> table(field);
   MemoryInput input(bytes.data(), bytes.size());
@@ -123,9 +119,7 @@ TEST(SymbolTable, TablesMustTileTheSymbolAreaInHeaderOrder) {
 
 TEST(SymbolTable, FetchesEachSymbolAndNothingBeyond) {
   const std::string bytes = IntSymbol(1) + TextSymbol("hello") + DoubleSymbol(2.5);
-  QvdFieldMetadata field = testing::FieldMetadata("F", 0, 0);
-  field.noOfSymbols = 3;
-  field.length = bytes.size();
+  const QvdFieldMetadata field = TableField(3, bytes.size());
   SymbolTable<uint8_t> table(field);
   MemoryInput input(bytes.data(), bytes.size());
   LargeBuffer spare;
@@ -153,9 +147,7 @@ TEST(SymbolTable, PiecesOnThreadsFindAnOddSymbolAnywhere) {
     }
     for (const unsigned threads : {1u, 2u, 3u}) {
       SCOPED_TRACE(std::to_string(at) + " on " + std::to_string(threads) + " threads");
-      QvdFieldMetadata field = testing::FieldMetadata("F", 0, 0);
-      field.noOfSymbols = kCount;
-      field.length = bytes.size();
+      const QvdFieldMetadata field = TableField(kCount, bytes.size());
       SymbolTable<uint32_t> table(field);
       MemoryInput input(bytes.data(), bytes.size());
       LargeBuffer spare;
