@@ -178,27 +178,27 @@ void WriteSymbols(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>
 struct RowChunk {
   uint64_t begin = 0;
   size_t rows = 0;
-  std::vector<uint64_t> columns;  // the packed fields' stored values, field after field
+  std::vector<uint64_t> columns;  // a block's stored values, field after field
   std::vector<char> bytes;        // the rows, recordByteSize bytes each
 };
 
-// Each field's stored value at its bit offset, lowest bit first: a row is put together in 64-bit
-// words, then its recordByteSize bytes are taken, lowest first.
+// Rows are put together a block at a time, from the fields' stored values for the block, widened
+// into a few kilobytes that stay in the nearest cache.
+constexpr size_t kPackedRows = 256;
+
+// Rows [first, first + rows) of the chunk (rows <= kPackedRows) into its bytes: each field's stored
+// value at its bit offset, lowest bit first; a row is put together in 64-bit words, then its
+// recordByteSize bytes are taken, lowest first.
 template <typename R>
-void PackRows(const std::vector<const FieldSymbols<R>*>& packed,
-              const std::vector<uint64_t>& widths, uint64_t recordByteSize, RowChunk& chunk) {
-  const size_t rows = chunk.rows;
-  chunk.columns.resize(packed.size() * rows);
+void PackBlock(const std::vector<const FieldSymbols<R>*>& packed,
+               const std::vector<uint64_t>& widths, size_t rowBytes, size_t first, size_t rows,
+               RowChunk& chunk) {
+  uint64_t* columns = chunk.columns.data();
   for (size_t i = 0; i < packed.size(); ++i) {
-    packed[i]->stored.Read(chunk.begin, rows, chunk.columns.data() + i * rows);
-  }
-  const auto rowBytes = static_cast<size_t>(recordByteSize);
-  chunk.bytes.resize(rows * rowBytes + 8);
-  if (packed.empty()) {
-    std::fill(chunk.bytes.begin(), chunk.bytes.end(), 0);  // a padded row of no field
+    packed[i]->stored.Read(chunk.begin + first, rows, columns + i * kPackedRows);
   }
   for (size_t j = 0; j < rows; ++j) {
-    char* out = chunk.bytes.data() + j * rowBytes;
+    char* out = chunk.bytes.data() + (first + j) * rowBytes;
     unsigned __int128 bits = 0;
     uint64_t pending = 0;
     size_t written = 0;
@@ -213,7 +213,7 @@ void PackRows(const std::vector<const FieldSymbols<R>*>& packed,
       }
     };
     for (size_t i = 0; i < packed.size(); ++i) {
-      bits |= static_cast<unsigned __int128>(chunk.columns[i * rows + j]) << pending;
+      bits |= static_cast<unsigned __int128>(columns[i * kPackedRows + j]) << pending;
       pending += widths[i];
       if (pending >= 64) {
         put(static_cast<uint64_t>(bits));
@@ -224,6 +224,21 @@ void PackRows(const std::vector<const FieldSymbols<R>*>& packed,
     if (pending > 0) {
       put(static_cast<uint64_t>(bits));  // the next row overwrites the bytes past this one
     }
+  }
+}
+
+// The chunk's rows, a block at a time.
+template <typename R>
+void PackRows(const std::vector<const FieldSymbols<R>*>& packed,
+              const std::vector<uint64_t>& widths, uint64_t recordByteSize, RowChunk& chunk) {
+  const auto rowBytes = static_cast<size_t>(recordByteSize);
+  chunk.columns.resize(packed.size() * kPackedRows);
+  chunk.bytes.resize(chunk.rows * rowBytes + 8);
+  if (packed.empty()) {
+    std::fill(chunk.bytes.begin(), chunk.bytes.end(), 0);  // a padded row of no field
+  }
+  for (size_t first = 0; first < chunk.rows; first += kPackedRows) {
+    PackBlock(packed, widths, rowBytes, first, std::min(kPackedRows, chunk.rows - first), chunk);
   }
 }
 
