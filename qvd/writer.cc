@@ -95,7 +95,8 @@ void WriteHeader(BufferedFileOutput& output, const std::vector<FieldSymbols<R>>&
   output.Write("\r\n\0", 3);
 }
 
-// Symbols [begin, end) of a field, the null symbol first when the run starts the field.
+// Symbols [begin, end) of a field, the null symbol first when the run starts the field. A symbol
+// that is a kind byte and the value's bytes (ints, doubles) is written here, others by the type.
 template <typename R>
 void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
                     BufferedFileOutput& output) {
@@ -108,15 +109,27 @@ void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
   // Symbols are in value order, their records in any: a record's value (a string's offsets) is
   // fetched 2 × kAhead symbols before it is written, a string's bytes kAhead before.
   constexpr uint64_t kAhead = 16;
-  for (uint64_t k = begin; k < end; ++k) {
-    if (k + 2 * kAhead < end) {
-      f.dataSet->Prefetch(f.RecordOf(k + 2 * kAhead));
+  auto each = [&](auto write) {
+    for (uint64_t k = begin; k < end; ++k) {
+      if (k + 2 * kAhead < end) {
+        f.dataSet->Prefetch(f.RecordOf(k + 2 * kAhead));
+      }
+      if (k + kAhead < end) {
+        f.dataSet->PrefetchStringBytes(f.RecordOf(k + kAhead));
+      }
+      auto [value, size] = f.dataSet->ValueAt(f.RecordOf(k));
+      write(value, size);
     }
-    if (k + kAhead < end) {
-      f.dataSet->PrefetchStringBytes(f.RecordOf(k + kAhead));
-    }
-    auto [value, size] = f.dataSet->ValueAt(f.RecordOf(k));
-    field.WriteQvdSymbol(output, value, size);
+  };
+  const size_t width = field.ValueWidth();
+  if (const uint8_t kind = width == 0 ? 0 : field.PlainQvdSymbolKind(width + 1); kind != 0) {
+    char symbol[17] = {static_cast<char>(kind)};
+    each([&](const char* value, size_t size) {
+      memcpy(symbol + 1, value, std::min<size_t>(size, 16));
+      output.Write(symbol, width + 1);
+    });
+  } else {
+    each([&](const char* value, size_t size) { field.WriteQvdSymbol(output, value, size); });
   }
 }
 
