@@ -125,7 +125,7 @@ class FixedGrouping {
   bool Dense(const Keys& keys);
   bool Hashed(const Keys& keys);
   template <typename SymbolOf>
-  void NumberInOrder(std::vector<R> order, const std::vector<R>& nans, SymbolOf symbolOf);
+  void NumberInOrder(LargeVector<R> order, const std::vector<R>& nans, SymbolOf symbolOf);
   void Sorted(const Keys& keys);
   template <typename Rel>
   void SortedAs(Word least, unsigned bits, const std::vector<R>& nans);
@@ -134,7 +134,7 @@ class FixedGrouping {
                    const std::vector<R>& nans, bool release);
   template <typename Rel>
   void RestoreValues(LargeVector<Rel>& keys, Word least, const std::vector<T>& nanValues);
-  std::vector<R> OrderFromStored(uint64_t distinct, const std::vector<R>& nans) const;
+  LargeVector<R> OrderFromStored(uint64_t distinct, const std::vector<R>& nans) const;
   bool Restorable() const { return kRestorable && dataSet_.field().ValueWidth() == sizeof(T); }
   // The value whose word is w (not a NaN's), where the key gives it back.
   T ValueOf(Word w) const;
@@ -176,7 +176,7 @@ bool FixedGrouping<T, R, KeyFn, kRestorable>::Hashed(const Keys& keys) {
   table.ForEach([&](Word w, uint64_t r) { distinct.emplace_back(w, static_cast<R>(r)); });
   std::sort(distinct.begin(), distinct.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<R> order;
+  LargeVector<R> order;
   order.reserve(distinct.size() + keys.nans.size());
   for (const auto& [w, r] : distinct) {
     table.At(w) = symbols_.firstValueIndex + order.size();
@@ -190,7 +190,7 @@ bool FixedGrouping<T, R, KeyFn, kRestorable>::Hashed(const Keys& keys) {
 // each NaN record, and gives each record its symbol: `symbolOf(key)`, or the NaN's own.
 template <typename T, typename R, typename KeyFn, bool kRestorable>
 template <typename SymbolOf>
-void FixedGrouping<T, R, KeyFn, kRestorable>::NumberInOrder(std::vector<R> order,
+void FixedGrouping<T, R, KeyFn, kRestorable>::NumberInOrder(LargeVector<R> order,
                                                             const std::vector<R>& nans,
                                                             SymbolOf symbolOf) {
   const NaNSymbols<R> nanSymbols(nans, symbols_.firstValueIndex + order.size());
@@ -242,7 +242,9 @@ bool FixedGrouping<T, R, KeyFn, kRestorable>::Dense(const Keys& keys) {
     }
     return true;
   });
-  std::vector<R> order;
+  LargeVector<R> order;  // room for a symbol each key or value, whichever are fewer, and the NaNs
+  order.reserve(std::min<uint64_t>(slots.size(), visit_.values() - keys.nans.size()) +
+                keys.nans.size());
   for (Slot& slot : slots) {
     if (slot != kNone) {
       order.push_back(static_cast<R>(slot));
@@ -409,10 +411,10 @@ T FixedGrouping<T, R, KeyFn, kRestorable>::ValueOf(Word w) const {
 // Each symbol's record, found from the stored values (any record of a symbol stands for it), then
 // the NaNs'.
 template <typename T, typename R, typename KeyFn, bool kRestorable>
-std::vector<R> FixedGrouping<T, R, KeyFn, kRestorable>::OrderFromStored(
+LargeVector<R> FixedGrouping<T, R, KeyFn, kRestorable>::OrderFromStored(
     uint64_t distinct, const std::vector<R>& nans) const {
   const uint64_t f = symbols_.firstValueIndex;
-  std::vector<R> order(distinct);
+  LargeVector<R> order(distinct);
   order.insert(order.end(), nans.begin(), nans.end());
   symbols_.stored.Visit([&](const auto* stored) {
     for (uint64_t r = 0; r < records_; ++r) {

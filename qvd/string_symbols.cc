@@ -85,7 +85,7 @@ uint64_t Prefix(const char* value, size_t size) {
 // Ids 0..count-1 ordered by bytes: each id below as many leading bits of its string's prefix as
 // fit in one word, the words sorted, and only runs of equal leading bits compared in full.
 template <typename R, typename ValueOf>
-std::vector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& less,
+LargeVector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& less,
                            bool descending) {
   unsigned idBits = 0;
   while (idBits < 64 && (uint64_t{1} << idBits) < count) {
@@ -129,7 +129,7 @@ std::vector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& les
     }
     run = end;
   }
-  std::vector<R> byValue(count);
+  LargeVector<R> byValue(count);
   for (size_t i = 0; i < count; ++i) {
     byValue[i] = static_cast<R>(words[i] & idMask);
   }
@@ -138,12 +138,12 @@ std::vector<R> SortByBytes(size_t count, ValueOf valueOf, const LessFunctor& les
 
 // Ids 0..count-1 in the field's order.
 template <typename R, typename ValueOf>
-std::vector<R> SortDistinct(size_t count, ValueOf valueOf, const TypeTraits& field,
+LargeVector<R> SortDistinct(size_t count, ValueOf valueOf, const TypeTraits& field,
                             const LessFunctor& less) {
   if (OrdersByBytes(less)) {
     return SortByBytes<R>(count, valueOf, less, field.sortDirection() == 1);
   }
-  std::vector<R> byValue(count);
+  LargeVector<R> byValue(count);
   for (size_t id = 0; id < count; ++id) {
     byValue[id] = static_cast<R>(id);
   }
@@ -168,10 +168,10 @@ void GroupStrings(const VisitOrder& visit, const FlowDataSet& dataSet, FieldSymb
   const LessFunctor less = field.getLessFunctor(false);
   const LessFunctor equal = field.getEqualFunctor(false);
   const bool byBytes = OrdersByBytes(less);
-  std::vector<R> representatives;
-  std::vector<R> symbolOf;  // by distinct id
+  LargeVector<R> representatives;
+  LargeVector<R> symbolOf;  // by distinct id
   {
-    const std::vector<R> byValue = SortDistinct<R>(first.size(), valueOf, field, less);
+    const LargeVector<R> byValue = SortDistinct<R>(first.size(), valueOf, field, less);
     symbolOf.resize(first.size());  // once the sort's scratch is gone
     if (byBytes) {
       representatives.reserve(first.size());  // a symbol each: no second block while growing

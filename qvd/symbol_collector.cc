@@ -13,7 +13,7 @@ void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records
 }
 
 template <typename R>
-void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
+void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, LargeVector<R> order,
                    uint64_t count, std::optional<uint64_t> valueBytes) {
   const TypeTraits& field = dataSet.field();
   symbols.order = std::move(order);
@@ -63,7 +63,7 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
 
 #define ORV_COLLECT_SYMBOLS(R)                                                                \
   template void MakeStored(FieldSymbols<R>&, uint64_t, uint64_t);                             \
-  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, std::vector<R>, uint64_t, \
+  template void NumberSymbols(const FlowDataSet&, FieldSymbols<R>&, LargeVector<R>, uint64_t, \
                               std::optional<uint64_t>);                                       \
   template FieldSymbols<R> CollectSymbols(FlowDataSet&, uint64_t,                             \
                                           const std::optional<std::string>&, TaskPool*);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qvd/stored_indexes.h"
+#include "runtime/large_allocator.h"
 #include "runtime/workers.h"
 #include "types/flow_data_set.h"
 
@@ -21,7 +22,7 @@ struct FieldSymbols {
   std::optional<std::string> nullSymbol;
   // symbolCount entries: a record holding each symbol; empty where the collector made the column
   // store the symbols' values, in symbol order (RecordOf).
-  std::vector<R> order;
+  LargeVector<R> order;
   StoredIndexes stored;  // stored index value by record number
   uint8_t firstValueIndex = 0;
   uint64_t symbolCount = 0;

@@ -28,7 +28,7 @@ void MakeStored(FieldSymbols<R>& symbols, uint64_t symbolCount, uint64_t records
 // `count`), symbolCount and symbolBytes (adding `valueBytes`, the symbols' bytes where the caller
 // summed them, else summing them here).
 template <typename R>
-void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, std::vector<R> order,
+void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, LargeVector<R> order,
                    uint64_t count = 0, std::optional<uint64_t> valueBytes = std::nullopt);
 
 }  // namespace orv
