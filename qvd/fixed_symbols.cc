@@ -355,8 +355,16 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
         std::sort(pairs.begin(), pairs.end(),
                   [](const Pair& a, const Pair& b) { return a.key < b.key; });
       }
-      for (const Pair& p : pairs) {
-        stored[first + p.at] = static_cast<S>(f + directory.Find(p.key));
+      constexpr size_t kRunsAhead =
+          16;  // lookups whose run start is loaded ahead; keys half as far
+      for (size_t j = 0; j < pairs.size(); ++j) {
+        if (j + kRunsAhead < pairs.size()) {
+          directory.PrefetchRun(pairs[j + kRunsAhead].key);
+        }
+        if (j + kRunsAhead / 2 < pairs.size()) {
+          directory.PrefetchKeys(pairs[j + kRunsAhead / 2].key);
+        }
+        stored[first + pairs[j].at] = static_cast<S>(f + directory.Find(pairs[j].key));
       }
       if (release) {
         dataSet_.ReleaseValues(first, end);  // whole pages only: a neighbour's stay

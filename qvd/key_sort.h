@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/prefetch.h"
 #include "runtime/workers.h"
 
 namespace orv {
@@ -177,6 +178,14 @@ class KeyDirectory {
       }
       starts_[b] = i;
     }
+  }
+  // For lookups of ascending keys a few apart: starts loading where the key's run starts, then,
+  // a few lookups later, the first and middle keys of that run.
+  void PrefetchRun(Key key) const { PrefetchLine(&starts_[static_cast<size_t>(key >> shift_)]); }
+  void PrefetchKeys(Key key) const {
+    const uint64_t* start = &starts_[static_cast<size_t>(key >> shift_)];
+    PrefetchLine(keys_ + start[0]);
+    PrefetchLine(keys_ + (start[0] + start[1]) / 2);
   }
   // The position of a key that is there: a search of its few neighbours without branches, whose
   // outcome no predictor could foresee.
