@@ -1,11 +1,13 @@
-// The radix sort of symbol collection, through the in-place split that large columns take: small
-// scratch forces it onto small inputs.
+// The radix sort of symbol collection, through the in-place split that large columns take (small
+// scratch forces it onto small inputs), and the directory its records' keys are then found in.
 #include "qvd/key_sort.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <utility>
 #include <vector>
@@ -77,6 +79,45 @@ TEST(KeySort, LargeSortsWithWorkersOrderAsOneThread) {
     RadixSort(
         input, 0, high, [](uint32_t k) { return uint64_t{k}; }, &pool);
     ASSERT_TRUE(input == expected);
+  }
+}
+
+// The directory finds every key at its place, whether the keys spread over their range or bunch
+// up as doubles' do, when looked up in ascending order with its loads started ahead, as the
+// numbering of records does, up to the last keys, whose runs end the table.
+TEST(KeyDirectory, FindsEveryKeyAtItsPlace) {
+  std::mt19937_64 rng(3);
+  auto doubleKey = [&] {  // the bits of a double from 1 to 10,000, as an order key keeps them
+    const double v = 1 + static_cast<double>(rng() % 999'900'000) / 100'000;
+    uint64_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    return bits - 0x3FF0'0000'0000'0000;
+  };
+  const struct {
+    const char* name;
+    size_t n;
+    std::function<uint64_t()> draw;
+  } cases[] = {
+      {"one key", 1, [&] { return uint64_t{7}; }},
+      {"spread", 100'000, [&] { return rng() >> 8; }},
+      {"bunched", 100'000, doubleKey},
+      {"few", 40, [&] { return rng() % 1000; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint64_t> keys;
+    for (size_t i = 0; i < c.n; ++i) {
+      keys.push_back(c.draw());
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    const unsigned bits = std::max(1u, BitWidth(keys.back()));
+    const KeyDirectory<uint64_t> directory(keys.data(), keys.size(), bits);
+    for (size_t j = 0; j < keys.size(); ++j) {
+      directory.PrefetchRun(keys[std::min(j + 16, keys.size() - 1)]);
+      directory.PrefetchKeys(keys[std::min(j + 8, keys.size() - 1)]);
+      ASSERT_EQ(directory.Find(keys[j]), j);
+    }
   }
 }
 
