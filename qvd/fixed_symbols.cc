@@ -355,8 +355,8 @@ void FixedGrouping<T, R, KeyFn, kRestorable>::NumberByKey(const LargeVector<Rel>
         std::sort(pairs.begin(), pairs.end(),
                   [](const Pair& a, const Pair& b) { return a.key < b.key; });
       }
-      constexpr size_t kRunsAhead =
-          16;  // lookups whose run start is loaded ahead; keys half as far
+      // Lookups whose run start is loaded ahead; their keys are loaded half as far ahead.
+      constexpr size_t kRunsAhead = 16;
       for (size_t j = 0; j < pairs.size(); ++j) {
         if (j + kRunsAhead < pairs.size()) {
           directory.PrefetchRun(pairs[j + kRunsAhead].key);

@@ -121,11 +121,14 @@ void WriteSymbolRun(const FieldSymbols<R>& f, uint64_t begin, uint64_t end,
       write(value, size);
     }
   };
+  char symbol[17];  // a plain symbol: its kind byte, then the value's bytes
   const size_t width = field.ValueWidth();
-  if (const uint8_t kind = width == 0 ? 0 : field.PlainQvdSymbolKind(width + 1); kind != 0) {
-    char symbol[17] = {static_cast<char>(kind)};
-    each([&](const char* value, size_t size) {
-      memcpy(symbol + 1, value, std::min<size_t>(size, 16));
+  if (const uint8_t kind =
+          width == 0 || width >= sizeof symbol ? 0 : field.PlainQvdSymbolKind(width + 1);
+      kind != 0) {
+    symbol[0] = static_cast<char>(kind);
+    each([&](const char* value, size_t) {
+      memcpy(symbol + 1, value, width);
       output.Write(symbol, width + 1);
     });
   } else {
