@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/large_allocator.h"
 #include "runtime/prefetch.h"
 #include "runtime/workers.h"
 
@@ -203,7 +204,7 @@ class KeyDirectory {
  private:
   const Key* keys_;
   unsigned shift_ = 0;
-  std::vector<uint64_t> starts_;
+  LargeVector<uint64_t> starts_;
 };
 
 }  // namespace orv

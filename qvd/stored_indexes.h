@@ -28,6 +28,8 @@ class StoredIndexes {
   }
 
   uint64_t size() const { return size_; }
+  // Once every value is written: gives back the pages of the block past them.
+  void ReleaseRoom() { values_.ReleaseRoom(size_ * width_); }
   uint64_t operator[](uint64_t r) const {
     uint64_t value = 0;
     Visit([&](const auto* v) { value = v[r]; });

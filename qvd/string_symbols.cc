@@ -24,7 +24,7 @@ void DistinctStrings(const VisitOrder& visit, const FlowDataSet& dataSet, LargeV
   // The first distinct strings' bytes, copied together so that comparing with them stays in cache;
   // past kCopiedBytes, strings are compared where the column store holds them.
   constexpr size_t kCopiedBytes = size_t{4} << 20;
-  std::vector<char> copied;
+  LargeVector<char> copied;
   std::vector<uint32_t> copiedEnds;  // by id (kCopiedBytes fits 32 bits)
   auto bytesOf = [&](R id) -> std::pair<const char*, size_t> {
     if (id < copiedEnds.size()) {

@@ -17,6 +17,7 @@ void NumberSymbols(const FlowDataSet& dataSet, FieldSymbols<R>& symbols, LargeVe
                    uint64_t count, std::optional<uint64_t> valueBytes) {
   const TypeTraits& field = dataSet.field();
   symbols.order = std::move(order);
+  ReleaseRoom(symbols.order);  // kept until the file is written
   symbols.symbolCount = symbols.order.empty() ? count : symbols.order.size();
   if (valueBytes) {
     symbols.symbolBytes += *valueBytes;
@@ -58,6 +59,7 @@ FieldSymbols<R> CollectSymbols(FlowDataSet& dataSet, uint64_t records,
   } else {
     CollectFixed(visit, dataSet, symbols, records, pool);
   }
+  symbols.stored.ReleaseRoom();
   return symbols;
 }
 

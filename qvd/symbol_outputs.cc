@@ -243,6 +243,7 @@ bool SymbolOutputs::Restride(size_t stride, bool fixed) {
       memcpy(p, old.data(), old.size());
     }
   }
+  moved.ReleaseRoom(moved.size());  // kept while the rows are read
   buffer_ = std::move(moved);
   stride_ = stride;
   fixed_ = fixed;

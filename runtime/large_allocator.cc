@@ -115,6 +115,16 @@ void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noe
   }
 }
 
+void ReleaseLargeRoom(void* memory, size_t bytes, size_t used) noexcept {
+  if (bytes < kLargeBytes) {
+    return;
+  }
+  const size_t held = std::min(MappedBytes(bytes), MappedBytes(used));
+  if (held - used > used / 4) {
+    ReleaseLargePages(memory, bytes, used, bytes);
+  }
+}
+
 bool LargeBuffer::Reserve(size_t size) {
   Release();
   void* p = MapLarge(std::max<size_t>(size, 1));
@@ -128,7 +138,7 @@ bool LargeBuffer::Reserve(size_t size) {
 }
 
 bool LargeBuffer::Allocate(size_t size) {
-  if (size >= kHugePage && Reserve(size)) {
+  if (size >= kLargeBytes && Reserve(size)) {
     return true;
   }
   Release();

@@ -21,7 +21,11 @@
 namespace orv {
 
 inline constexpr size_t kHugePage = size_t{2} << 20;
-inline constexpr size_t kLargeBytes = size_t{4} << 20;
+// Blocks from this size up are mapped on their own: a block of 1 to 2 MiB then takes a huge page,
+// twice its bytes at most, where small pages would cost one fault per 4 KiB. A small page's fault
+// costs about 40 times what a huge page's does per byte where page tables are shadowed (virtual
+// machines), and growing arrays past a few hundred KiB is common: column stores, sort scratch.
+inline constexpr size_t kLargeBytes = size_t{1} << 20;
 
 // `bytes` of memory aligned for any type; throws std::bad_alloc when there is none.
 void* AllocateLarge(size_t bytes);
@@ -30,6 +34,10 @@ void FreeLarge(void* memory, size_t bytes) noexcept;
 // Gives back the whole pages within bytes [begin, end) of memory from AllocateLarge(`bytes`); they
 // read as zeros if touched again, the other bytes stay as they are. Small blocks are left alone.
 void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noexcept;
+// For memory from AllocateLarge(`bytes`) whose first `used` bytes are all it will hold: gives back
+// the pages past them where the huge pages they touched are mostly room (a short array's last huge
+// page). A long array's last huge page stays whole, since splitting it costs more than it saves.
+void ReleaseLargeRoom(void* memory, size_t bytes, size_t used) noexcept;
 
 template <typename T>
 class LargeAllocator {
@@ -48,6 +56,14 @@ class LargeAllocator {
 
 template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
+
+// As LargeArray::ReleaseRoom, for the room past a vector's values.
+template <typename T>
+void ReleaseRoom(LargeVector<T>& values) {
+  if (values.data() != nullptr) {
+    ReleaseLargeRoom(values.data(), values.capacity() * sizeof(T), values.size() * sizeof(T));
+  }
+}
 
 // Memory from AllocateLarge(`oldBytes`) made `newBytes` long, its first bytes as they were; a large
 // block is remapped rather than copied, and a smaller one grows through realloc, which moves a
@@ -106,6 +122,13 @@ class LargeArray {
   }
   // Drops every value, keeping the memory.
   void clear() { size_ = 0; }
+  // Gives back the whole pages past the first `used` values, where the array is done growing: a
+  // huge page that the last value ends in is otherwise all memory. The room reads as zeros after.
+  void ReleaseRoom(size_t used) {
+    if (data_ != nullptr) {
+      ReleaseLargeRoom(data_, capacity_ * sizeof(T), used * sizeof(T));
+    }
+  }
   // Drops every value and gives the memory back.
   void Free() {
     if (data_ != nullptr) {
@@ -121,7 +144,7 @@ class LargeArray {
   size_t capacity_ = 0;
 };
 
-// A zeroed block of memory; one of a huge page or more is mapped on its own, and its pages exist
+// A zeroed block of memory; one of kLargeBytes or more is mapped on its own, and its pages exist
 // only once they are touched.
 class LargeBuffer {
  public:
@@ -139,6 +162,13 @@ class LargeBuffer {
 
   char* data() const { return data_; }
   size_t size() const { return size_; }
+  // Gives back the whole pages past the first `used` bytes of a buffer mapped on its own; they
+  // read as zeros after.
+  void ReleaseRoom(size_t used) {
+    if (mapped_) {
+      ReleaseLargeRoom(data_, size_, used);
+    }
+  }
   void Release();
 
  private:

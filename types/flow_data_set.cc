@@ -193,6 +193,12 @@ void FlowDataSet::Clear() {
   nulls_.clear();
 }
 
+void FlowDataSet::ReleaseRoom() {
+  values_.ReleaseRoom(width_ != 0 ? count_ * width_ : values_.size());
+  ends_.ReleaseRoom();
+  orv::ReleaseRoom(nulls_);
+}
+
 void FlowDataSet::ReleaseValues(size_t begin, size_t end) {
   ReleaseLargePages(values_.data(), values_.capacity(), begin * width_, end * width_);
 }

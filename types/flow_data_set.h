@@ -39,6 +39,7 @@ class StringEnds {
   // `count` ends, room for offsets up to `bytes`.
   void resize(size_t count, uint64_t bytes);
   void clear() { wide_ ? wide64_.clear() : narrow_.clear(); }
+  void ReleaseRoom() { wide_ ? wide64_.ReleaseRoom(wide64_.size()) : narrow_.ReleaseRoom(size()); }
   // Where end i of a store Extend made room in goes (Set).
   struct Place {
     uint32_t* narrow = nullptr;
@@ -91,6 +92,8 @@ class FlowDataSet {
   void CopyAt(Room room, const FlowDataSet& part, size_t first, size_t firstByte) const;
   // Drops every value, keeping the arrays' memory for the next ones.
   void Clear();
+  // Once the last value is stored: gives back the arrays' whole pages past their values.
+  void ReleaseRoom();
   // For a collector that rewrites a fixed-width store as its distinct values in place: hands back
   // the pages of values [begin, end), read for the last time (they read as zeros after).
   void ReleaseValues(size_t begin, size_t end);

@@ -270,7 +270,11 @@ Status PackDown::ReadColumns(RecordReader& reader) {
   auto takeRecord = [] { return true; };
   ColumnPlacement placement(dataSets_);
   auto makePart = [&] { return std::make_unique<ColumnPart>(options_.records, placement); };
-  return reader.ReadAllChunked<ColumnPart>(makePart, readValue, takeRecord);
+  ORV_RETURN_IF_ERROR(reader.ReadAllChunked<ColumnPart>(makePart, readValue, takeRecord));
+  for (const auto& values : dataSets_) {
+    values->ReleaseRoom();  // the stores are kept until the file is written
+  }
+  return Status::Ok();
 }
 
 // Scratch that collecting a field's symbols may hold at once, in bytes, at most: sort keys and

@@ -1,8 +1,11 @@
 #include "runtime/large_allocator.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,6 +84,54 @@ TEST(LargeAllocator, ReleasedPagesKeepTheBytesAroundThem) {
         ASSERT_EQ(bytes[i], static_cast<char>(i * 31 + 7)) << i;
       }
     }
+  }
+}
+
+// Whether any page of [begin, end) is in memory.
+bool AnyResident(const char* begin, const char* end) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t from = reinterpret_cast<uintptr_t>(begin) & ~(page - 1);
+  std::vector<unsigned char> pages((reinterpret_cast<uintptr_t>(end) - from + page - 1) / page);
+  if (pages.empty() || mincore(reinterpret_cast<void*>(from),
+                               reinterpret_cast<uintptr_t>(end) - from, pages.data()) != 0) {
+    return false;
+  }
+  for (const unsigned char p : pages) {
+    if ((p & 1) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A short array's room goes back from the page after its values, which stay; the room reads as
+// zeros and takes values again. A long array keeps its last huge page whole, values and all.
+TEST(LargeAllocator, AShortArraysRoomGoesBackAndItsValuesStay) {
+  const size_t mib = size_t{1} << 20;
+  const struct {
+    size_t used;  // bytes written and kept, of a block of twice as many
+    bool released;
+  } cases[] = {{mib + 200000, true}, {2 * mib + 120000, true}, {8 * mib - 4096, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.used);
+    LargeArray<char> bytes;
+    bytes.resize(2 * c.used);
+    memset(bytes.data(), 0x5A, bytes.size());
+    bytes.ReleaseRoom(c.used);
+    for (size_t i = 0; i < c.used; i += 997) {
+      ASSERT_EQ(bytes[i], 0x5A) << i;
+    }
+    ASSERT_EQ(bytes[c.used - 1], 0x5A);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t room = (c.used + page - 1) / page * page;
+    if (c.released) {
+      EXPECT_FALSE(AnyResident(bytes.data() + room, bytes.data() + bytes.size()));
+      EXPECT_EQ(bytes[room], 0);
+    } else {
+      EXPECT_EQ(bytes[room], 0x5A);
+    }
+    bytes[bytes.size() - 1] = 7;
+    EXPECT_EQ(bytes[bytes.size() - 1], 7);
   }
 }
 
