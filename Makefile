@@ -38,7 +38,8 @@ demo: build
 #                       few-symbol file (a few minutes on 2 cores): bench/results.md
 #   make bench-large    the same on 20,000,000 rows (several GB), then bench-memory
 #   make bench-memory   packdown's peak memory on 25 M distinct ints, 25 M ints of 100 values,
-#                       10 M 7-byte strings and 80 MB of decimal(38): bench/results-memory.md
+#                       10 M 7-byte strings, 80 MB of decimal(38) and a table of 100 int
+#                       columns: bench/results-memory.md
 .PHONY: bench-build bench-large bench-memory
 bench-build: deps
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DORV_BENCH=ON $(CMAKE_FLAGS) >/dev/null
