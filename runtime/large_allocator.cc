@@ -116,13 +116,10 @@ void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noe
 }
 
 void ReleaseLargeRoom(void* memory, size_t bytes, size_t used) noexcept {
-  if (bytes < kLargeBytes) {
-    return;
-  }
+  // The huge pages that hold the values; the room after them goes back whole.
   const size_t held = std::min(MappedBytes(bytes), MappedBytes(used));
-  if (held - used > used / 4) {
-    ReleaseLargePages(memory, bytes, used, bytes);
-  }
+  const bool mostlyRoom = used < held && held - used > used / 4;
+  ReleaseLargePages(memory, bytes, mostlyRoom ? used : held, bytes);
 }
 
 bool LargeBuffer::Reserve(size_t size) {

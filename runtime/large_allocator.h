@@ -5,8 +5,8 @@
 // huge pages, so that filling an array of millions of values takes a few hundred page faults
 // instead of a hundred thousand, and visiting its entries in any order costs fewer page walks.
 // The kernel may still use small pages (when huge pages are off or memory is fragmented); the
-// memory works the same either way. Arrays that are filled at random and may stay sparse (hash
-// tables) are better off with small pages.
+// memory works the same either way. A huge page is memory as a whole once any byte of it is
+// written: an array that is done growing gives back the room past its values (ReleaseRoom).
 #pragma once
 
 #include <algorithm>
@@ -35,8 +35,9 @@ void FreeLarge(void* memory, size_t bytes) noexcept;
 // read as zeros if touched again, the other bytes stay as they are. Small blocks are left alone.
 void ReleaseLargePages(void* memory, size_t bytes, size_t begin, size_t end) noexcept;
 // For memory from AllocateLarge(`bytes`) whose first `used` bytes are all it will hold: gives back
-// the pages past them where the huge pages they touched are mostly room (a short array's last huge
-// page). A long array's last huge page stays whole, since splitting it costs more than it saves.
+// the huge pages after the ones that hold them, and the rest of the last of those where it is
+// mostly room (a short array's). A long array's last huge page stays whole: splitting it costs more
+// than it saves.
 void ReleaseLargeRoom(void* memory, size_t bytes, size_t used) noexcept;
 
 template <typename T>
