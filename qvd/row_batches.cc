@@ -201,14 +201,14 @@ void RowDecoder<Offset>::WriteRecords(uint64_t n, const Batch& batch,
 
 // --- Chunks --------------------------------------------------------------------------------------
 // The calling thread copies whole chunks of rows from the input and writes their bytes in order;
-// the workers decode them. A chunk stops at its first batch with anything to report, and its other
-// rows take the row-by-row path on the calling thread, where messages are written, so the output
-// and the log are those of one thread.
+// the workers decode them (with one thread, the calling thread). A chunk stops at its first batch
+// with anything to report, and its other rows take the row-by-row path on the calling thread, where
+// messages are written, so the output and the log are those of one thread.
 
 template <typename Offset>
 bool RowDecoder<Offset>::CanChunk() const {
-  return options_.threads > 1 && recordByteSize_ > 0 && recordByteSize_ <= 4096 &&
-         !rows_.gathered() && (AllOutputs() || SharesTables());
+  return options_.chunked && recordByteSize_ > 0 && recordByteSize_ <= 4096 && !rows_.gathered() &&
+         (AllOutputs() || SharesTables());
 }
 
 // Every symbol of the filters' fields decided up front, so that the workers only look decisions
@@ -271,8 +271,7 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
   Status status;
   const char* kept = input.BufferPos();
   RunOrdered<RowChunk>(
-      pool, 2 * size_t{pool.threads()},
-      [&](RowChunk& chunk) { return FillChunk(input, pool.threads() > 1, i, chunk); },
+      pool, 2 * size_t{pool.threads()}, [&](RowChunk& chunk) { return FillChunk(input, i, chunk); },
       [this](RowChunk& chunk) { DecodeChunk(chunk); },
       [&](RowChunk& chunk) {
         status = DrainChunk(chunk, input, kept, output, stats);
@@ -282,14 +281,14 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
 }
 
 // The next whole chunk; false once fewer rows are left than a chunk holds, or the input holds
-// fewer bytes than they need (the sequential path says where). The rows are read where a pinned
-// input holds them, with 8 more bytes readable after them; with `workers`, a mapped file's are
-// read from the file into the chunk instead, so that the threads don't contend for the mapping's
-// page tables, nor stop each other's cores each time its pages go back. Other rows are copied,
-// with 8 zero bytes after them.
+// fewer bytes than they need (the sequential path says where). A mapped file's rows are read from
+// the file into the chunk: a page touched for the first time through a mapping costs several times
+// what reading its bytes does on some virtual machines, and threads that share a mapping contend
+// for its page tables and stop each other's cores each time its pages go back. Other pinned inputs'
+// rows are read where they lie, with 8 more bytes readable after them; the rest are copied, with 8
+// zero bytes after them.
 template <typename Offset>
-bool RowDecoder<Offset>::FillChunk(IFileInput& input, bool workers, uint64_t& i,
-                                   RowChunk& chunk) const {
+bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
   const uint64_t batches = std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1,
                                                 std::max<uint64_t>(options_.chunkBatches, 1));
   const uint64_t count = kBatch * batches;
@@ -299,11 +298,9 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, bool workers, uint64_t& i,
   const auto bytes = static_cast<size_t>(count * recordByteSize_);
   if (input.Pinned() && input.Ensure(bytes + 8)) {
     chunk.rowsAt = input.BufferPos();
-    if (workers) {
-      chunk.rows.resize(bytes + 8);
-      if (input.CopyOut(input.BufferPos(), bytes + 8, chunk.rows.data())) {
-        chunk.rowsAt = chunk.rows.data();
-      }
+    chunk.rows.resize(bytes + 8);
+    if (input.CopyOut(input.BufferPos(), bytes + 8, chunk.rows.data())) {
+      chunk.rowsAt = chunk.rows.data();
     }
   } else if (input.Ensure(bytes)) {
     chunk.rows.resize(bytes + 8);
@@ -396,7 +393,7 @@ Status RowDecoder<Offset>::DrainChunk(RowChunk& chunk, IFileInput& input, const 
       const;                                                                                       \
   template Status RowDecoder<Offset>::ReadChunks(IFileInput&, BufferedFileOutput&, IntervalStats&, \
                                                  uint64_t&);                                       \
-  template bool RowDecoder<Offset>::FillChunk(IFileInput&, bool, uint64_t&, RowChunk&) const;      \
+  template bool RowDecoder<Offset>::FillChunk(IFileInput&, uint64_t&, RowChunk&) const;            \
   template void RowDecoder<Offset>::DecodeChunk(RowChunk&) const;                                  \
   template void RowDecoder<Offset>::DecodeBatches(RowChunk&) const;                                \
   template Status RowDecoder<Offset>::DrainChunk(RowChunk&, IFileInput&, const char*&,             \

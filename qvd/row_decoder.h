@@ -189,7 +189,7 @@ class RowDecoder final : public RowDecoderBase {
   // left to the sequential path (the input's last rows, or all of them once the output failed).
   Status ReadChunks(IFileInput& input, BufferedFileOutput& output, IntervalStats& stats,
                     uint64_t& i);
-  bool FillChunk(IFileInput& input, bool workers, uint64_t& i, RowChunk& chunk) const;
+  bool FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const;
   void DecodeChunk(RowChunk& chunk) const;
   void DecodeBatches(RowChunk& chunk) const;
 

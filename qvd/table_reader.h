@@ -36,6 +36,7 @@ struct TableReadOptions {
   bool fieldSubset = true;              // by name, the layout may name a subset of the fields
   std::optional<std::string> path;      // the input file, opened again in low-memory mode
   unsigned threads = 1;                 // rows decoded on this many worker threads
+  bool chunked = true;                  // rows decoded in chunks, written a chunk at a time
   uint64_t chunkBatches = 32;           // at most this many batches of 256 rows a chunk (tests: 1)
 };
 

@@ -193,6 +193,7 @@ Status ReadQvd::Decode() {
   read.path = options_.inputPath;
   read.fieldSubset = fieldSubset();
   // Chunks of rows would hold back what --unbuffered writes at once.
+  read.chunked = !options_.unbuffered;
   read.threads = options_.unbuffered     ? 1
                  : options_.threads != 0 ? options_.threads
                                          : AvailableCores();
