@@ -62,6 +62,9 @@ void RowDecoder<Offset>::BuildSlots() {
     if (bits.mask != 0) {
       bits.byteOffset = rows_.DecoderOffset(bits.byteOffset);
     }
+    if (!outputs_[j] && tables_[j]->hasOffsets()) {
+      offsetSlots_.push_back(slots_.size());
+    }
     slots_.push_back({bits, *l, &layout_[*l], tables_[j].get(), outputs_[j].get(), cached});
   }
   encoded_.resize(slots_.size());
@@ -210,10 +213,17 @@ Status RowDecoder<Offset>::NextGatheredRow(IFileInput& input, const char*& row) 
 // that their cache misses overlap with this row's work.
 template <typename Offset>
 void RowDecoder<Offset>::PrefetchAhead(const IFileInput& input) const {
+  if (rows_.gathered()) {
+    return;
+  }
   const uint64_t ahead = rows_.tailBytes() + (kAhead - 1) * recordByteSize_;
-  if (!rows_.gathered() && static_cast<uint64_t>(input.BufferEnd() - input.BufferPos()) >=
-                               ahead + rows_.usedBytes() + 8) {
+  const auto left = static_cast<uint64_t>(input.BufferEnd() - input.BufferPos());
+  if (left >= ahead + rows_.usedBytes() + 8) {
     PrefetchRow(input.BufferPos() + ahead, encoded_);
+  }
+  const uint64_t far = ahead + kAhead * recordByteSize_;
+  if (!offsetSlots_.empty() && left >= far + rows_.usedBytes() + 8) {
+    PrefetchOffsets(input.BufferPos() + far);
   }
 }
 
@@ -233,7 +243,17 @@ void RowDecoder<Offset>::PrefetchRow(const char* row, const std::vector<Encoded>
     } else if (n + 1 < encoded[k].symbols.size()) {
       PrefetchLine(&encoded[k].symbols[n + 1]);
     } else {
-      slot.table->Prefetch(n);
+      slot.table->PrefetchBytes(n);
+    }
+  }
+}
+
+template <typename Offset>
+void RowDecoder<Offset>::PrefetchOffsets(const char* row) const {
+  for (const size_t k : offsetSlots_) {
+    const int64_t s = slots_[k].bits.SymbolOf(row);
+    if (s >= 0) {
+      slots_[k].table->Prefetch(static_cast<uint64_t>(s));
     }
   }
 }

@@ -206,8 +206,10 @@ class RowDecoder final : public RowDecoderBase {
   Status NextRow(IFileInput& input, const char*& row);
   Status NextGatheredRow(IFileInput& input, const char*& row);
   void PrefetchAhead(const IFileInput& input) const;
-  // Starts loading what row's symbols need: their cached bytes in `encoded`, else their table's.
+  // Starts loading what row's symbols need: their cached bytes in `encoded`, else their table's,
+  // whose offsets PrefetchOffsets started loading kAhead rows before.
   void PrefetchRow(const char* row, const std::vector<Encoded>& encoded) const;
+  void PrefetchOffsets(const char* row) const;
   bool IsFilterField(size_t j) const;
   Status Passes(const char* row, bool& pass);
   Status PassesFilter(const FilterSlot& filter, int64_t s, bool& pass);
@@ -243,6 +245,7 @@ class RowDecoder final : public RowDecoderBase {
   std::vector<std::vector<std::pair<std::string, std::string>>> notes_;
   std::vector<Slot> slots_;              // bound fields in row order
   std::vector<FilterSlot> filterSlots_;  // the filters and their fields' slots
+  std::vector<size_t> offsetSlots_;      // slots read from tables whose symbols have offsets
   std::vector<size_t> slotOfLayout_;
   std::vector<Encoded> encoded_;               // per slot
   std::vector<Piece> pieces_;                  // per layout field

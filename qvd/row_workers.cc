@@ -62,6 +62,9 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
     if (chunk.decoded + kAhead < chunk.count) {
       PrefetchRow(row + ahead, state->encoded);
     }
+    if (!offsetSlots_.empty() && chunk.decoded + 2 * kAhead < chunk.count) {
+      PrefetchOffsets(row + 2 * ahead);
+    }
     bool pass = true;
     if (!KnownPass(row, pass)) {
       break;

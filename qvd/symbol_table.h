@@ -170,6 +170,11 @@ class SymbolTable {
   bool Fetch(uint64_t s, const char*& symbol, size_t& size);
   // Starts loading the bytes (or the offset) of symbol s into the cache.
   void Prefetch(uint64_t s) const;
+  // Starts loading the bytes of symbol s, whose offset Prefetch loaded a while before: its first
+  // two cache lines.
+  void PrefetchBytes(uint64_t s) const;
+  // Whether symbols are found through offsets, which Prefetch loads first.
+  bool hasOffsets() const { return uniformSize_ == 0; }
 
  private:
   enum class Scan { kOk, kDamaged, kCutShort };
@@ -239,6 +244,27 @@ inline void SymbolTable<Offset>::Prefetch(uint64_t s) const {
     }
   } else if (s < offsets_.size()) {
     PrefetchLine(&offsets_[s]);
+  }
+}
+
+template <typename Offset>
+inline void SymbolTable<Offset>::PrefetchBytes(uint64_t s) const {
+  if (uniformSize_ != 0) {
+    Prefetch(s);
+    return;
+  }
+  if (s >= offsets_.size()) {
+    return;
+  }
+  const uint64_t start = offsets_[s];
+  if (disk_ != nullptr) {
+    disk_->Prefetch(start);
+    disk_->Prefetch(start + 64);
+  } else if (start < bytes_.size()) {
+    PrefetchLine(bytes_.data() + start);
+    if (bytes_.size() - start > 64) {
+      PrefetchLine(bytes_.data() + start + 64);
+    }
   }
 }
 
