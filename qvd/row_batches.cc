@@ -203,7 +203,8 @@ void RowDecoder<Offset>::WriteRecords(uint64_t n, const Batch& batch,
 // The calling thread copies whole chunks of rows from the input and writes their bytes in order;
 // the workers decode them (with one thread, the calling thread). A chunk stops at its first batch
 // with anything to report, and its other rows take the row-by-row path on the calling thread, where
-// messages are written, so the output and the log are those of one thread.
+// messages are written, so the output and the log are those of one thread. So do the rows after
+// `chunkOutputBytes` of output, which then go out as they are decoded.
 
 template <typename Offset>
 bool RowDecoder<Offset>::CanChunk() const {
@@ -338,7 +339,7 @@ void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
   if (!filterSlots_.empty()) {
     chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);
   }
-  while (chunk.decoded < chunk.count) {
+  while (chunk.decoded < chunk.count && chunk.out.buffered().size() < options_.chunkOutputBytes) {
     const char* base = chunk.rowsAt + chunk.decoded * recordByteSize_;
     uint64_t n = kBatch;
     if (!filterSlots_.empty()) {

@@ -58,7 +58,8 @@ void RowDecoder<Offset>::DecodeRowsOf(RowChunk& chunk) const {
   }
   const char* row = chunk.rowsAt;
   const uint64_t ahead = kAhead * recordByteSize_;
-  for (; chunk.decoded < chunk.count; ++chunk.decoded, row += recordByteSize_) {
+  for (; chunk.decoded < chunk.count && chunk.out.buffered().size() < options_.chunkOutputBytes;
+       ++chunk.decoded, row += recordByteSize_) {
     if (chunk.decoded + kAhead < chunk.count) {
       PrefetchRow(row + ahead, state->encoded);
     }

@@ -38,6 +38,9 @@ struct TableReadOptions {
   unsigned threads = 1;                 // rows decoded on this many worker threads
   bool chunked = true;                  // rows decoded in chunks, written a chunk at a time
   uint64_t chunkBatches = 32;           // at most this many batches of 256 rows a chunk (tests: 1)
+  // A chunk's rows past this much output are decoded on the calling thread, straight to the output
+  // (rows whose values print long texts would hold it all in memory, chunks at a time).
+  uint64_t chunkOutputBytes = uint64_t{16} << 20;
 };
 
 // Decodes rows for one width of symbol offsets.

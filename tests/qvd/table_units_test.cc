@@ -221,6 +221,43 @@ TEST(QvdTableReader, ReportsTheRowOfABadSymbolAfterTheRowsBeforeIt) {
   EXPECT_EQ(result.records.substr(0, 9), "10\n20\n10\n");
 }
 
+TEST(QvdTableReader, AChunkPastItsOutputBudgetGoesOnRowByRow) {
+  // 20,000 rows of chunks of 256, each naming one of 4 texts and one of 4 ints. With a text of 300
+  // bytes the rows convert it as they name it, else they go in batches; past a budget of 1,000
+  // bytes each chunk's other rows are decoded on the calling thread. Every way writes the same.
+  for (const size_t longest : {size_t{5}, size_t{300}}) {
+    std::string texts;
+    std::string ints;
+    for (int s = 0; s < 4; ++s) {
+      texts +=
+          TextSymbol(std::string(s == 3 ? longest : size_t{1} + s, static_cast<char>('a' + s)));
+      ints += IntSymbol(s * 1000);
+    }
+    std::string rows;
+    for (int r = 0; r < 20000; ++r) {
+      rows.push_back(static_cast<char>((r * 7 % 4) | (r * 5 % 4) << 2));
+    }
+    testing::QvdTable table({{"t", 0, 2, 0, texts, 4}, {"n", 2, 2, 0, ints, 4}}, 1, rows);
+    for (const bool text : {false, true}) {
+      TableReadOptions options;
+      options.conversion.textOutput = text;
+      options.chunked = false;
+      const ReadResult whole = Read(table.Bytes(), "t string; n int", options);
+      ASSERT_EQ(whole.message, "");
+      options.chunked = true;
+      options.chunkBatches = 1;
+      options.chunkOutputBytes = 1000;
+      for (const unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(::testing::Message() << longest << text << threads);
+        options.threads = threads;
+        const ReadResult chunked = Read(table.Bytes(), "t string; n int", options);
+        EXPECT_EQ(chunked.message, "");
+        EXPECT_TRUE(chunked.records == whole.records);
+      }
+    }
+  }
+}
+
 TEST(QvdTableReader, FiltersAndSkipsRows) {
   testing::QvdTable table({{"n", 0, 2, 0, IntSymbol(1) + IntSymbol(2) + IntSymbol(3), 3},
                            {"s", 2, 2, 0, TextSymbol("a") + TextSymbol("b") + TextSymbol("c"), 3}},
