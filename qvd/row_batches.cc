@@ -94,6 +94,7 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
   batch.staging.assign(total, 0);
   batch.at.assign(kBatch, 0);
   batch.fixedBytes = 0;
+  batch.mostBytes = 0;
   for (size_t l = 0; l < layout_.size(); ++l) {
     const size_t k = slotOfLayout_[l];
     const char* staged =
@@ -101,6 +102,7 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
     batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->width(),
                              slots_[k].outputs->fixed()});
     batch.fixedBytes += slots_[k].outputs->fixed() ? slots_[k].outputs->width() : 0;
+    batch.mostBytes += slots_[k].outputs->width();
   }
 }
 
@@ -335,6 +337,9 @@ template <typename Offset>
 void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
   if (chunk.batch.entries.empty()) {
     SetUpBatch(chunk.batch);
+  }
+  if (kBatch * chunk.batch.mostBytes > options_.chunkOutputBytes) {
+    return;  // a batch alone could pass the bound (thousands of fields): row by row, as it goes
   }
   if (!filterSlots_.empty()) {
     chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);

@@ -222,9 +222,10 @@ TEST(QvdTableReader, ReportsTheRowOfABadSymbolAfterTheRowsBeforeIt) {
 }
 
 TEST(QvdTableReader, AChunkPastItsOutputBudgetGoesOnRowByRow) {
-  // 20,000 rows of chunks of 256, each naming one of 4 texts and one of 4 ints. With a text of 300
-  // bytes the rows convert it as they name it, else they go in batches; past a budget of 1,000
-  // bytes each chunk's other rows are decoded on the calling thread. Every way writes the same.
+  // 20,000 rows in chunks of 1,024, each naming one of 4 texts and one of 4 ints. With a text of
+  // 300 bytes the rows convert it as they name it, else they go in batches of 256 rows (under
+  // 5,000 bytes). Past a budget of 5,000 bytes each chunk's other rows are decoded on the calling
+  // thread; with 1,000, which a batch could pass, all of them. Every way writes the same.
   for (const size_t longest : {size_t{5}, size_t{300}}) {
     std::string texts;
     std::string ints;
@@ -245,10 +246,10 @@ TEST(QvdTableReader, AChunkPastItsOutputBudgetGoesOnRowByRow) {
       const ReadResult whole = Read(table.Bytes(), "t string; n int", options);
       ASSERT_EQ(whole.message, "");
       options.chunked = true;
-      options.chunkBatches = 1;
-      options.chunkOutputBytes = 1000;
-      for (const unsigned threads : {1u, 3u}) {
-        SCOPED_TRACE(::testing::Message() << longest << text << threads);
+      options.chunkBatches = 4;
+      for (const auto& [budget, threads] : {std::pair{5000u, 1u}, {5000u, 3u}, {1000u, 3u}}) {
+        SCOPED_TRACE(::testing::Message() << longest << text << budget << threads);
+        options.chunkOutputBytes = budget;
         options.threads = threads;
         const ReadResult chunked = Read(table.Bytes(), "t string; n int", options);
         EXPECT_EQ(chunked.message, "");
