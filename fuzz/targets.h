@@ -210,7 +210,9 @@ inline void QvdReaderAs(const uint8_t* data, size_t size, bool csv) {
   options.conversion.checkOutput = options.conversion.textOutput;
   options.threads = size % 4 < 2 ? 1 : 2;  // chunks of a single batch: reached by small inputs
   options.chunkBatches = 1;
-  options.chunkOutputBytes = size % 13 == 0 ? 64 : options.chunkOutputBytes;
+  if (size % 13 == 0) {
+    options.chunkOutputBytes = 64;  // chunks that stop early, and batches too large to chunk
+  }
   options.conversion.leastBorrowed = 1;
   FILE* file = fopen(run.path().c_str(), "rb");
   if (file == nullptr) {

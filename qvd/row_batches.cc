@@ -94,7 +94,6 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
   batch.staging.assign(total, 0);
   batch.at.assign(kBatch, 0);
   batch.fixedBytes = 0;
-  batch.mostBytes = 0;
   for (size_t l = 0; l < layout_.size(); ++l) {
     const size_t k = slotOfLayout_[l];
     const char* staged =
@@ -102,7 +101,6 @@ void RowDecoder<Offset>::SetUpBatch(Batch& batch) const {
     batch.columns.push_back({&batch.entries[k * kBatch], staged, slots_[k].outputs->width(),
                              slots_[k].outputs->fixed()});
     batch.fixedBytes += slots_[k].outputs->fixed() ? slots_[k].outputs->width() : 0;
-    batch.mostBytes += slots_[k].outputs->width();
   }
 }
 
@@ -210,8 +208,19 @@ void RowDecoder<Offset>::WriteRecords(uint64_t n, const Batch& batch,
 
 template <typename Offset>
 bool RowDecoder<Offset>::CanChunk() const {
-  return options_.chunked && recordByteSize_ > 0 && recordByteSize_ <= 4096 && !rows_.gathered() &&
-         (AllOutputs() || SharesTables());
+  if (!options_.chunked || recordByteSize_ == 0 || recordByteSize_ > 4096 || rows_.gathered()) {
+    return false;
+  }
+  if (!AllOutputs()) {
+    return SharesTables();
+  }
+  // A batch is written whole: where one could pass a chunk's output bound (thousands of fields),
+  // the rows go the sequential way, through the output's own buffer.
+  uint64_t mostBytes = 0;
+  for (const Slot& slot : slots_) {
+    mostBytes += slot.outputs->width();
+  }
+  return kBatch * mostBytes <= options_.chunkOutputBytes;
 }
 
 // Every symbol of the filters' fields decided up front, so that the workers only look decisions
@@ -337,9 +346,6 @@ template <typename Offset>
 void RowDecoder<Offset>::DecodeBatches(RowChunk& chunk) const {
   if (chunk.batch.entries.empty()) {
     SetUpBatch(chunk.batch);
-  }
-  if (kBatch * chunk.batch.mostBytes > options_.chunkOutputBytes) {
-    return;  // a batch alone could pass the bound (thousands of fields): row by row, as it goes
   }
   if (!filterSlots_.empty()) {
     chunk.passing.assign(kBatch * recordByteSize_ + 8, 0);

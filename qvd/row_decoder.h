@@ -139,7 +139,6 @@ class RowDecoder final : public RowDecoderBase {
     std::vector<Column> columns;   // per layout field
     std::vector<uint32_t> at;      // per row: where its next bytes go in the batch's records
     uint32_t fixedBytes = 0;       // a record's bytes in columns of a fixed width
-    uint64_t mostBytes = 0;        // a record's bytes at most
   };
   // Rows copied from the input, decoded by a worker into their output bytes.
   struct RowChunk {

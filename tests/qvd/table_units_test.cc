@@ -225,7 +225,8 @@ TEST(QvdTableReader, AChunkPastItsOutputBudgetGoesOnRowByRow) {
   // 20,000 rows in chunks of 1,024, each naming one of 4 texts and one of 4 ints. With a text of
   // 300 bytes the rows convert it as they name it, else they go in batches of 256 rows (under
   // 5,000 bytes). Past a budget of 5,000 bytes each chunk's other rows are decoded on the calling
-  // thread; with 1,000, which a batch could pass, all of them. Every way writes the same.
+  // thread; with 1,000, which a batch could pass, all rows go the sequential way. Every way writes
+  // the same.
   for (const size_t longest : {size_t{5}, size_t{300}}) {
     std::string texts;
     std::string ints;
