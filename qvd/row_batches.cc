@@ -294,11 +294,12 @@ Status RowDecoder<Offset>::ReadChunks(IFileInput& input, BufferedFileOutput& out
 
 // The next whole chunk; false once fewer rows are left than a chunk holds, or the input holds
 // fewer bytes than they need (the sequential path says where). A mapped file's rows are read from
-// the file into the chunk: a page touched for the first time through a mapping costs several times
-// what reading its bytes does on some virtual machines, and threads that share a mapping contend
-// for its page tables and stop each other's cores each time its pages go back. Other pinned inputs'
-// rows are read where they lie, with 8 more bytes readable after them; the rest are copied, with 8
-// zero bytes after them.
+// the file into the chunk by the thread that decodes them (DecodeChunk), so that they arrive in its
+// cache and this thread only hands out chunks: a page touched for the first time through a mapping
+// costs several times what reading its bytes does on some virtual machines, and threads that share
+// a mapping contend for its page tables and stop each other's cores each time its pages go back.
+// Other pinned inputs' rows are read where they lie, with 8 more bytes readable after them; the
+// rest are copied, with 8 zero bytes after them.
 template <typename Offset>
 bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chunk) const {
   const uint64_t batches = std::clamp<uint64_t>(kChunkBytes / (kBatch * recordByteSize_), 1,
@@ -308,12 +309,10 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
     return false;
   }
   const auto bytes = static_cast<size_t>(count * recordByteSize_);
+  chunk.copyFrom = nullptr;
   if (input.Pinned() && input.Ensure(bytes + 8)) {
     chunk.rowsAt = input.BufferPos();
-    chunk.rows.resize(bytes + 8);
-    if (input.CopyOut(input.BufferPos(), bytes + 8, chunk.rows.data())) {
-      chunk.rowsAt = chunk.rows.data();
-    }
+    chunk.copyFrom = &input;
   } else if (input.Ensure(bytes)) {
     chunk.rows.resize(bytes + 8);
     std::copy_n(input.BufferPos(), bytes, chunk.rows.begin());
@@ -332,6 +331,14 @@ bool RowDecoder<Offset>::FillChunk(IFileInput& input, uint64_t& i, RowChunk& chu
 
 template <typename Offset>
 void RowDecoder<Offset>::DecodeChunk(RowChunk& chunk) const {
+  if (chunk.copyFrom != nullptr) {
+    const size_t bytes = static_cast<size_t>(chunk.count * recordByteSize_) + 8;
+    chunk.rows.resize(bytes);
+    if (chunk.copyFrom->CopyOut(chunk.rowsAt, bytes, chunk.rows.data())) {
+      chunk.rowsAt = chunk.rows.data();
+    }
+    chunk.copyFrom = nullptr;
+  }
   chunk.decoded = 0;
   chunk.passed = 0;
   chunk.out.Discard();

@@ -144,6 +144,7 @@ class RowDecoder final : public RowDecoderBase {
   struct RowChunk {
     std::vector<char> rows;          // count rows, then 8 zero bytes, where they are copied
     const char* rowsAt = nullptr;    // the rows: in `rows`, or where a pinned input holds them
+    IFileInput* copyFrom = nullptr;  // the pinned input that the decoding thread copies them from
     const char* inputEnd = nullptr;  // the input past the rows
     uint64_t first = 0;              // the index of the first row
     uint64_t count = 0;

@@ -92,7 +92,8 @@ class IFileInput {
   // in at once, which costs less than a fault at a time.
   virtual void Prefault(const char* /*begin*/, const char* /*end*/) {}
   // Copies the n bytes at `at` of a pinned buffer into `out` without touching the buffer's pages,
-  // where the input can; false where it can't (the caller then reads them in the buffer).
+  // where the input can; false where it can't (the caller then reads them in the buffer). Any
+  // thread may call it while the input is read on another.
   virtual bool CopyOut(const char* /*at*/, size_t /*n*/, char* /*out*/) { return false; }
   // Discards what was consumed since `kept` once that is 4 MiB or more, and moves `kept` on.
   void DiscardConsumed(const char*& kept) { DiscardBefore(kept, pos_); }
