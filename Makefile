@@ -33,7 +33,8 @@ demo: build
 # Benchmarks (Release with -DORV_BENCH=ON; data cached in build/bench-data/). Every program figure
 # is taken at --threads=1 and at the default thread count, in alternating runs (BENCH_RUNS, default
 # 7, each), with the median speed-up of the pairs, peak memory (GNU time) and the ratio to `cat` of
-# the same bytes.
+# the same bytes; each round also runs one copy a core at --threads=1 at once, what the cores give
+# work that shares nothing.
 #   make bench          text micro-benchmarks, then 2,000,000 rows of a random, a realistic and a
 #                       few-symbol file (a few minutes on 2 cores): bench/results.md
 #   make bench-large    the same on 20,000,000 rows (several GB), then bench-memory

@@ -30,7 +30,7 @@ else
   echo "GNU time not found: no peak memory" >&2
 fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-declare -A secs mem speedup
+declare -A secs mem speedup copies
 run_or_fail() {  # run_or_fail INPUT COMMAND...: stdin from INPUT, stdout discarded
   local input=$1
   shift
@@ -39,6 +39,18 @@ run_or_fail() {  # run_or_fail INPUT COMMAND...: stdin from INPUT, stdout discar
 elapsed() {  # elapsed INPUT COMMAND...: sets took, the command's wall seconds
   local start=$EPOCHREALTIME
   run_or_fail "$@"
+  took=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')
+}
+elapsed_copies() {  # elapsed_copies N INPUT COMMAND...: sets took, the wall seconds of N copies at once
+  local n=$1 input=$2 start=$EPOCHREALTIME i pids=()
+  shift 2
+  for ((i = 0; i < n; i++)); do
+    "$@" < "$input" > /dev/null 2> "$log.$i" &
+    pids+=($!)
+  done
+  for ((i = 0; i < n; i++)); do
+    wait "${pids[i]}" || { cat "$log.$i" >&2; exit 1; }
+  done
   took=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')
 }
 peak() {  # peak KEY INPUT COMMAND...: sets mem[KEY], the max RSS in KB (or -) of one run
@@ -65,9 +77,13 @@ measure() {  # measure KEY RUNS INPUT COMMAND...: sets secs[KEY] (median) and me
 # measure_threads KEY RUNS INPUT COMMAND...: measure at --threads=1 (KEY|1) and at the default
 # thread count, the cores this process may use (KEY|d), in alternating runs, so that a machine
 # that slows down or speeds up meanwhile bears on both alike; speedup[KEY] is the median of each
-# pair's ratio (one thread's seconds over the default's).
+# pair's ratio (one thread's seconds over the default's). Each round also runs as many copies at
+# --threads=1 at once as there are cores: copies[KEY], the median of each round's cores times one
+# copy's seconds over theirs, is what the cores give work that shares nothing, the most that
+# threads could.
+cores=$(nproc)
 measure_threads() {
-  local key=$1 runs=$2 input=$3 i one all ones= alls= ratios=
+  local key=$1 runs=$2 input=$3 i one all ones= alls= ratios= gains=
   shift 3
   for ((i = 0; i < runs; i++)); do
     elapsed "$input" "$@" --threads=1
@@ -76,10 +92,15 @@ measure_threads() {
     all=$took
     ones+="$one " alls+="$all "
     ratios+="$(awk -v a="$one" -v b="$all" 'BEGIN { print a / b }') "
+    if ((cores > 1)); then
+      elapsed_copies "$cores" "$input" "$@" --threads=1
+      gains+="$(awk -v a="$one" -v b="$took" -v n="$cores" 'BEGIN { print n * a / b }') "
+    fi
   done
   secs[$key|1]=$(tr ' ' '\n' <<< "${ones% }" | median)
   secs[$key|d]=$(tr ' ' '\n' <<< "${alls% }" | median)
   speedup[$key]=$(tr ' ' '\n' <<< "${ratios% }" | median)
+  [[ -z $gains ]] || copies[$key]=$(tr ' ' '\n' <<< "${gains% }" | median)
   peak "$key|1" "$input" "$@" --threads=1
   peak "$key|d" "$input" "$@"
   report "$key|1"

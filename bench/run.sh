@@ -175,6 +175,7 @@ program_row() {  # program_row LABEL: the label, then each figure at --threads=1
   local l=$1 t cells=()
   for t in 1 d; do cells+=("$(fmt_secs "${secs[$l|$t]}")"); done
   if [[ -n ${speedup[$l]-} ]]; then cells+=("$(fmt_ratio "${speedup[$l]}" 1)"); else cells+=(–); fi
+  if [[ -n ${copies[$l]-} ]]; then cells+=("$(fmt_ratio "${copies[$l]}" 1)"); else cells+=(–); fi
   for t in 1 d; do
     if [[ ${nfields[$l]} == - ]]; then cells+=(–); else cells+=("$(fmt_rate "$rows" "${secs[$l|$t]}")"); fi
   done
@@ -207,8 +208,8 @@ same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
   echo "- few-symbol (gen_qvd): \`$few_layout\`, at most 20,000 symbols a field but Id; QVD" \
     "$(stat -c %s "$data/few.qvd")"
   echo
-  echo '| program and mode | seconds, 1 thread | seconds, default | speed-up | rows/s, 1 thread | rows/s, default | values/s, 1 thread | values/s, default | peak memory MB, 1 thread | peak memory MB, default | ratio to `cat`, 1 thread | ratio to `cat`, default |'
-  echo '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|'
+  echo '| program and mode | seconds, 1 thread | seconds, default | speed-up | copies at once | rows/s, 1 thread | rows/s, default | values/s, 1 thread | values/s, default | peak memory MB, 1 thread | peak memory MB, default | ratio to `cat`, 1 thread | ratio to `cat`, default |'
+  echo '|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|'
   for key in "${order[@]}"; do program_row "$key"; done
   echo
   echo '| floor | seconds | MB/s | peak memory MB |'
@@ -220,7 +221,10 @@ same() { cmp -s "$data/$1.bin" "$data/$1.out" && echo yes || echo no; }
   echo
   echo "1 thread: \`--threads=1\`; default: no \`--threads\`, as many threads as cores. Seconds:"
   echo "median of $runs runs, wall time of the bare command, the two thread counts in turn; speed-up:"
-  echo "the median of each pair's ratio, one thread's seconds over the default's; peak memory: max RSS from one more run"
+  echo "the median of each pair's ratio, one thread's seconds over the default's; copies at once:"
+  echo "$(nproc) copies at \`--threads=1\` run at once in each round, the median of $(nproc) times one"
+  echo "copy's seconds over theirs, what the cores give work that shares nothing (the most that"
+  echo "threads could gain on this machine); peak memory: max RSS from one more run"
   echo "under GNU time; MB = 10^6 bytes; MB/s: input bytes per second (output bytes for random"
   echo "reads). Ratio to \`cat\`: seconds over \`cat\` of the same input (for \`drawoff\` to binary:"
   echo "of its output). drawoff binary output identical to the generated records: random"
