@@ -118,8 +118,8 @@ class RowDecoder final : public RowDecoderBase {
     RowFilter* filter;
   };
 
-  Status FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making,
-                      const Status& read);
+  Status FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making, const Status& read,
+                      size_t& logged, size_t failed);
   Status ReadTable(IFileInput& input, size_t j, LargeBuffer& spare);
   Status SettleTable(size_t j, LargeBuffer* spare, TaskPool* pool = nullptr);
   Status ScanTable(size_t j, TaskPool* pool);

@@ -34,7 +34,7 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
     LargeBuffer fresh;
     const Status read = ReadTable(input, j, alone ? spare : fresh);
     if (!read.ok()) {
-      return FirstFailure(settling, making, read);
+      return FirstFailure(settling, making, read, logged, j);
     }
     if (tables_[j] != nullptr && alone) {
       ORV_RETURN_IF_ERROR(SettleTable(j, &spare));
@@ -61,14 +61,16 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
   return Status::Ok();
 }
 
-// A table that failed to settle before the one that couldn't be read fails first.
+// A table that failed to settle before table `failed`, which couldn't be read, fails first; else
+// the tables before it have their debug lines logged, as one thread would.
 template <typename Offset>
 Status RowDecoder<Offset>::FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making,
-                                        const Status& read) {
+                                        const Status& read, size_t& logged, size_t failed) {
   for (size_t j : making) {
     settling.WaitFor(j);
     ORV_RETURN_IF_ERROR(settled_[j]);
   }
+  LogNotes(logged, failed);
   return read;
 }
 
@@ -237,7 +239,7 @@ void RowDecoder<Offset>::LogNotes(size_t& logged, size_t upTo) {
 #define ORV_ROW_TABLES(Offset)                                                                \
   template Status RowDecoder<Offset>::LoadTables(IFileInput&);                                \
   template Status RowDecoder<Offset>::FirstFailure(NumberedTasks&, const std::deque<size_t>&, \
-                                                   const Status&);                            \
+                                                   const Status&, size_t&, size_t);           \
   template Status RowDecoder<Offset>::ReadTable(IFileInput&, size_t, LargeBuffer&);           \
   template Status RowDecoder<Offset>::SettleTable(size_t, LargeBuffer*, TaskPool*);           \
   template bool RowDecoder<Offset>::WantsOutputs(size_t) const;                               \

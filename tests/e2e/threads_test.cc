@@ -36,14 +36,15 @@ std::string StableLog(const std::string& err) {
 
 // Rows of a text field (200 symbols, one holding a tab) and an int field, one byte each, padded to
 // `width`: several chunks of rows. `bad` rows name a symbol past the table; `cut` keeps that many
-// bytes of the rows; a `longText` symbol is too long to convert up front, so that the rows need
-// the field's descriptor.
+// bytes of the rows, `cutInTables` half the int table; a `longText` symbol is too long to convert
+// up front, so that the rows need the field's descriptor.
 struct ChunkedQvd {
   std::vector<size_t> bad = {};
   std::optional<size_t> cut = std::nullopt;
   size_t width = 2;
   size_t count = 40000;
   bool longText = false;
+  bool cutInTables = false;
 
   std::string Bytes() const {
     std::string texts;
@@ -69,6 +70,9 @@ struct ChunkedQvd {
       table.noOfRecords = count;
       table.dataBytes = texts.size() + ints.size() + *cut;
     }
+    if (cutInTables) {
+      table.dataBytes = texts.size() + ints.size() / 2;
+    }
     return table.Bytes();
   }
 };
@@ -78,6 +82,7 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
   WriteFileBytes(dir / "clean.qvd", ChunkedQvd{}.Bytes());
   WriteFileBytes(dir / "bad.qvd", ChunkedQvd{.bad = {17001, 30000}}.Bytes());
   WriteFileBytes(dir / "cut.qvd", ChunkedQvd{.cut = 2 * 25000 + 1}.Bytes());
+  WriteFileBytes(dir / "cut-tables.qvd", ChunkedQvd{.cutInTables = true}.Bytes());
   WriteFileBytes(dir / "wide.qvd", ChunkedQvd{.bad = {1000}, .width = 3000, .count = 3000}.Bytes());
   WriteFileBytes(dir / "long.qvd", ChunkedQvd{.longText = true}.Bytes());
   WriteFileBytes(dir / "long-bad.qvd", ChunkedQvd{.bad = {17001}, .longText = true}.Bytes());
@@ -93,6 +98,7 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
       "-i clean.qvd --low-memory -y" + layout,
       "-i bad.qvd" + layout,
       "-i cut.qvd --csv",
+      "-i cut-tables.qvd" + layout,  // the text table's debug lines, then the int table's failure
       "-i wide.qvd -y" + layout,
       // The text field needs its descriptor in every row: each worker has its own.
       "-i long.qvd" + layout,
