@@ -45,6 +45,7 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
     while (!making.empty() &&
            (making.size() > 2 * size_t{pool.threads()} || j + 1 == fields_.size())) {
       settling.WaitFor(making.front());
+      LogNotes(logged, making.front());  // as one thread would before this table's outcome
       ORV_RETURN_IF_ERROR(settled_[making.front()]);
       making.pop_front();
     }
@@ -61,13 +62,14 @@ Status RowDecoder<Offset>::LoadTables(IFileInput& input) {
   return Status::Ok();
 }
 
-// A table that failed to settle before table `failed`, which couldn't be read, fails first; else
-// the tables before it have their debug lines logged, as one thread would.
+// A table that failed to settle before table `failed`, which couldn't be read, fails first. Either
+// way the tables before the failing one have their debug lines logged first, as one thread would.
 template <typename Offset>
 Status RowDecoder<Offset>::FirstFailure(NumberedTasks& settling, const std::deque<size_t>& making,
                                         const Status& read, size_t& logged, size_t failed) {
   for (size_t j : making) {
     settling.WaitFor(j);
+    LogNotes(logged, j);
     ORV_RETURN_IF_ERROR(settled_[j]);
   }
   LogNotes(logged, failed);

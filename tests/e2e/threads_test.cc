@@ -36,8 +36,8 @@ std::string StableLog(const std::string& err) {
 
 // Rows of a text field (200 symbols, one holding a tab) and an int field, one byte each, padded to
 // `width`: several chunks of rows. `bad` rows name a symbol past the table; `cut` keeps that many
-// bytes of the rows, `cutInTables` half the int table; a `longText` symbol is too long to convert
-// up front, so that the rows need the field's descriptor.
+// bytes of the rows, `cutInTables` half the int table; `badInt` damages the int table; a
+// `longText` symbol is too long to convert up front, so that the rows need the field's descriptor.
 struct ChunkedQvd {
   std::vector<size_t> bad = {};
   std::optional<size_t> cut = std::nullopt;
@@ -45,6 +45,7 @@ struct ChunkedQvd {
   size_t count = 40000;
   bool longText = false;
   bool cutInTables = false;
+  bool badInt = false;
 
   std::string Bytes() const {
     std::string texts;
@@ -54,6 +55,9 @@ struct ChunkedQvd {
                           : longText && i == 199 ? std::string(300, 'x')
                                                  : "name " + std::to_string(i));
       ints += IntSymbol(i * 7 - 300);
+    }
+    if (badInt) {
+      ints[5 * 120] = '\x09';  // no kind of symbol
     }
     std::string rows;
     for (size_t r = 0; r < count; ++r) {
@@ -83,6 +87,7 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
   WriteFileBytes(dir / "bad.qvd", ChunkedQvd{.bad = {17001, 30000}}.Bytes());
   WriteFileBytes(dir / "cut.qvd", ChunkedQvd{.cut = 2 * 25000 + 1}.Bytes());
   WriteFileBytes(dir / "cut-tables.qvd", ChunkedQvd{.cutInTables = true}.Bytes());
+  WriteFileBytes(dir / "bad-table.qvd", ChunkedQvd{.badInt = true}.Bytes());
   WriteFileBytes(dir / "wide.qvd", ChunkedQvd{.bad = {1000}, .width = 3000, .count = 3000}.Bytes());
   WriteFileBytes(dir / "long.qvd", ChunkedQvd{.longText = true}.Bytes());
   WriteFileBytes(dir / "long-bad.qvd", ChunkedQvd{.bad = {17001}, .longText = true}.Bytes());
@@ -99,6 +104,7 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
       "-i bad.qvd" + layout,
       "-i cut.qvd --csv",
       "-i cut-tables.qvd" + layout,  // the text table's debug lines, then the int table's failure
+      "-i bad-table.qvd" + layout,
       "-i wide.qvd -y" + layout,
       // The text field needs its descriptor in every row: each worker has its own.
       "-i long.qvd" + layout,
@@ -137,6 +143,8 @@ TEST(Threads, DrawoffWritesAndReportsTheSameForEveryCount) {
             "Field reading failed: 's' (record no. 17002).");
   EXPECT_EQ(FailMessage(Shell(dir, "$B/drawoff --threads=2 -i cut.qvd --csv").err),
             "Error reading field data: 'n'.");
+  EXPECT_EQ(FailMessage(Shell(dir, "$B/drawoff --threads=2 -i bad-table.qvd" + layout).err),
+            "Symbol table of field 'n' is damaged.");
 }
 
 // Two tables of 140,000 symbols, whose outputs are made in parts once there are more workers than
